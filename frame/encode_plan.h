@@ -1,0 +1,27 @@
+// The encoder's plan record: options, the input file tables, the frame budget of
+// every AVI file and the cursors of the run. Shared by the plan, the plane source
+// and the AVI writer. Tables are indexed from 1 and sized once, after the listing.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+constexpr int DEFAULT_AVISIZE = 15869;
+constexpr int DEFAULT_REPEAT0 = 30;
+
+struct EncodePlan {
+    int32_t avisize;
+    int32_t recurse;
+    int32_t repeat0;
+    int32_t avi_count;
+    int32_t avi_current;
+    std::vector<int32_t> avi_frames;     // [1..avi_count]
+    int32_t CAVIFcnt;
+    int32_t file_count;
+    int32_t file_current;
+    std::vector<std::string> file_name;  // [1..file_count] stored path (backslash-separated, as on tape)
+    std::vector<std::string> file_path;  // [1..file_count] native path used to open the file
+    std::vector<int64_t> file_size;      // [1..file_count] bytes not yet read
+    std::vector<int32_t> file_frames;    // [1..file_count] AVI frames planned
+};

@@ -1,0 +1,90 @@
+// Layout of one data frame: how a 102,524-byte plane and its FrameHeader ride
+// inside an NTSC DV frame, and the two operations that move them in and out.
+#pragma once
+
+#include <cstdint>
+
+// DV frame geometry (NTSC 525/60).
+constexpr int DIF_BLOCK_SIZE = 80;
+constexpr int DIF_BLOCKS_PER_SEQUENCE = 150;
+constexpr int DIF_SEQUENCES = 10;
+constexpr int DV_FRAME_SIZE = DIF_SEQUENCES * DIF_BLOCKS_PER_SEQUENCE * DIF_BLOCK_SIZE;  // 120,000
+
+// Frame chunk: 8-byte AVI chunk header ("00dc", length) followed by the DV frame.
+constexpr int CHUNK_HEADER_SIZE = 8;
+constexpr int FRAME_CHUNK_SIZE = CHUNK_HEADER_SIZE + DV_FRAME_SIZE;  // 120,008
+
+// Plane: the user bytes one frame carries.
+constexpr int PAYLOAD_BLOCK_BYTES = 76;    // bytes 4..79 of a payload block
+constexpr int PAYLOAD_BLOCK_OFFSET = 4;    // first plane byte within a payload block
+constexpr int PAYLOAD_BLOCKS = 1349;
+constexpr int PLANE_SIZE = PAYLOAD_BLOCKS * PAYLOAD_BLOCK_BYTES;  // 102,524
+
+// Header area at the start of every file's first plane.
+constexpr int HEADER_AREA_SIZE = 1064;
+constexpr int PATH_FIELD_SIZE = 228;       // path, NUL, zeros
+constexpr int MAX_STORED_PATH = 227;       // longest path the field holds
+constexpr int FIRST_PLANE_DATA = PLANE_SIZE - HEADER_AREA_SIZE;  // 101,460
+
+// FrameHeader: 24 bytes stored three times in block 7 of sequence 0.
+constexpr int FRAME_HEADER_SIZE = 24;
+constexpr int FRAME_HEADER_BLOCK = 7;
+constexpr int FRAME_HEADER_FRAME_OFFSET = FRAME_HEADER_BLOCK * DIF_BLOCK_SIZE;  // 560
+constexpr int FRAME_HEADER_COPY_OFFSETS[3] = {4, 28, 52};  // within the block
+
+// Per-frame DIF ID cycles (start values and bounds).
+constexpr uint8_t DIF_TOGGLE_A = 0x68;
+constexpr uint8_t DIF_TOGGLE_B = 0x78;
+constexpr uint8_t VAUX_ID_START = 0x56;
+constexpr uint8_t AUDIO_ID_START = 0x76;
+constexpr uint8_t VIDEO_ID_START = 0x96;
+constexpr uint8_t VAUX_ID_LAST = 0x5B;
+constexpr uint8_t VAUX_ID_WRAP = 0x50;
+constexpr uint8_t AUDIO_ID_WRAP = 0x70;
+constexpr uint8_t VIDEO_ID_WRAP = 0x90;
+
+// Encoder's working record for the frame being packed.
+struct FrameInfo {
+    char magic[4];             // "SPOE"
+    uint32_t checksum;         // full 32-bit byte sum of the plane, written by pack_frame
+    int64_t bytes_remaining;   // bytes of the current file from this plane's data onward
+    int32_t file_index;        // from 1
+    int32_t file_count;
+    int32_t frame_index;       // -1 when a file opens, +1 per plane / parity / padding frame
+    int32_t final_frame;       // file_frames of the current file minus 1
+    uint8_t dif_toggle;
+    uint8_t vaux_id;
+    uint8_t audio_id;
+    uint8_t video_id;
+};
+
+// Decoder's record of one frame: the decoded header, then the classifier's fields.
+struct FrameRecord {
+    int32_t magic_ok;
+    int32_t sum_computed;      // plane byte sum modulo 2^24
+    int32_t sum_stored;        // checksum field (24 bits)
+    int64_t bytes_remaining;   // 40-bit field, zero-extended
+    int32_t file_index;
+    int32_t file_count;
+    int32_t frame_index;       // 24-bit field
+    int32_t last_frame_index;  // 24-bit field
+    int32_t frame0_run;
+    int32_t Zerobytes;
+    int32_t RealBytes;
+    uint32_t frame_code;
+};
+
+// DV frame offsets (0..119,999) of the 1,349 payload blocks, in plane order.
+extern const int* const PAYLOAD_BLOCK_FRAME_OFFSETS;
+
+// Packs `plane` (PLANE_SIZE bytes) with the header built from `info` into the
+// template held in `frame_buffer` (FRAME_CHUNK_SIZE bytes), then advances the
+// per-frame ID cycle of `info`. Returns 1.
+int pack_frame(const uint8_t* plane, FrameInfo* info, int repeat0, uint8_t* frame_buffer);
+
+// Extracts the plane of `dv_frame` (DV_FRAME_SIZE bytes) into `plane` and decodes
+// the voted FrameHeader into the header fields of `record`. Returns 1.
+int unpack_frame(const uint8_t* dv_frame, uint8_t* plane, FrameRecord* record);
+
+// 1 if data[start + i] == pattern[i] for every i < count whose mask byte is 1; else 0.
+int masked_match(const uint8_t* data, const uint8_t* pattern, const uint8_t* mask, int count, int start);

@@ -1,0 +1,122 @@
+#include "test_support.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <stdexcept>
+
+#ifdef _WIN32
+#define popen _popen
+#define pclose _pclose
+#else
+#include <sys/wait.h>
+#endif
+
+fs::path bin_dir() { return fs::path(BRIM_BIN_DIR); }
+
+std::string program(const std::string& name)
+{
+#ifdef _WIN32
+    return (bin_dir() / (name + ".exe")).string();
+#else
+    return (bin_dir() / name).string();
+#endif
+}
+
+TempDir::TempDir()
+{
+    static std::mt19937_64 rng(std::random_device{}());
+    for (;;) {
+        fs::path candidate = fs::temp_directory_path() / ("brimtest-" + std::to_string(rng()));
+        if (fs::create_directory(candidate)) {
+            path = candidate;
+            return;
+        }
+    }
+}
+
+TempDir::~TempDir()
+{
+    std::error_code ec;
+    fs::remove_all(path, ec);
+}
+
+std::string shell_quote(const std::string& arg)
+{
+#ifdef _WIN32
+    return "\"" + arg + "\"";
+#else
+    std::string quoted = "'";
+    for (char c : arg) {
+        if (c == '\'')
+            quoted += "'\\''";
+        else
+            quoted += c;
+    }
+    return quoted + "'";
+#endif
+}
+
+RunResult run_in(const fs::path& cwd, const std::string& command_line)
+{
+    std::string full = "cd " + shell_quote(cwd.string()) + " && " + command_line + " 2>&1";
+    RunResult result{0, ""};
+    FILE* pipe = popen(full.c_str(), "r");
+    if (!pipe)
+        throw std::runtime_error("cannot run: " + full);
+    char buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
+        result.output.append(buffer, n);
+    int raw = pclose(pipe);
+#ifdef _WIN32
+    result.status = raw;
+#else
+    int code = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+    result.status = static_cast<int8_t>(static_cast<uint8_t>(code));
+#endif
+    return result;
+}
+
+bool have_program(const std::string& name)
+{
+#ifdef _WIN32
+    return std::system(("where " + name + " >NUL 2>&1").c_str()) == 0;
+#else
+    return std::system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0;
+#endif
+}
+
+std::vector<uint8_t> read_file(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        throw std::runtime_error("cannot read " + path.string());
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void write_file(const fs::path& path, const std::vector<uint8_t>& bytes)
+{
+    if (path.has_parent_path())
+        fs::create_directories(path.parent_path());
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    if (!out)
+        throw std::runtime_error("cannot write " + path.string());
+}
+
+std::vector<uint8_t> random_bytes(size_t count, uint32_t seed)
+{
+    std::mt19937 rng(seed);
+    std::vector<uint8_t> bytes(count);
+    for (auto& b : bytes)
+        b = static_cast<uint8_t>(rng() >> 24);
+    return bytes;
+}
+
+void copy_template(const fs::path& dir)
+{
+    fs::copy_file(bin_dir() / "DVFRAME_NTSC", dir / "DVFRAME_NTSC", fs::copy_options::overwrite_existing);
+}
