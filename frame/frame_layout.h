@@ -32,6 +32,34 @@ constexpr int FRAME_HEADER_BLOCK = 7;
 constexpr int FRAME_HEADER_FRAME_OFFSET = FRAME_HEADER_BLOCK * DIF_BLOCK_SIZE;  // 560
 constexpr int FRAME_HEADER_COPY_OFFSETS[3] = {4, 28, 52};  // within the block
 
+// Block roles within each DIF sequence (block numbers within the sequence).
+constexpr int HEADER_BLOCK = 0;
+constexpr int SUBCODE_BLOCK_FIRST = 1;
+constexpr int SUBCODE_BLOCKS = 2;
+constexpr int VAUX_BLOCK_FIRST = 3;
+constexpr int VAUX_BLOCKS = 3;
+constexpr int AUDIO_BLOCK_FIRST = 6;
+constexpr int AUDIO_BLOCK_SPACING = 16;   // one audio block, then fifteen video blocks
+constexpr int AUDIO_BLOCKS_PER_SEQUENCE = 9;
+constexpr int FIRST_VIDEO_BLOCK = 7;
+constexpr int DIF_TOGGLE_FRAME_OFFSET = 4;  // byte 4 of the header block of sequence 0
+
+// 1 if block `b` (0..149) of a DIF sequence is an audio block.
+constexpr int is_audio_block(int b)
+{
+    return b >= AUDIO_BLOCK_FIRST && (b - AUDIO_BLOCK_FIRST) % AUDIO_BLOCK_SPACING == 0 &&
+           (b - AUDIO_BLOCK_FIRST) / AUDIO_BLOCK_SPACING < AUDIO_BLOCKS_PER_SEQUENCE;
+}
+
+// 1 if block `b` of sequence `s` carries 76 plane bytes.
+constexpr int is_payload_block(int s, int b)
+{
+    return b >= FIRST_VIDEO_BLOCK && !is_audio_block(b) && !(s == 0 && b == FRAME_HEADER_BLOCK);
+}
+
+constexpr uint8_t FRAME_CHUNK_ID[4] = {'0', '0', 'd', 'c'};
+constexpr uint8_t FRAME_HEADER_MAGIC[4] = {'S', 'P', 'O', 'E'};
+
 // Per-frame DIF ID cycles (start values and bounds).
 constexpr uint8_t DIF_TOGGLE_A = 0x68;
 constexpr uint8_t DIF_TOGGLE_B = 0x78;

@@ -1,0 +1,198 @@
+#include "dv_template.h"
+
+#include <cstring>
+
+namespace {
+
+constexpr uint8_t FILL = 0xFF;  // bits a pack leaves undefined are 1
+
+// DIF block ID. Byte 0: section type, a reserved 1 bit and the frame sequence
+// nibble (the packer renumbers VAUX, audio and video); header and subcode keep
+// 0xF there. Byte 1: DIF sequence number, FSC 0 and three reserved 1 bits.
+// Byte 2: number of the block within its section in that sequence.
+constexpr uint8_t ID_HEADER = 0x1F;
+constexpr uint8_t ID_SUBCODE = 0x3F;
+constexpr uint8_t ID_VAUX = VAUX_ID_START;
+constexpr uint8_t ID_AUDIO = AUDIO_ID_START;
+constexpr uint8_t ID_VIDEO = VIDEO_ID_START;
+constexpr int SEQUENCE_SHIFT = 4;
+constexpr uint8_t ID1_RESERVED = 0x07;
+constexpr int ID_SIZE = 3;
+
+// Header block bytes 3..7: DSF 0 (525/60) with its zero bit and six reserved
+// ones; then APT, AP1, AP2, AP3 all 0 (consumer DV) with the transmitting flags
+// clear. Byte 4's top nibble is the per-frame toggle the packer rewrites.
+constexpr uint8_t HEADER_DSF_525 = 0x3F;
+constexpr uint8_t HEADER_AP_FIELD = 0x78;
+constexpr int HEADER_FIELDS_AT = 3;
+
+// Subcode: six sync blocks of 8 bytes (ID0, ID1, parity, 5-byte pack) from byte 3.
+constexpr int SSYB_PER_BLOCK = 6;
+constexpr int SSYB_SIZE = 8;
+constexpr int SSYB_PACK_AT = 3;
+constexpr uint8_t SSYB_FR_FIRST_HALF = 0x80;  // set in the first half of the frame's sequences
+constexpr uint8_t SSYB_ID0_AP3_ZERO = 0x0F;   // sync blocks 0 and 6 carry AP3 = 0
+constexpr uint8_t SSYB_ID0_NO_TAGS = 0x7F;    // others: index, skip and photo tags all off
+constexpr uint8_t SSYB_ID1_RESERVED = 0xF0;   // low nibble: sync block number 0..11
+
+// Packs are 5 bytes: an ID byte and four data bytes.
+constexpr int PACK_SIZE = 5;
+constexpr uint8_t PACK_TIME_CODE[PACK_SIZE] = {0x13, 0x00, 0x00, 0x00, 0x00};  // 00:00:00:00
+constexpr uint8_t PACK_VIDEO_SOURCE[PACK_SIZE] = {0x60, 0xFF, 0xFF, 0xC0, 0xFF};   // colour, 60 fields, system 0
+constexpr uint8_t PACK_VIDEO_CONTROL[PACK_SIZE] = {0x61, 0x3F, 0xC8, 0xFC, 0xFF};  // 4:3, frame mode, interlaced
+// 48 kHz, 16-bit, 2 channels, 1,580 + 20 = 1,600 samples per frame, emphasis
+// off; the lock-mode bit clear is what players read as plain consumer DV.
+constexpr uint8_t PACK_AUDIO_SOURCE[PACK_SIZE] = {0x50, 0x54, 0x00, 0xC0, 0x80};
+// Speed field 0x20 (byte 3 = 0xA0): the value that lets every decoder accept
+// the audio of an APT 0 frame.
+constexpr uint8_t PACK_AUDIO_CONTROL[PACK_SIZE] = {0x51, 0x33, 0xCF, 0xA0, 0xFF};
+
+// VAUX: fifteen packs per block from byte 3, 45 per sequence. Recorders place
+// source and source control at slots 39, 40 in even sequences, 0, 1 in odd ones.
+constexpr int VAUX_PACKS_AT = 3;
+constexpr int VAUX_PACKS_PER_BLOCK = 15;
+constexpr int VAUX_SLOT_EVEN = 39;
+constexpr int VAUX_SLOT_ODD = 0;
+
+// Audio: one pack at byte 3, then 36 big-endian 16-bit samples; 0 is silence.
+constexpr int AUDIO_PACK_AT = 3;
+constexpr int AUDIO_SAMPLES_AT = 8;
+constexpr int AUDIO_SOURCE_BLOCK_EVEN = 3;
+constexpr int AUDIO_SOURCE_BLOCK_ODD = 0;
+
+// Video: STA 0 (valid), QNO 15, then one macroblock of four luma and two chroma
+// DCT blocks, each a DC coefficient, 8x8 mode, a class and end of block, the
+// unused bits 1. Luma DC -224 gives Y = 16, chroma DC 0 gives 128.
+constexpr uint8_t VIDEO_STA_QNO = 0x0F;
+constexpr int VIDEO_MACROBLOCK_AT = 4;
+constexpr int LUMA_BLOCKS = 4;
+constexpr int LUMA_BLOCK_SIZE = 14;
+constexpr int CHROMA_BLOCKS = 2;
+constexpr int CHROMA_BLOCK_SIZE = 10;
+constexpr uint8_t LUMA_BLACK[2] = {0x90, 0x06};
+constexpr uint8_t CHROMA_NEUTRAL[2] = {0x00, 0x16};
+static_assert(VIDEO_MACROBLOCK_AT + LUMA_BLOCKS * LUMA_BLOCK_SIZE + CHROMA_BLOCKS * CHROMA_BLOCK_SIZE == DIF_BLOCK_SIZE,
+              "a macroblock fills the rest of the video block");
+
+constexpr uint32_t DV_FRAME_LENGTH = DV_FRAME_SIZE;
+constexpr int CHUNK_LENGTH_AT = 4;
+constexpr int CHUNK_ID_CHECKED = 2;  // the reader requires only "00"
+
+void write_id(uint8_t* block, uint8_t section, int sequence, int number)
+{
+    block[0] = section;
+    block[1] = static_cast<uint8_t>((sequence << SEQUENCE_SHIFT) | ID1_RESERVED);
+    block[2] = static_cast<uint8_t>(number);
+}
+
+void write_header_block(uint8_t* block, int s)
+{
+    write_id(block, ID_HEADER, s, 0);
+    block[HEADER_FIELDS_AT] = HEADER_DSF_525;
+    block[HEADER_FIELDS_AT + 1] = DIF_TOGGLE_A;
+    for (int i = 2; i <= 4; ++i)
+        block[HEADER_FIELDS_AT + i] = HEADER_AP_FIELD;
+}
+
+void write_subcode_block(uint8_t* block, int s, int j)
+{
+    write_id(block, ID_SUBCODE, s, j);
+    const uint8_t fr = s < DIF_SEQUENCES / 2 ? SSYB_FR_FIRST_HALF : 0;
+    for (int k = 0; k < SSYB_PER_BLOCK; ++k) {
+        uint8_t* ssyb = block + ID_SIZE + k * SSYB_SIZE;
+        ssyb[0] = static_cast<uint8_t>(fr | (k == 0 ? SSYB_ID0_AP3_ZERO : SSYB_ID0_NO_TAGS));
+        ssyb[1] = static_cast<uint8_t>(SSYB_ID1_RESERVED | (j * SSYB_PER_BLOCK + k));
+        std::memcpy(ssyb + SSYB_PACK_AT, PACK_TIME_CODE, PACK_SIZE);
+    }
+}
+
+void write_vaux_block(uint8_t* block, int s, int j)
+{
+    write_id(block, ID_VAUX, s, j);
+    const int first_slot = s % 2 == 0 ? VAUX_SLOT_EVEN : VAUX_SLOT_ODD;
+    const uint8_t* packs[2] = {PACK_VIDEO_SOURCE, PACK_VIDEO_CONTROL};
+    for (int p = 0; p < 2; ++p) {
+        int slot = first_slot + p - j * VAUX_PACKS_PER_BLOCK;
+        if (slot >= 0 && slot < VAUX_PACKS_PER_BLOCK)
+            std::memcpy(block + VAUX_PACKS_AT + slot * PACK_SIZE, packs[p], PACK_SIZE);
+    }
+}
+
+void write_audio_block(uint8_t* block, int s, int k)
+{
+    write_id(block, ID_AUDIO, s, k);
+    const int source_block = s % 2 == 0 ? AUDIO_SOURCE_BLOCK_EVEN : AUDIO_SOURCE_BLOCK_ODD;
+    if (k == source_block)
+        std::memcpy(block + AUDIO_PACK_AT, PACK_AUDIO_SOURCE, PACK_SIZE);
+    else if (k == source_block + 1)
+        std::memcpy(block + AUDIO_PACK_AT, PACK_AUDIO_CONTROL, PACK_SIZE);
+    std::memset(block + AUDIO_SAMPLES_AT, 0, DIF_BLOCK_SIZE - AUDIO_SAMPLES_AT);
+}
+
+void write_video_block(uint8_t* block, int s, int n)
+{
+    write_id(block, ID_VIDEO, s, n);
+    block[ID_SIZE] = VIDEO_STA_QNO;
+    uint8_t* p = block + VIDEO_MACROBLOCK_AT;
+    for (int i = 0; i < LUMA_BLOCKS; ++i, p += LUMA_BLOCK_SIZE)
+        std::memcpy(p, LUMA_BLACK, sizeof LUMA_BLACK);
+    for (int i = 0; i < CHROMA_BLOCKS; ++i, p += CHROMA_BLOCK_SIZE)
+        std::memcpy(p, CHROMA_NEUTRAL, sizeof CHROMA_NEUTRAL);
+}
+
+void write_sequence(uint8_t* seq, int s)
+{
+    write_header_block(seq + HEADER_BLOCK * DIF_BLOCK_SIZE, s);
+    for (int j = 0; j < SUBCODE_BLOCKS; ++j)
+        write_subcode_block(seq + (SUBCODE_BLOCK_FIRST + j) * DIF_BLOCK_SIZE, s, j);
+    for (int j = 0; j < VAUX_BLOCKS; ++j)
+        write_vaux_block(seq + (VAUX_BLOCK_FIRST + j) * DIF_BLOCK_SIZE, s, j);
+    int audio = 0;
+    int video = 0;
+    for (int b = AUDIO_BLOCK_FIRST; b < DIF_BLOCKS_PER_SEQUENCE; ++b) {
+        uint8_t* block = seq + b * DIF_BLOCK_SIZE;
+        if (is_audio_block(b))
+            write_audio_block(block, s, audio++);
+        else
+            write_video_block(block, s, video++);
+    }
+}
+
+uint32_t get_le32(const uint8_t* p)
+{
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
+           static_cast<uint32_t>(p[3]) << 24;
+}
+
+}  // namespace
+
+void build_template_frame(uint8_t* chunk)
+{
+    std::memcpy(chunk, FRAME_CHUNK_ID, sizeof FRAME_CHUNK_ID);
+    for (int i = 0; i < 4; ++i)
+        chunk[CHUNK_LENGTH_AT + i] = static_cast<uint8_t>(DV_FRAME_LENGTH >> (8 * i));
+    uint8_t* dv = chunk + CHUNK_HEADER_SIZE;
+    std::memset(dv, FILL, DV_FRAME_SIZE);
+    for (int s = 0; s < DIF_SEQUENCES; ++s)
+        write_sequence(dv + s * DIF_BLOCKS_PER_SEQUENCE * DIF_BLOCK_SIZE, s);
+}
+
+int check_template_frame(const uint8_t* chunk, const char** problem)
+{
+    const char* fault = nullptr;
+    const uint8_t* dv = chunk + CHUNK_HEADER_SIZE;
+    if (std::memcmp(chunk, FRAME_CHUNK_ID, CHUNK_ID_CHECKED) != 0)
+        fault = "chunk identifier does not begin with \"00\"";
+    else if (get_le32(chunk + CHUNK_LENGTH_AT) != DV_FRAME_LENGTH)
+        fault = "chunk length is not 120000";
+    else if (dv[1] != ID1_RESERVED || dv[2] != 0)
+        fault = "DV frame does not begin with the header block of sequence 0";
+    else if (dv[HEADER_FIELDS_AT] != HEADER_DSF_525)
+        fault = "DV frame is not 525/60 (NTSC)";
+    else if (dv[HEADER_FIELDS_AT + 2] != HEADER_AP_FIELD || dv[HEADER_FIELDS_AT + 3] != HEADER_AP_FIELD ||
+             dv[HEADER_FIELDS_AT + 4] != HEADER_AP_FIELD)
+        fault = "DV header application IDs are not those of consumer DV";
+    if (problem)
+        *problem = fault;
+    return fault ? 0 : 1;
+}

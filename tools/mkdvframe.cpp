@@ -1,0 +1,65 @@
+// mkdvframe: writes the template frame chunk that brimwrite packs every frame
+// into, to "DVFRAME_NTSC" in the current directory or to the path given.
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "dv_template.h"
+
+namespace {
+
+constexpr const char* DEFAULT_NAME = "DVFRAME_NTSC";
+constexpr int EXIT_OK = 0;
+constexpr int EXIT_USAGE = 2;
+constexpr int EXIT_FAILED = 1;
+
+uint8_t g_chunk[FRAME_CHUNK_SIZE];
+
+void print_usage(FILE* out)
+{
+    std::fprintf(out,
+                 "Usage: mkdvframe [path]\n"
+                 "Writes the NTSC DV template frame (%d bytes) to path, default %s.\n",
+                 FRAME_CHUNK_SIZE, DEFAULT_NAME);
+}
+
+int is_help(const char* arg)
+{
+    return std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "--help") == 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc > 2) {
+        print_usage(stderr);
+        return EXIT_USAGE;
+    }
+    if (argc == 2 && is_help(argv[1])) {
+        print_usage(stdout);
+        return EXIT_OK;
+    }
+    const char* path = argc == 2 ? argv[1] : DEFAULT_NAME;
+
+    build_template_frame(g_chunk);
+    const char* problem = nullptr;
+    if (!check_template_frame(g_chunk, &problem)) {
+        std::fprintf(stderr, "mkdvframe: internal error, template rejected: %s\n", problem);
+        return EXIT_FAILED;
+    }
+
+    FILE* out = std::fopen(path, "wb");
+    if (!out) {
+        std::fprintf(stderr, "mkdvframe: cannot create %s: %s\n", path, std::strerror(errno));
+        return EXIT_FAILED;
+    }
+    size_t written = std::fwrite(g_chunk, 1, sizeof g_chunk, out);
+    int closed = std::fclose(out);
+    if (written != sizeof g_chunk || closed != 0) {
+        std::fprintf(stderr, "mkdvframe: cannot write %s\n", path);
+        std::remove(path);
+        return EXIT_FAILED;
+    }
+    return EXIT_OK;
+}
