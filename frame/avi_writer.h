@@ -3,6 +3,7 @@
 // an "idx1" index written as soon as the file holds its planned frames.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 
@@ -11,12 +12,29 @@
 
 constexpr int AVI_HEADER_SIZE = 224;
 constexpr int AVI_INDEX_ENTRY_SIZE = 16;
+constexpr int AVI_INDEX_HEADER_SIZE = 8;     // "idx1" and its length
+constexpr int AVI_NAME_SIZE = 32;            // "DV" + at least six digits + ".avi" + NUL
+constexpr int AVI_STREAM_BUFFER_SIZE = 1 << 20;
+
+// Largest planned frame count whose file length still fits the 32-bit RIFF length.
+constexpr int32_t AVI_MAX_FRAMES =
+    static_cast<int32_t>((UINT32_MAX - AVI_HEADER_SIZE) / (FRAME_CHUNK_SIZE + AVI_INDEX_ENTRY_SIZE));
+
+// Writes the name of AVI file `number` ("DV%06d.avi") into `name` (AVI_NAME_SIZE bytes).
+void avi_file_name(int32_t number, char* name);
+
+// Fills `header` (AVI_HEADER_SIZE bytes) with the file header of an AVI file
+// planned to hold `frames` frame chunks.
+void avi_build_header(int32_t frames, uint8_t* header);
 
 // Appends the frame chunk in `frame_buffer` (repeat0 times when info->frame_index
-// is 0), opening and closing AVI files by the plan. Returns 1, or -1 after
-// printing a message naming the file when a file cannot be created or written.
+// is 0, none when repeat0 is 0 or less), opening the next AVI file when none is
+// open and finishing each one by the plan. Returns 1, or -1 after printing a
+// message naming the file and the system's reason when a file cannot be created
+// or written (the file is then closed and *avi is null).
 int write_avi_frame(const uint8_t* frame_buffer, const FrameInfo* info, EncodePlan* plan, FILE** avi);
 
-// Finishes the open AVI file with its index when it holds its planned frames.
-// Returns 1, or -1 after printing a message when the index cannot be written.
+// Finishes the open AVI file with its index once it holds its planned frames,
+// then moves on to the next file number. Returns 1, or -1 after printing a
+// message when the index cannot be written or the file cannot be closed.
 int CloseAVIfile(EncodePlan* plan, FILE** avi);

@@ -13,10 +13,10 @@ constexpr int DEFAULT_REPEAT0 = 30;
 struct EncodePlan {
     int32_t avisize;
     int32_t recurse;
-    int32_t repeat0;
+    int32_t repeat0;                     // 0 or more: brimwrite takes a negative option value as 0
     int32_t avi_count;
     int32_t avi_current;
-    std::vector<int32_t> avi_frames;     // [1..avi_count]
+    std::vector<int32_t> avi_frames;     // [1..avi_count]; entries after avi_count are spare
     int32_t CAVIFcnt;
     int32_t file_count;
     int32_t file_current;

@@ -1,0 +1,28 @@
+// The plane source: turns the input files of the plan, one after the other, into
+// planes, and fills in the per-frame facts about each plane in FrameInfo.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+#include "encode_plan.h"
+#include "frame_layout.h"
+
+// The driver's slot for the one input file being read.
+struct InputSlot {
+    FILE* stream;      // null between files, and while a file that cannot be opened is replaced by zeros
+    int32_t open;      // 1 while the planes of file_current are being produced
+    int32_t reported;  // 1 once a shortfall of the open file has been reported
+};
+
+// Produces the next plane of the input into `plane` (PLANE_SIZE bytes): a file's
+// first plane is the header area with its stored path, then its first
+// FIRST_PLANE_DATA bytes; every further plane its next PLANE_SIZE bytes. Bytes
+// behind a file's end keep what the buffer held. Sets file_index, file_count,
+// frame_index, final_frame and bytes_remaining of `info`, counts the file's
+// file_size down and moves to the next file once it reaches 0. Never reads past a
+// file's planned size; a file that became shorter is padded with zero bytes to its
+// planned planes, and one that cannot be opened any more is written as zero planes,
+// each with a warning naming it. Returns 1 with a plane, 0 at the end of the input
+// (nothing changed).
+int next_plane(uint8_t* plane, FrameInfo* info, EncodePlan* plan, InputSlot* slot);

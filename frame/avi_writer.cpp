@@ -1,0 +1,192 @@
+#include "avi_writer.h"
+
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+constexpr int32_t MICROSECONDS_PER_FRAME = 33367;
+constexpr uint32_t AVIF_HASINDEX_ISINTERLEAVED = 0x110;
+constexpr int32_t FRAME_WIDTH = 720;
+constexpr int32_t FRAME_HEIGHT = 480;
+constexpr int32_t RATE_SCALE = 1001;
+constexpr int32_t RATE = 30000;
+constexpr int32_t STREAM_QUALITY = 10000;
+constexpr int32_t BITS_PER_PIXEL = 24;
+constexpr int32_t HDRL_LIST_LENGTH = 192;
+constexpr int32_t STRL_LIST_LENGTH = 116;
+constexpr int32_t AVIH_LENGTH = 56;
+constexpr int32_t STRH_LENGTH = 56;
+constexpr int32_t STRF_LENGTH = 40;
+constexpr uint32_t INDEX_FLAG_KEYFRAME = 0x10;
+constexpr int FOURCC_SIZE = 4;
+constexpr int32_t MOVI_TYPE_SIZE = FOURCC_SIZE;  // the "movi" list type precedes the first chunk
+
+// Header offsets of the four fields that depend on the planned frame count.
+constexpr int RIFF_LENGTH_OFFSET = 4;
+constexpr int TOTAL_FRAMES_OFFSET = 48;
+constexpr int STREAM_LENGTH_OFFSET = 140;
+constexpr int MOVI_LENGTH_OFFSET = 216;
+
+// One buffer for whichever AVI file is open: large writes without a per-file allocation.
+char g_stream_buffer[AVI_STREAM_BUFFER_SIZE];
+
+void put_u16(uint8_t* at, uint32_t value)
+{
+    at[0] = static_cast<uint8_t>(value);
+    at[1] = static_cast<uint8_t>(value >> 8);
+}
+
+void put_u32(uint8_t* at, uint32_t value)
+{
+    put_u16(at, value);
+    put_u16(at + 2, value >> 16);
+}
+
+void put_id(uint8_t* at, const char* fourcc) { std::memcpy(at, fourcc, FOURCC_SIZE); }
+
+// Frames planned for the current file; a file beyond the plan counts as planned
+// for none, so that a miscounted run ends up in CloseAVIfile's complaint.
+int32_t planned_frames(const EncodePlan* plan)
+{
+    const size_t k = static_cast<size_t>(plan->avi_current);
+    return plan->avi_current > 0 && k < plan->avi_frames.size() ? plan->avi_frames[k] : 0;
+}
+
+// Writes `size` bytes; 0 if the stream has failed, now or in an earlier flush
+// of its buffer (which fwrite does not always report in its result).
+int put(const void* bytes, size_t size, FILE* stream)
+{
+    return fwrite(bytes, 1, size, stream) == size && !ferror(stream);
+}
+
+// Reports a failed create/write/close of the current file and drops the stream.
+int fail(const char* function, const char* action, const EncodePlan* plan, FILE** avi, int error)
+{
+    char name[AVI_NAME_SIZE];
+    avi_file_name(plan->avi_current, name);
+    printf("\n%s : cannot %s %s: %s\n", function, action, name, strerror(error));
+    if (*avi) {
+        fclose(*avi);
+        *avi = nullptr;
+    }
+    return -1;
+}
+
+int open_next_file(EncodePlan* plan, FILE** avi)
+{
+    char name[AVI_NAME_SIZE];
+    avi_file_name(plan->avi_current, name);
+    *avi = fopen(name, "wb");
+    if (!*avi)
+        return fail("write_avi_frame()", "create", plan, avi, errno);
+    setvbuf(*avi, g_stream_buffer, _IOFBF, sizeof g_stream_buffer);
+    printf("(Outputting to %s)", name);
+    plan->CAVIFcnt = 0;
+
+    uint8_t header[AVI_HEADER_SIZE];
+    avi_build_header(planned_frames(plan), header);
+    if (!put(header, sizeof header, *avi))
+        return fail("write_avi_frame()", "write", plan, avi, errno);
+    return 1;
+}
+
+}  // namespace
+
+void avi_file_name(int32_t number, char* name)
+{
+    snprintf(name, AVI_NAME_SIZE, "DV%06d.avi", static_cast<int>(number));
+}
+
+void avi_build_header(int32_t frames, uint8_t* h)
+{
+    const uint32_t n = static_cast<uint32_t>(frames);
+    std::memset(h, 0, AVI_HEADER_SIZE);
+    put_id(h + 0, "RIFF");
+    put_u32(h + RIFF_LENGTH_OFFSET, n * (FRAME_CHUNK_SIZE + AVI_INDEX_ENTRY_SIZE) + AVI_HEADER_SIZE);
+    put_id(h + 8, "AVI ");
+    put_id(h + 12, "LIST");
+    put_u32(h + 16, HDRL_LIST_LENGTH);
+    put_id(h + 20, "hdrl");
+    put_id(h + 24, "avih");
+    put_u32(h + 28, AVIH_LENGTH);
+    put_u32(h + 32, MICROSECONDS_PER_FRAME);
+    put_u32(h + 44, AVIF_HASINDEX_ISINTERLEAVED);
+    put_u32(h + TOTAL_FRAMES_OFFSET, n);
+    put_u32(h + 56, 1);
+    put_u32(h + 60, DV_FRAME_SIZE);
+    put_u32(h + 64, FRAME_WIDTH);
+    put_u32(h + 68, FRAME_HEIGHT);
+    put_id(h + 88, "LIST");
+    put_u32(h + 92, STRL_LIST_LENGTH);
+    put_id(h + 96, "strl");
+    put_id(h + 100, "strh");
+    put_u32(h + 104, STRH_LENGTH);
+    put_id(h + 108, "vids");
+    put_id(h + 112, "dvsd");
+    put_u32(h + 128, RATE_SCALE);
+    put_u32(h + 132, RATE);
+    put_u32(h + STREAM_LENGTH_OFFSET, n);
+    put_u32(h + 144, DV_FRAME_SIZE);
+    put_u32(h + 148, STREAM_QUALITY);
+    put_u16(h + 160, FRAME_WIDTH);
+    put_u16(h + 162, FRAME_HEIGHT);
+    put_id(h + 164, "strf");
+    put_u32(h + 168, STRF_LENGTH);
+    put_u32(h + 172, STRF_LENGTH);
+    put_u32(h + 176, FRAME_WIDTH);
+    put_u32(h + 180, FRAME_HEIGHT);
+    put_u16(h + 184, 1);
+    put_u16(h + 186, BITS_PER_PIXEL);
+    put_id(h + 188, "dvsd");
+    put_u32(h + 192, DV_FRAME_SIZE);
+    put_id(h + 212, "LIST");
+    put_u32(h + MOVI_LENGTH_OFFSET, n * FRAME_CHUNK_SIZE + MOVI_TYPE_SIZE);
+    put_id(h + 220, "movi");
+}
+
+int write_avi_frame(const uint8_t* frame_buffer, const FrameInfo* info, EncodePlan* plan, FILE** avi)
+{
+    const int copies = info->frame_index == 0 ? plan->repeat0 : 1;
+    for (int copy = 0; copy < copies; copy++) {
+        if (!*avi && open_next_file(plan, avi) < 0)
+            return -1;
+        if (!put(frame_buffer, FRAME_CHUNK_SIZE, *avi))
+            return fail("write_avi_frame()", "write", plan, avi, errno);
+        plan->CAVIFcnt++;
+        if (CloseAVIfile(plan, avi) < 0)
+            return -1;
+    }
+    return 1;
+}
+
+int CloseAVIfile(EncodePlan* plan, FILE** avi)
+{
+    const int32_t planned = planned_frames(plan);
+    if (plan->CAVIFcnt < planned)
+        return 1;
+    printf("\nCloseAVIfile() : closing AVIfile[%d] at frame#%d!", plan->avi_current, plan->CAVIFcnt);
+    if (plan->CAVIFcnt > planned)
+        printf("\nCloseAVIfile() : UH OH, AVIfile[%d] should only have %d frames!", plan->avi_current, planned);
+
+    uint8_t entry[AVI_INDEX_ENTRY_SIZE];
+    put_id(entry, "idx1");
+    put_u32(entry + 4, static_cast<uint32_t>(plan->CAVIFcnt) * AVI_INDEX_ENTRY_SIZE);
+    if (!put(entry, AVI_INDEX_HEADER_SIZE, *avi))
+        return fail("CloseAVIfile()", "write", plan, avi, errno);
+    put_id(entry, "00dc");
+    put_u32(entry + 4, INDEX_FLAG_KEYFRAME);
+    put_u32(entry + 12, DV_FRAME_SIZE);
+    for (int32_t i = 0; i < plan->CAVIFcnt; i++) {
+        put_u32(entry + 8, MOVI_TYPE_SIZE + static_cast<uint32_t>(i) * FRAME_CHUNK_SIZE);
+        if (!put(entry, sizeof entry, *avi))
+            return fail("CloseAVIfile()", "write", plan, avi, errno);
+    }
+    FILE* done = *avi;
+    *avi = nullptr;
+    if (fclose(done) != 0)
+        return fail("CloseAVIfile()", "close", plan, avi, errno);
+    plan->avi_current++;
+    plan->CAVIFcnt = 0;
+    return 1;
+}

@@ -1,0 +1,203 @@
+// The plane source: header area and data layout of the planes, the per-frame
+// facts it fills in, file changeover, and files that changed after planning.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "plan.h"
+#include "plane_source.h"
+#include "startup.h"
+#include "test_support.h"
+
+namespace {
+
+constexpr uint8_t STALE = 0xAA;  // what the plane buffer held before
+
+struct Source {
+    EncodePlan plan;
+    FrameInfo info{};
+    InputSlot slot{};
+    std::vector<uint8_t> plane = std::vector<uint8_t>(PLANE_SIZE, STALE);
+    std::string console;
+
+    int next()
+    {
+        testing::internal::CaptureStdout();
+        const int result = next_plane(plane.data(), &info, &plan, &slot);
+        console += testing::internal::GetCapturedStdout();
+        return result;
+    }
+};
+
+// Plans the files at `paths` (stored under `names`) with their current sizes.
+void plan_files(Source* source, const std::vector<fs::path>& paths, const std::vector<std::string>& names)
+{
+    std::vector<PlanInput> inputs;
+    for (size_t i = 0; i < paths.size(); i++)
+        inputs.push_back({names[i], paths[i].string(), static_cast<int64_t>(fs::file_size(paths[i]))});
+    set_plan_defaults(&source->plan);
+    build_plan(&source->plan, inputs);
+    source->plan.file_current = 1;
+}
+
+bool same(const uint8_t* a, const uint8_t* b, size_t count) { return std::memcmp(a, b, count) == 0; }
+
+bool all_bytes(const uint8_t* at, size_t count, uint8_t value)
+{
+    for (size_t i = 0; i < count; i++)
+        if (at[i] != value)
+            return false;
+    return true;
+}
+
+}  // namespace
+
+TEST(PlaneSource, FileOfOneFullFirstPlaneThenTheNextFile)
+{
+    TempDir tmp;
+    const std::vector<uint8_t> a = random_bytes(FIRST_PLANE_DATA, 1);
+    const std::vector<uint8_t> b = random_bytes(100, 2);
+    write_file(tmp.path / "a", a);
+    write_file(tmp.path / "b", b);
+    Source source;
+    plan_files(&source, {tmp.path / "a", tmp.path / "b"}, {"a.dat", "dir\\b.dat"});
+
+    ASSERT_EQ(source.next(), 1);
+    EXPECT_EQ(source.info.file_index, 1);
+    EXPECT_EQ(source.info.file_count, 2);
+    EXPECT_EQ(source.info.frame_index, 0);
+    EXPECT_EQ(source.info.final_frame, source.plan.file_frames[1] - 1);
+    EXPECT_EQ(source.info.bytes_remaining, FIRST_PLANE_DATA);
+    EXPECT_STREQ(reinterpret_cast<const char*>(source.plane.data()), "a.dat");
+    EXPECT_TRUE(all_bytes(source.plane.data() + 5, HEADER_AREA_SIZE - 5, 0));
+    EXPECT_TRUE(same(source.plane.data() + HEADER_AREA_SIZE, a.data(), a.size()));
+    EXPECT_EQ(source.plan.file_current, 2);
+    EXPECT_EQ(source.slot.open, 0);
+
+    ASSERT_EQ(source.next(), 1);
+    EXPECT_EQ(source.info.file_index, 2);
+    EXPECT_EQ(source.info.frame_index, 0);
+    EXPECT_EQ(source.info.bytes_remaining, 100);
+    EXPECT_STREQ(reinterpret_cast<const char*>(source.plane.data()), "dir\\b.dat");
+    EXPECT_TRUE(same(source.plane.data() + HEADER_AREA_SIZE, b.data(), b.size()));
+    // Behind a short file's bytes the plane keeps what it held.
+    EXPECT_TRUE(same(source.plane.data() + HEADER_AREA_SIZE + 100, a.data() + 100, 1000));
+    EXPECT_EQ(source.info.final_frame, source.plan.file_frames[2] - 1);
+
+    // At the end nothing changes.
+    const std::vector<uint8_t> before = source.plane;
+    const FrameInfo info_before = source.info;
+    EXPECT_EQ(source.next(), 0);
+    EXPECT_EQ(source.next(), 0);
+    EXPECT_EQ(source.plane, before);
+    EXPECT_EQ(std::memcmp(&source.info, &info_before, sizeof info_before), 0);
+    EXPECT_EQ(source.console, "");
+}
+
+TEST(PlaneSource, LaterPlanesCarryTheRemainingBytesFromOffsetZero)
+{
+    TempDir tmp;
+    const std::vector<uint8_t> data = random_bytes(FIRST_PLANE_DATA + PLANE_SIZE + 1, 3);
+    write_file(tmp.path / "f", data);
+    Source source;
+    plan_files(&source, {tmp.path / "f"}, {"f"});
+
+    ASSERT_EQ(source.next(), 1);
+    EXPECT_EQ(source.info.bytes_remaining, static_cast<int64_t>(data.size()));
+    ASSERT_EQ(source.next(), 1);
+    EXPECT_EQ(source.info.frame_index, 1);
+    EXPECT_EQ(source.info.bytes_remaining, PLANE_SIZE + 1);
+    EXPECT_TRUE(same(source.plane.data(), data.data() + FIRST_PLANE_DATA, PLANE_SIZE));
+    const std::vector<uint8_t> previous = source.plane;
+
+    // Frames inserted by the run (parity, padding) advance the index; data continues after them.
+    source.info.frame_index += 8;
+    ASSERT_EQ(source.next(), 1);
+    EXPECT_EQ(source.info.frame_index, 10);
+    EXPECT_EQ(source.info.bytes_remaining, 1);
+    EXPECT_EQ(source.plane[0], data.back());
+    EXPECT_TRUE(same(source.plane.data() + 1, previous.data() + 1, PLANE_SIZE - 1));
+    EXPECT_EQ(source.next(), 0);
+}
+
+TEST(PlaneSource, LongestStoredPathFillsThePathField)
+{
+    TempDir tmp;
+    write_file(tmp.path / "f", random_bytes(10, 4));
+    const std::string name(MAX_STORED_PATH, 'p');
+    Source source;
+    plan_files(&source, {tmp.path / "f"}, {name});
+    ASSERT_EQ(source.next(), 1);
+    EXPECT_TRUE(all_bytes(source.plane.data(), MAX_STORED_PATH, 'p'));
+    EXPECT_EQ(source.plane[227], 0);
+    EXPECT_EQ(source.plane[228], 0);
+    EXPECT_TRUE(all_bytes(source.plane.data() + 229, HEADER_AREA_SIZE - 229, 0));
+}
+
+TEST(PlaneSource, FileThatShrankIsPaddedWithZerosToItsPlannedPlanes)
+{
+    TempDir tmp;
+    const std::vector<uint8_t> data = random_bytes(300000, 5);
+    write_file(tmp.path / "shrinks", data);
+    write_file(tmp.path / "next", random_bytes(10, 6));
+    Source source;
+    plan_files(&source, {tmp.path / "shrinks", tmp.path / "next"}, {"shrinks", "next"});
+    fs::resize_file(tmp.path / "shrinks", 150000);
+
+    ASSERT_EQ(source.next(), 1);
+    EXPECT_TRUE(same(source.plane.data() + HEADER_AREA_SIZE, data.data(), FIRST_PLANE_DATA));
+    ASSERT_EQ(source.next(), 1);
+    EXPECT_TRUE(same(source.plane.data(), data.data() + FIRST_PLANE_DATA, 150000 - FIRST_PLANE_DATA));
+    EXPECT_TRUE(all_bytes(source.plane.data() + 150000 - FIRST_PLANE_DATA,
+                          PLANE_SIZE - (150000 - FIRST_PLANE_DATA), 0));
+    ASSERT_EQ(source.next(), 1);
+    EXPECT_EQ(source.info.frame_index, 2);
+    EXPECT_EQ(source.info.bytes_remaining, 300000 - FIRST_PLANE_DATA - PLANE_SIZE);
+    EXPECT_TRUE(all_bytes(source.plane.data(), 300000 - FIRST_PLANE_DATA - PLANE_SIZE, 0));
+    ASSERT_EQ(source.next(), 1);
+    EXPECT_EQ(source.info.file_index, 2);
+    EXPECT_EQ(source.console, "\nnext_plane() : " + (tmp.path / "shrinks").string() +
+                                  " is shorter than when it was listed, padding it with zero bytes!\n");
+}
+
+TEST(PlaneSource, FileThatGrewIsReadOnlyToItsPlannedSize)
+{
+    TempDir tmp;
+    const std::vector<uint8_t> data = random_bytes(FIRST_PLANE_DATA + 10, 7);
+    write_file(tmp.path / "grows", data);
+    Source source;
+    plan_files(&source, {tmp.path / "grows"}, {"grows"});
+    FILE* append = fopen((tmp.path / "grows").string().c_str(), "ab");
+    ASSERT_NE(append, nullptr);
+    const std::vector<uint8_t> extra(5000, 0x77);
+    fwrite(extra.data(), 1, extra.size(), append);
+    fclose(append);
+
+    ASSERT_EQ(source.next(), 1);
+    const std::vector<uint8_t> previous = source.plane;
+    ASSERT_EQ(source.next(), 1);
+    EXPECT_EQ(source.info.bytes_remaining, 10);
+    EXPECT_TRUE(same(source.plane.data(), data.data() + FIRST_PLANE_DATA, 10));
+    EXPECT_TRUE(same(source.plane.data() + 10, previous.data() + 10, PLANE_SIZE - 10));
+    EXPECT_EQ(source.next(), 0);
+    EXPECT_EQ(source.console, "");
+}
+
+TEST(PlaneSource, FileThatVanishedIsWrittenAsZeroPlanes)
+{
+    TempDir tmp;
+    write_file(tmp.path / "gone", random_bytes(FIRST_PLANE_DATA + 20, 8));
+    Source source;
+    plan_files(&source, {tmp.path / "gone"}, {"gone"});
+    fs::remove(tmp.path / "gone");
+
+    ASSERT_EQ(source.next(), 1);
+    EXPECT_STREQ(reinterpret_cast<const char*>(source.plane.data()), "gone");
+    EXPECT_TRUE(all_bytes(source.plane.data() + HEADER_AREA_SIZE, FIRST_PLANE_DATA, 0));
+    ASSERT_EQ(source.next(), 1);
+    EXPECT_EQ(source.info.bytes_remaining, 20);
+    EXPECT_TRUE(all_bytes(source.plane.data(), 20, 0));
+    EXPECT_EQ(source.next(), 0);
+    EXPECT_EQ(source.console, "\nnext_plane() : cannot open " + (tmp.path / "gone").string() +
+                                  " any more (No such file or directory), writing zero bytes in its place!\n");
+}
