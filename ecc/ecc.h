@@ -1,5 +1,10 @@
 // Bit-sliced (72,64) Hamming code over whole planes: bit j of word w of the 72
 // planes of a block forms one codeword. Operations return 0 on success, 1 on failure.
+//
+// Every refused call prints one diagnostic line to standard output and changes
+// no state (an allocation failure in init is reported by the result alone).
+// Planes passed in by callers are read as ECC_PLANE_BYTES bytes and never beyond;
+// buffers owned by the objects are ECC_PLANE_ALLOC bytes, zero-filled.
 #pragma once
 
 #include <cstdint>
@@ -13,7 +18,11 @@ constexpr int ECC_PLANE_ALLOC = 6408 * 16;   // 102,528 bytes allocated per plan
 constexpr uint8_t ECC_LOC_NO_ERROR = 254;
 constexpr uint8_t ECC_LOC_UNCORRECTABLE = 255;
 
+// Row r (code position: data planes 0..63, then parity planes 0..7) has a 1 in
+// column k when parity check k covers that position.
 extern const uint8_t ECC_PARITY_TABLE[ECC_N][ECC_NMK];
+// Syndrome byte (bit k = check k failed) -> code position to repair: 0..71,
+// ECC_LOC_NO_ERROR for syndrome 0, ECC_LOC_UNCORRECTABLE for the rest.
 extern const uint8_t ECC_LOCATION_TABLE[256];
 
 struct ECCEncoder {
@@ -32,20 +41,52 @@ struct ECCDecoder {
 };
 
 // Encoder half.
+
+// Releases what the object holds, then allocates its message and 8 parity planes
+// zero-filled and resets the counters. Returns 1 (silently) if an allocation
+// failed; the planes obtained stay allocated. The object's pointers must be null
+// or valid before the first call.
 int32_t ecc_encoder_init(ECCEncoder* pECCEncoder);
+// Releases every plane the object holds and nulls its pointers; counters stay.
 int32_t ecc_encoder_shutdown(ECCEncoder* pECCEncoder);
+// Adds one data plane to the current block (starting a new block once the 8
+// parity planes of the last one were fetched). Fails once 64 planes are in.
 int32_t ecc_encoder_enc1(ECCEncoder* pECCEncoder, const uint8_t* pMessagePlane);
+// Hands out the next parity plane of the completed block (the object's own
+// buffer, valid until the next block starts). Fails before the 64th data plane
+// and after the 8th parity plane.
 int32_t ecc_encoder_getp1(ECCEncoder* pECCEncoder, uint8_t** pParityPlane);
+// XORs plane pMessage into each parity plane whose column is 1 in row `index` (0..63).
 int32_t ecc_generate_z1(uint8_t** pParityPlanes, const uint8_t* pMessage, int index);
+// Zeroes the ECC_PLANE_BYTES bytes of each of the 8 planes.
 int32_t ecc_clear_parityplanes(uint8_t** pParityPlanes);
 
 // Decoder half.
+
+// Releases what the object holds, then allocates 72 received and 8 syndrome
+// planes zero-filled and resets the counters. Returns 1 (silently) if an
+// allocation failed; the planes obtained stay allocated.
 int32_t ecc_decoder_init(ECCDecoder* pECCDecoder);
+// Releases every plane the object holds and nulls its pointers; counters stay.
 int32_t ecc_decoder_shutdown(ECCDecoder* pECCDecoder);
+// Hands out the buffer for the next received plane without advancing the count
+// (starting a new block once all 64 data planes of the last one were fetched).
 int32_t ecc_decoder_get_rcv_buffer(ECCDecoder* pECCDecoder, uint8_t** pReceivePlane);
+// Adds the plane's contribution to the syndrome planes at the next position and
+// advances the count. Pass the buffer that ecc_decoder_get_rcv_buffer handed out.
 int32_t ecc_decoder_syn1(ECCDecoder* pECCDecoder, const uint8_t* pReceivedPlane);
+// Once 72 planes are in: with a non-zero flag corrects the data planes in place
+// (setting cUncorrectable), then makes the 64 data planes available for output.
+// The syndrome planes are updated with the corrections, so a repeated call
+// changes no data.
 int32_t ecc_decoder_correct(ECCDecoder* pECCDecoder, int flag);
+// Hands out the next data plane of the completed block and advances the count.
 int32_t ecc_decoder_get_out_buffer(ECCDecoder* pECCDecoder, uint8_t** pDataPlane);
+// XORs plane pReceived into each syndrome plane whose column is 1 in row `index` (0..71).
 int32_t ecc_decode_z1(uint8_t** pSyndromePlanes, const uint8_t* pReceived, int index);
+// Flips, in received planes 0..63, every bit that a syndrome locates there;
+// words whose 8 syndrome words are all zero are skipped. Syndromes are not changed.
 int32_t ecc_syn_to_loc_z1(uint8_t** pReceivedPlanes, uint8_t** pSyndromePlanes);
+// For j = 0..31 flips bit j of word `word` of received plane
+// ECC_LOCATION_TABLE[pLocations[j]] when that position is below 64.
 int32_t ecc_correct_data32(uint8_t** pReceivedPlanes, const uint8_t* pLocations, int word);

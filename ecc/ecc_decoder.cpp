@@ -1,0 +1,422 @@
+// Decoder half of the plane Hamming code: 72 received planes in, syndromes
+// accumulated as they arrive, 64 corrected data planes out.
+#include "ecc.h"
+
+#include <cstring>
+
+#include "ecc_planes.h"
+
+namespace {
+
+// Units screened together for errors: a clean block costs one OR over the
+// syndrome planes, in runs long enough for the compiler to vectorise; a stretch
+// with errors is corrected as a whole where it can be.
+constexpr int SCREEN_UNITS = 64;
+constexpr int WORD_BYTES = 4;
+constexpr int BITS_PER_WORD = 32;
+constexpr int BITS_PER_BYTE = 8;
+
+int count_bits(uint64_t value)
+{
+    value = value - ((value >> 1) & 0x5555555555555555ull);
+    value = (value & 0x3333333333333333ull) + ((value >> 2) & 0x3333333333333333ull);
+    value = (value + (value >> 4)) & 0x0F0F0F0F0F0F0F0Full;
+    return static_cast<int>((value * 0x0101010101010101ull) >> 56);
+}
+
+uint64_t load_bytes(const uint8_t* plane, int offset, int bytes)
+{
+    uint64_t value = 0;
+    std::memcpy(&value, plane + offset, bytes);
+    return value;
+}
+
+void store_bytes(uint8_t* plane, int offset, int bytes, uint64_t value)
+{
+    std::memcpy(plane + offset, &value, bytes);
+}
+
+// What a correction pass does besides flipping bits: count the codewords whose
+// syndrome locates nothing, and clear the syndromes of the bits it repaired so
+// that the syndrome planes keep describing the received planes.
+struct PassOptions {
+    bool settle;
+    uint32_t* uncorrectable;  // null: not counted
+};
+
+// Corrects `bytes` bytes (at most one unit) at `offset` of every codeword there.
+// Each distinct syndrome value of the unit is handled once: all the bits that
+// share it are located with one table look-up and flipped together.
+void correct_unit(uint8_t* const* received, uint8_t* const* syndromes, int offset, int bytes,
+                  const PassOptions& options)
+{
+    uint64_t syndrome[ECC_NMK];
+    uint64_t pending = 0;
+    for (int k = 0; k < ECC_NMK; ++k) {
+        syndrome[k] = load_bytes(syndromes[k], offset, bytes);
+        pending |= syndrome[k];
+    }
+    uint64_t repaired = 0;
+    while (pending != 0) {
+        const uint64_t lowest = pending & (~pending + 1);
+        uint64_t same = ~uint64_t{0};
+        int value = 0;
+        for (int k = 0; k < ECC_NMK; ++k) {
+            if (syndrome[k] & lowest) {
+                value |= 1 << k;
+                same &= syndrome[k];
+            } else {
+                same &= ~syndrome[k];
+            }
+        }
+        pending &= ~same;
+        const uint8_t position = ECC_LOCATION_TABLE[value];
+        if (position < ECC_K) {
+            store_bytes(received[position], offset, bytes,
+                        load_bytes(received[position], offset, bytes) ^ same);
+            repaired |= same;
+        } else if (position == ECC_LOC_UNCORRECTABLE && options.uncorrectable != nullptr) {
+            *options.uncorrectable += static_cast<uint32_t>(count_bits(same));
+        }
+    }
+    if (options.settle && repaired != 0) {
+        for (int k = 0; k < ECC_NMK; ++k)
+            store_bytes(syndromes[k], offset, bytes, syndrome[k] & ~repaired);
+    }
+}
+
+// Marks in wrong[i] the codewords of unit first + i whose syndrome is not zero;
+// returns the OR of them all.
+uint64_t find_wrong_codewords(uint8_t* const* syndromes, int first, int units, uint64_t* wrong)
+{
+    // Local copies of the plane pointers: stores to wrong[] cannot alias them,
+    // so the loop vectorises.
+    const uint8_t* planes[ECC_NMK];
+    for (int k = 0; k < ECC_NMK; ++k)
+        planes[k] = syndromes[k] + first * ECC_UNIT_BYTES;
+    uint64_t any = 0;
+    for (int i = 0; i < units; ++i) {
+        uint64_t n = 0;
+        for (int k = 0; k < ECC_NMK; ++k)
+            n |= ecc_load_unit(planes[k], i);
+        wrong[i] = n;
+        any |= n;
+    }
+    return any;
+}
+
+// The syndrome byte of the lowest wrong codeword of the stretch.
+int first_syndrome(uint8_t* const* syndromes, int first, const uint64_t* wrong)
+{
+    int i = 0;
+    while (wrong[i] == 0)
+        ++i;
+    const uint64_t lowest = wrong[i] & (~wrong[i] + 1);
+    int value = 0;
+    for (int k = 0; k < ECC_NMK; ++k) {
+        if (ecc_load_unit(syndromes[k], first + i) & lowest)
+            value |= 1 << k;
+    }
+    return value;
+}
+
+// True when every wrong codeword of the stretch has the syndrome `value`, as
+// when one plane of the block is bad.
+bool all_same_syndrome(uint8_t* const* syndromes, int first, int units, const uint64_t* wrong, int value)
+{
+    const uint8_t* planes[ECC_NMK];
+    uint64_t select[ECC_NMK];
+    for (int k = 0; k < ECC_NMK; ++k) {
+        planes[k] = syndromes[k] + first * ECC_UNIT_BYTES;
+        select[k] = (value >> k) & 1 ? ~uint64_t{0} : 0;
+    }
+    uint64_t differs = 0;
+    for (int i = 0; i < units; ++i) {
+        for (int k = 0; k < ECC_NMK; ++k)
+            differs |= ecc_load_unit(planes[k], i) ^ (wrong[i] & select[k]);
+    }
+    return differs == 0;
+}
+
+// Corrects a stretch of units that has wrong codewords. Mostly they all point at
+// one position, which is then handled in whole-stretch loops.
+void correct_stretch(uint8_t* const* received, uint8_t* const* syndromes, int first, int units,
+                     const uint64_t* wrong, const PassOptions& options)
+{
+    const int value = first_syndrome(syndromes, first, wrong);
+    if (!all_same_syndrome(syndromes, first, units, wrong, value)) {
+        for (int unit = first; unit < first + units; ++unit) {
+            if (wrong[unit - first] != 0)
+                correct_unit(received, syndromes, unit * ECC_UNIT_BYTES, ECC_UNIT_BYTES, options);
+        }
+        return;
+    }
+    const uint8_t position = ECC_LOCATION_TABLE[value];
+    const size_t stretch_bytes = static_cast<size_t>(units) * ECC_UNIT_BYTES;
+    if (position < ECC_K) {
+        uint8_t* plane = received[position];
+        for (int i = 0; i < units; ++i)
+            ecc_store_unit(plane, first + i, ecc_load_unit(plane, first + i) ^ wrong[i]);
+        if (options.settle) {
+            // Checks outside the syndrome value hold zeros here already.
+            for (int k = 0; k < ECC_NMK; ++k) {
+                if ((value >> k) & 1)
+                    std::memset(syndromes[k] + first * ECC_UNIT_BYTES, 0, stretch_bytes);
+            }
+        }
+    } else if (position == ECC_LOC_UNCORRECTABLE && options.uncorrectable != nullptr) {
+        uint32_t count = 0;
+        for (int i = 0; i < units; ++i)
+            count += static_cast<uint32_t>(count_bits(wrong[i]));
+        *options.uncorrectable += count;
+    }
+}
+
+// Makes the same flips as taking every word with a non-zero syndrome through
+// ecc_correct_data32 bit by bit; only the order differs, and flips of distinct
+// bits do not depend on one another.
+void correction_pass(uint8_t* const* received, uint8_t* const* syndromes, const PassOptions& options)
+{
+    uint64_t wrong[SCREEN_UNITS];
+    for (int first = 0; first < ECC_PLANE_UNITS; first += SCREEN_UNITS) {
+        const int left = ECC_PLANE_UNITS - first;
+        const int units = left < SCREEN_UNITS ? left : SCREEN_UNITS;
+        if (find_wrong_codewords(syndromes, first, units, wrong) != 0)
+            correct_stretch(received, syndromes, first, units, wrong, options);
+    }
+    correct_unit(received, syndromes, ECC_TAIL_START, ECC_TAIL_BYTES, options);
+}
+
+// A new block starts once every data plane of the last one was handed out.
+bool block_is_drained(const ECCDecoder* decoder)
+{
+    return decoder->cDataOut == ECC_K;
+}
+
+}  // namespace
+
+int32_t ecc_decode_z1(uint8_t** pSyndromePlanes, const uint8_t* pReceived, int index)
+{
+    if (pReceived == nullptr || pSyndromePlanes == nullptr) {
+        ecc_report("ecc_decode_z1() : pReceived or pSyndromePlanes == NULL!\n");
+        return 1;
+    }
+    if (index < 0 || index >= ECC_N) {
+        ecc_report("ecc_decode_z1() : FATAL index out of range!\n");
+        return 1;
+    }
+    const uint8_t row = ECC_ROW_BITS[index];
+    for (int k = 0; k < ECC_NMK; ++k) {
+        if ((row & (1u << k)) && pSyndromePlanes[k] == nullptr) {
+            ecc_report("ecc_decode_z1() : pReceived or pSyndromePlanes == NULL!\n");
+            return 1;
+        }
+    }
+    ecc_plane_xor_row(pSyndromePlanes, pReceived, row);
+    return 0;
+}
+
+int32_t ecc_correct_data32(uint8_t** pReceivedPlanes, const uint8_t* pLocations, int word)
+{
+    if (pReceivedPlanes == nullptr || pLocations == nullptr) {
+        ecc_report("ecc_correct_data32() : pReceivedPlanes or pLocations == NULL!\n");
+        return 1;
+    }
+    if (word < 0 || word >= ECC_PLANE_WORDS) {
+        ecc_report("ecc_correct_data32() : FATAL word out of range!\n");
+        return 1;
+    }
+    for (int j = 0; j < BITS_PER_WORD; ++j) {
+        const uint8_t position = ECC_LOCATION_TABLE[pLocations[j]];
+        if (position < ECC_K && pReceivedPlanes[position] == nullptr) {
+            ecc_report("ecc_correct_data32() : pReceivedPlanes or pLocations == NULL!\n");
+            return 1;
+        }
+    }
+    for (int j = 0; j < BITS_PER_WORD; ++j) {
+        const uint8_t position = ECC_LOCATION_TABLE[pLocations[j]];
+        if (position < ECC_K) {
+            uint8_t& byte = pReceivedPlanes[position][word * WORD_BYTES + j / BITS_PER_BYTE];
+            byte = static_cast<uint8_t>(byte ^ (1u << (j % BITS_PER_BYTE)));
+        }
+    }
+    return 0;
+}
+
+int32_t ecc_syn_to_loc_z1(uint8_t** pReceivedPlanes, uint8_t** pSyndromePlanes)
+{
+    if (pReceivedPlanes == nullptr || pSyndromePlanes == nullptr ||
+        !ecc_planes_present(pReceivedPlanes, ECC_K) || !ecc_planes_present(pSyndromePlanes, ECC_NMK)) {
+        ecc_report("ecc_syn_to_loc_z1() : pReceivedPlanes or pSyndromePlanes == NULL!\n");
+        return 1;
+    }
+    correction_pass(pReceivedPlanes, pSyndromePlanes, PassOptions{false, nullptr});
+    return 0;
+}
+
+int32_t ecc_decoder_shutdown(ECCDecoder* pECCDecoder)
+{
+    if (pECCDecoder == nullptr) {
+        ecc_report("ecc_decoder_shutdown() : pECCDecoder == NULL!\n");
+        return 1;
+    }
+    for (int r = 0; r < ECC_N; ++r)
+        ecc_plane_release(&pECCDecoder->pReceivedPlanes[r]);
+    for (int k = 0; k < ECC_NMK; ++k)
+        ecc_plane_release(&pECCDecoder->pSyndromePlanes[k]);
+    return 0;
+}
+
+int32_t ecc_decoder_init(ECCDecoder* pECCDecoder)
+{
+    if (pECCDecoder == nullptr) {
+        ecc_report("ecc_decoder_init() : pECCDecoder == NULL!\n");
+        return 1;
+    }
+    ecc_decoder_shutdown(pECCDecoder);
+    bool complete = true;
+    for (int r = 0; r < ECC_N; ++r) {
+        pECCDecoder->pReceivedPlanes[r] = ecc_plane_alloc();
+        complete = complete && pECCDecoder->pReceivedPlanes[r] != nullptr;
+    }
+    for (int k = 0; k < ECC_NMK; ++k) {
+        pECCDecoder->pSyndromePlanes[k] = ecc_plane_alloc();
+        complete = complete && pECCDecoder->pSyndromePlanes[k] != nullptr;
+    }
+    pECCDecoder->cCodeReceived = 0;
+    pECCDecoder->cDataOut = 0;
+    pECCDecoder->cUncorrectable = 0;
+    if (!complete)
+        return 1;
+    return ecc_clear_parityplanes(pECCDecoder->pSyndromePlanes);
+}
+
+int32_t ecc_decoder_get_rcv_buffer(ECCDecoder* pECCDecoder, uint8_t** pReceivePlane)
+{
+    if (pECCDecoder == nullptr || pReceivePlane == nullptr) {
+        ecc_report("ecc_decoder_get_rcv_buffer() : pECCDecoder or pReceivePlane == NULL!\n");
+        return 1;
+    }
+    const bool new_block = block_is_drained(pECCDecoder);
+    const int32_t received = new_block ? 0 : pECCDecoder->cCodeReceived;
+    if (received == ECC_N) {
+        ecc_report("ecc_decoder_get_rcv_buffer() : already have full ECCblock!\n");
+        return 1;
+    }
+    if (received > ECC_N) {
+        ecc_report("ecc_decoder_get_rcv_buffer() : FATAL pECCDecoder->cCodeReceived > ECC_N!\n");
+        return 1;
+    }
+    if (received < 0) {
+        ecc_report("ecc_decoder_get_rcv_buffer() : FATAL pECCDecoder->cCodeReceived < 0!\n");
+        return 1;
+    }
+    // After a shutdown the counters survive but the planes do not.
+    if (pECCDecoder->pReceivedPlanes[received] == nullptr ||
+        (new_block && !ecc_planes_present(pECCDecoder->pSyndromePlanes, ECC_NMK))) {
+        ecc_report("ecc_decoder_get_rcv_buffer() : pECCDecoder or pReceivePlane == NULL!\n");
+        return 1;
+    }
+    if (new_block) {
+        pECCDecoder->cCodeReceived = 0;
+        pECCDecoder->cDataOut = 0;
+        ecc_clear_parityplanes(pECCDecoder->pSyndromePlanes);
+    }
+    *pReceivePlane = pECCDecoder->pReceivedPlanes[received];
+    return 0;
+}
+
+int32_t ecc_decoder_syn1(ECCDecoder* pECCDecoder, const uint8_t* pReceivedPlane)
+{
+    if (pECCDecoder == nullptr || pReceivedPlane == nullptr) {
+        ecc_report("ecc_decoder_syn1() : pECCDecoder or pReceivedPlane == NULL!\n");
+        return 1;
+    }
+    const bool new_block = block_is_drained(pECCDecoder);
+    const int32_t received = new_block ? 0 : pECCDecoder->cCodeReceived;
+    if (received == ECC_N) {
+        ecc_report("ecc_decoder_syn1() : already have full ECCblock!\n");
+        return 1;
+    }
+    if (received > ECC_N) {
+        ecc_report("ecc_decoder_syn1() : FATAL pECCDecoder->cCodeReceived > ECC_N!\n");
+        return 1;
+    }
+    if (received < 0) {
+        ecc_report("ecc_decoder_syn1() : FATAL pECCDecoder->cCodeReceived < 0!\n");
+        return 1;
+    }
+    if (!ecc_planes_present(pECCDecoder->pSyndromePlanes, ECC_NMK)) {
+        ecc_report("ecc_decode_z1() : pReceived or pSyndromePlanes == NULL!\n");
+        return 1;
+    }
+    if (new_block) {
+        pECCDecoder->cCodeReceived = 0;
+        pECCDecoder->cDataOut = 0;
+        ecc_clear_parityplanes(pECCDecoder->pSyndromePlanes);
+    }
+    ecc_decode_z1(pECCDecoder->pSyndromePlanes, pReceivedPlane, received);
+    pECCDecoder->cCodeReceived = received + 1;
+    return 0;
+}
+
+int32_t ecc_decoder_correct(ECCDecoder* pECCDecoder, int flag)
+{
+    if (pECCDecoder == nullptr) {
+        ecc_report("ecc_decoder_correct() : pECCDecoder == NULL!\n");
+        return 1;
+    }
+    if (pECCDecoder->cCodeReceived > ECC_N) {
+        ecc_report("ecc_decoder_correct() : FATAL pECCDecoder->cCodeReceived > ECC_N!\n");
+        return 1;
+    }
+    if (pECCDecoder->cCodeReceived < ECC_N) {
+        ecc_report("ecc_decoder_correct() : don't have full ECCblock yet!\n");
+        return 1;
+    }
+    uint32_t uncorrectable = 0;
+    if (flag != 0) {
+        if (!ecc_planes_present(pECCDecoder->pReceivedPlanes, ECC_K) ||
+            !ecc_planes_present(pECCDecoder->pSyndromePlanes, ECC_NMK)) {
+            ecc_report("ecc_syn_to_loc_z1() : pReceivedPlanes or pSyndromePlanes == NULL!\n");
+            return 1;
+        }
+        correction_pass(pECCDecoder->pReceivedPlanes, pECCDecoder->pSyndromePlanes,
+                        PassOptions{true, &uncorrectable});
+    }
+    pECCDecoder->cUncorrectable = uncorrectable;
+    pECCDecoder->cDataOut = 0;
+    return 0;
+}
+
+int32_t ecc_decoder_get_out_buffer(ECCDecoder* pECCDecoder, uint8_t** pDataPlane)
+{
+    if (pECCDecoder == nullptr || pDataPlane == nullptr) {
+        ecc_report("ecc_decoder_get_out_buffer() : pECCDecoder or pDataPlane == NULL!\n");
+        return 1;
+    }
+    if (pECCDecoder->cCodeReceived < ECC_N) {
+        ecc_report("ecc_decoder_get_out_buffer() : don't have full ECCblock yet!\n");
+        return 1;
+    }
+    const int32_t out = pECCDecoder->cDataOut;
+    if (out == ECC_K) {
+        ecc_report("ecc_decoder_get_out_buffer() : no data left!\n");
+        return 1;
+    }
+    if (out > ECC_K) {
+        ecc_report("ecc_decoder_get_out_buffer() : FATAL pECCDecoder->cDataOut > ECC_K!\n");
+        return 1;
+    }
+    if (out < 0) {
+        ecc_report("ecc_decoder_get_out_buffer() : FATAL pECCDecoder->cDataOut < 0!\n");
+        return 1;
+    }
+    if (pECCDecoder->pReceivedPlanes[out] == nullptr) {
+        ecc_report("ecc_decoder_get_out_buffer() : pECCDecoder or pDataPlane == NULL!\n");
+        return 1;
+    }
+    *pDataPlane = pECCDecoder->pReceivedPlanes[out];
+    pECCDecoder->cDataOut = out + 1;
+    return 0;
+}

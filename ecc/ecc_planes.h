@@ -1,0 +1,48 @@
+// Whole-plane kernels shared by the encoder and decoder halves of the plane
+// Hamming code. Internal to the ecc library.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+
+#include "ecc.h"
+
+// Plane bytes are handled in 64-bit units, and the 4 bytes after the last whole
+// unit on their own. Units are combined only bit by bit, so the host's byte
+// order never matters.
+constexpr int ECC_UNIT_BYTES = 8;
+constexpr int ECC_PLANE_UNITS = ECC_PLANE_BYTES / ECC_UNIT_BYTES;
+constexpr int ECC_TAIL_START = ECC_PLANE_UNITS * ECC_UNIT_BYTES;
+constexpr int ECC_TAIL_BYTES = ECC_PLANE_BYTES - ECC_TAIL_START;
+
+// Unit `unit` of a plane.
+inline uint64_t ecc_load_unit(const uint8_t* plane, int unit)
+{
+    uint64_t value;
+    std::memcpy(&value, plane + unit * ECC_UNIT_BYTES, ECC_UNIT_BYTES);
+    return value;
+}
+
+inline void ecc_store_unit(uint8_t* plane, int unit, uint64_t value)
+{
+    std::memcpy(plane + unit * ECC_UNIT_BYTES, &value, ECC_UNIT_BYTES);
+}
+
+// Row r of the parity table as one byte: bit k set when check k includes position r.
+extern const uint8_t ECC_ROW_BITS[ECC_N];
+
+// Prints one diagnostic line to standard output.
+void ecc_report(const char* message);
+
+// A zero-filled plane of ECC_PLANE_ALLOC bytes, or null when memory is short.
+uint8_t* ecc_plane_alloc();
+// Releases *plane if it is not null and nulls the pointer.
+void ecc_plane_release(uint8_t** plane);
+// True when none of the `count` pointers is null.
+bool ecc_planes_present(uint8_t* const* planes, int count);
+
+// Zeroes the ECC_PLANE_BYTES bytes of `plane`.
+void ecc_plane_zero(uint8_t* plane);
+// XORs the ECC_PLANE_BYTES bytes of `src` into each plane k of `planes` whose bit
+// is set in `row_bits`, reading `src` once.
+void ecc_plane_xor_row(uint8_t* const* planes, const uint8_t* src, uint8_t row_bits);
