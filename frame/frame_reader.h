@@ -1,5 +1,12 @@
 // Reader of captured files: finds every DV frame in a plain byte stream by a
-// masked 16-byte signature, file after file along the successor-name rule.
+// masked 16-byte signature (the frame chunk header and the first bytes of the DV
+// header block), file after file along the successor-name rule. A file whose
+// name ends in ".dv" (any case) is a raw DV stream without chunk headers: there
+// the signature is the 8 DV bytes alone and the frame starts where they do.
+//
+// The search behaves as if the file were read 120,000 bytes at a time, each read
+// starting 119,950 bytes after the previous one (a 50-byte overlap) unless a frame
+// was found; the reader gets the same result from one large sequential read.
 #pragma once
 
 #include <cstdint>
@@ -8,16 +15,67 @@
 #include "frame_layout.h"
 
 constexpr int SYNC_LENGTH = 16;
-extern const uint8_t SYNC_PATTERN[SYNC_LENGTH];
-extern const uint8_t SYNC_MASK[SYNC_LENGTH];
 
-struct FrameReader;  // the reader's own window over the open file
+// Chunk header ("00??", length 120,000) followed by DV bytes 0..7 of the first
+// header block; mask 1 = must match, 0 = any value.
+constexpr uint8_t SYNC_PATTERN[SYNC_LENGTH] = {'0',  '0',  'd',  'c',  0xC0, 0xD4, 0x01, 0x00,
+                                               0x1F, 0x07, 0x00, 0x3F, 0x68, 0x78, 0x78, 0x78};
+constexpr uint8_t SYNC_MASK[SYNC_LENGTH] = {1, 1, 0, 0, 1, 1, 1, 1, 0, 1, 1, 1, 0, 1, 1, 1};
 
-// Delivers the next DV frame into `frame` (DV_FRAME_SIZE bytes). `name` is the
-// current file name (changed in place to step to the successor). Returns 1 with a
-// frame, 0 when the file due next cannot be opened (end of input).
-int ReadDVFrame(uint8_t* frame, FrameReader** reader, char* name, int inplace, FILE* log);
+// Raw DV streams: the DV part of the signature (its last 8 bytes).
+constexpr int RAW_SYNC_START = CHUNK_HEADER_SIZE;
+constexpr int RAW_SYNC_LENGTH = SYNC_LENGTH - RAW_SYNC_START;
 
-// Counts the decimal digits of `name` up by one, in place. Returns 1 if the name
-// holds a digit (it has a successor), 0 otherwise.
+// One searching read covers this many bytes; a frame is looked for at its offsets
+// 0 .. SEARCH_OFFSETS - 1 (RAW_SEARCH_OFFSETS - 1 in a raw stream), and the next
+// read starts SEARCH_STEP bytes later.
+constexpr int SEARCH_READ = DV_FRAME_SIZE;
+constexpr int SEARCH_OFFSETS = SEARCH_READ - SYNC_LENGTH;          // 119,984
+constexpr int RAW_SEARCH_OFFSETS = SEARCH_READ - RAW_SYNC_LENGTH;  // 119,992
+constexpr int SEARCH_OVERLAP = 50;
+constexpr int SEARCH_STEP = SEARCH_READ - SEARCH_OVERLAP;   // 119,950
+
+// Bytes read from the file per refill of the window.
+constexpr int READER_BLOCK = 4 << 20;
+
+// The reader's own state: the open file and a window over it.
+struct FrameReader {
+    FILE* file;           // open input file, or null between files
+    uint8_t* window;      // READER_BLOCK + room for one searching read and its frame
+    int64_t window_pos;   // file offset of window[0]
+    int64_t window_len;   // valid bytes in the window
+    int64_t read_pos;     // file offset of the next searching read
+    int at_eof;           // the window reaches the end of the file
+    int raw;              // the open file is a raw DV stream
+    int ended;            // the input is exhausted: no file is due any more
+};
+
+// Allocates the window once; every field starts empty. Returns 1, or 0 when the
+// allocation fails.
+int frame_reader_init(FrameReader* reader);
+
+// Closes the open file (if any) and releases the window.
+void frame_reader_shutdown(FrameReader* reader);
+
+// Delivers the next DV frame: *frame points at DV_FRAME_SIZE bytes that stay valid
+// until the next call (inside the reader's window, or `spare` for a frame cut
+// short by the end of its file, whose tail keeps the bytes of its searching read).
+// `name` is the current file name, changed in place to step to the successor;
+// with `inplace` each file is deleted once it has been read to its end; `ecc_n`
+// is shown in the end-of-file line; `log` may be null. Returns 1 with a frame,
+// 0 when the file due next cannot be opened (end of input).
+int ReadDVFrame(const uint8_t** frame, uint8_t* spare, FrameReader* reader, char* name, int inplace,
+                FILE* log, int ecc_n);
+
+// Offset of the first signature in one searching read of SEARCH_READ bytes at
+// `data` (the chunk signature, or with `raw` the DV signature), or -1 when it
+// holds none.
+int find_sync(const uint8_t* data, int raw);
+
+// 1 if `name` ends in ".dv" without regard to case (a raw DV stream).
+int is_raw_dv_name(const char* name);
+
+// Counts the decimal digits of `name` up by one, in place, as one counter across
+// the whole name. Returns 1 if the name holds a digit (it has a successor), 0
+// otherwise.
 int successor_name(char* name);

@@ -1,0 +1,55 @@
+// Frame classifier: decides what a recognised frame is (next, repeated, dropped,
+// a copy of a file's frame 0) by comparing its record with the last recognised
+// one, and does the byte bookkeeping of the file being restored.
+#pragma once
+
+#include <cstdint>
+
+#include "ecc.h"
+#include "frame_layout.h"
+
+// Classification codes; any other frame_code value is a count of dropped frames.
+constexpr uint32_t FRAME_NEXT = 0x80000000u;
+constexpr uint32_t FRAME_REPEAT = 0x80000001u;
+constexpr uint32_t REDUNDANT_FRAME0 = 0x80000002u;
+constexpr uint32_t FRAME0_ACCEPTED = 0x80000003u;
+constexpr uint32_t RESET_FRAME0 = 0x80000004u;
+
+// frame0_run: agreeing copies counted before acceptance; ACCEPTED once accepted.
+constexpr int FRAME0_RUN_ACCEPT = 3;      // the 4th agreeing copy is the one used
+constexpr int FRAME0_RUN_ACCEPTED = 4;
+
+// Largest file the 40-bit bytes_remaining field describes, and from it the
+// highest frame index a genuine header can hold: every plane, the parity frames
+// of every block it completes, and the frames that close the last block.
+constexpr int BYTES_REMAINING_BITS = 40;
+constexpr int64_t MAX_TAPE_FILE_BYTES = (int64_t{1} << BYTES_REMAINING_BITS) - 1;
+constexpr int64_t MAX_TAPE_FILE_PLANES = 1 + (MAX_TAPE_FILE_BYTES - FIRST_PLANE_DATA + PLANE_SIZE - 1) / PLANE_SIZE;
+constexpr int32_t MAX_GENUINE_FRAME_INDEX =
+    static_cast<int32_t>(MAX_TAPE_FILE_PLANES + ECC_NMK * ((MAX_TAPE_FILE_PLANES + ECC_K - 1) / ECC_K) + ECC_N);
+
+static_assert(MAX_GENUINE_FRAME_INDEX < (1 << 24), "the bound lies below the 24-bit field's limit");
+
+// 1 if `code` is a drop count rather than one of the five codes.
+int is_drop_count(uint32_t code);
+
+// 1 if the record's header can be used: its magic matched and its frame indices
+// are ones the encoder can write (the frame index within the file's own last
+// index, which is within the largest file). Other frames are treated as not
+// recognised, so that indices from damaged or hostile headers cannot force drop
+// counts near the 24-bit limit.
+int frame_recognised(const FrameRecord* record);
+
+// Completes `current` from its header fields and `previous` (the last recognised
+// frame's record as this function left it): frame0_run, Zerobytes, RealBytes,
+// frame_code and bytes_remaining. Returns 1.
+int classify_frame(FrameRecord* current, const FrameRecord* previous);
+
+// Block positions the driver queues for a classified record: 1 for the next
+// frame and an accepted frame 0, none for repeats and redundant copies, n + 1 for
+// n frames lost inside a file, and n for n frames lost at the end of the previous
+// file (the new file's frame 0 gets its own position when it is accepted).
+int queue_count(const FrameRecord* record);
+
+// How many of those positions stand in for lost frames (the first ones queued).
+int filler_count(const FrameRecord* record);

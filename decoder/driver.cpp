@@ -1,0 +1,227 @@
+#include "driver.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include "block_writer.h"
+#include "classifier.h"
+#include "frame_reader.h"
+#include "run_state.h"
+#include "statistics.h"
+#include "verify.h"
+
+namespace {
+
+constexpr int EXIT_USAGE = -1;
+constexpr int EXIT_NO_MEMORY = 1;
+constexpr int EXIT_NOTHING_DECODED = 0;
+constexpr int EXIT_DONE = 1;
+constexpr int EXIT_WRITE_FAILED = -1;
+constexpr int EXIT_CATASTROPHIC = 0;
+
+constexpr const char* LOG_NAME = "Brimreadlog.txt";
+
+const char* const USAGE[] = {
+    "Brimread v2.0 BETA - By Tolvane\n",
+    "  (Hamming-code ECC by Verrant)\n",
+    "Usage: Brimread [-throttle #msec] [-startfile filename] [-inplace] [-recurse] <First .avi file>\n\n",
+    "  -throttle: NOT SUPPORTED\n",
+    "  -startfile: Specifies which file to start decoding at. If the -recurse\n",
+    "              parameter is also specified, the complete path of the file\n",
+    "              must be specified also.\n",
+    "  -inplace: Deletes the input .avi files as they are used up (to save drive\n",
+    "            space)\n",
+    "  -nocorrect: disable ECC-error correction (ignore parity information)\n",
+    "  -recurse: Recreate files with complete filepaths. Without this parameter,\n",
+    "            files are extracted to the current directory.\n\n",
+    "Example: Brimread SCENE0001.avi\n",
+    "Example: Brimread -startfile data.ts.0005 SCENE0002.avi\n",
+    "Example: Brimread -recurse -startfile \\directory1\\file1 SCENE0003.avi\n",
+    "Example: Brimread -throttle 30 DV0003.avi\n",
+    "Example: Brimread -inplace scene0001.avi\n",
+    "Example: Brimread -recurse scene0001.avi\n",
+    "NOTE: PAL Camcorders are not supported at this time.\n",
+};
+
+// Driver-local settings, buffers and counters.
+struct Driver {
+    char first_name[NAME_BUFFER_SIZE];   // AVI file to start with; stepped in place by the reader
+    int inplace;
+    FrameReader reader;
+    uint8_t* spare_frame;                // a frame cut short at the end of its file
+    uint8_t* plane;
+    FrameRecord current;
+    FrameRecord previous;
+    DecodeStats stats;
+};
+
+Driver g_driver;
+
+// Copies a command-line name into a NAME_BUFFER_SIZE buffer. Returns 0 if too long.
+int copy_name(char* out, const char* name)
+{
+    if (std::strlen(name) >= NAME_BUFFER_SIZE) {
+        std::printf("main() : name too long (at most %d characters): %s\n", NAME_BUFFER_SIZE - 1, name);
+        return 0;
+    }
+    std::strcpy(out, name);
+    return 1;
+}
+
+// Options, then the first AVI file; later arguments are ignored. Returns 0 on a
+// bad command line (message printed).
+int parse_arguments(int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        const char* arg = argv[i];
+        if (std::strcmp(arg, "-inplace") == 0) {
+            g_driver.inplace = 1;
+        } else if (std::strcmp(arg, "-recurse") == 0) {
+            g_run.recurse = 1;
+        } else if (std::strcmp(arg, "-throttle") == 0 || std::strcmp(arg, "-startfile") == 0) {
+            if (i + 1 >= argc) {
+                std::printf("main() : %s needs a value!\n", arg);
+                return 0;
+            }
+            ++i;
+            if (arg[1] == 's') {
+                if (!copy_name(g_run.start_name, argv[i]))
+                    return 0;
+                g_run.output_started = 0;
+            }
+        } else if (std::strcmp(arg, "-nocorrect") == 0) {
+            g_run.correct = 0;
+            ++i;   // the usage shows no value, but the argument after it is passed over
+        } else {
+            return copy_name(g_driver.first_name, arg);
+        }
+    }
+    return 1;
+}
+
+void mark_unrecognised()
+{
+    ++g_driver.stats.unrecognizable;
+    std::fputs("X", stdout);
+    std::fputs("X", g_run.log);
+}
+
+// Acts on the classified current frame: counts it and queues its plane as often
+// as it takes block positions. Returns a QUEUE_ result.
+int handle_frame()
+{
+    FrameRecord* cur = &g_driver.current;
+    DecodeStats* stats = &g_driver.stats;
+    const uint32_t code = cur->frame_code;
+    const int damaged = cur->sum_computed != cur->sum_stored;
+    if (code == FRAME_REPEAT) {
+        ++stats->duplicated;
+    } else if (code == RESET_FRAME0) {
+        std::printf("\nmain() : RESET_FRAME0 @ g_ecc_n=%d", static_cast<int>(g_ecc_n));
+    } else if (code == FRAME_NEXT || code == FRAME0_ACCEPTED) {
+        if (damaged)
+            ++stats->corrupted;
+    } else if (is_drop_count(code)) {
+        std::fprintf(g_run.log, "\nmain() : Dropped_frame %d", static_cast<int>(code));
+        stats->dropped += static_cast<int32_t>(code);
+        if (code > stats->longest_drop)
+            stats->longest_drop = code;
+    }
+    stats->bytes += static_cast<int64_t>(cur->Zerobytes);
+    stats->bytes += static_cast<int64_t>(cur->RealBytes);
+
+    const int positions = queue_count(cur);
+    const int fillers = filler_count(cur);
+    stats->decoded += positions;
+    for (int k = 0; k < positions; ++k) {
+        int result = add2queue(g_driver.plane, cur, k < fillers);
+        if (result != QUEUE_OK)
+            return result;
+    }
+    return QUEUE_OK;
+}
+
+int allocate_buffers()
+{
+    g_run.block = static_cast<QueueEntry*>(std::calloc(ECC_N, sizeof(QueueEntry)));
+    g_driver.spare_frame = static_cast<uint8_t*>(std::malloc(DV_FRAME_SIZE));
+    g_driver.plane = static_cast<uint8_t*>(std::malloc(PLANE_SIZE));
+    int reader_ok = frame_reader_init(&g_driver.reader);
+    return g_run.block && g_driver.spare_frame && g_driver.plane && reader_ok;
+}
+
+int end_run(int status)
+{
+    if (g_run.log)
+        std::fclose(g_run.log);
+    g_run.log = nullptr;
+    std::fflush(stdout);
+    return status;
+}
+
+}  // namespace
+
+int brimread_main(int argc, char** argv)
+{
+    std::memset(&g_driver, 0, sizeof g_driver);
+    std::memset(&g_run.decoder, 0, sizeof g_run.decoder);
+    run_state_reset();
+
+    if (!allocate_buffers() || ecc_decoder_init(&g_run.decoder) != 0) {
+        std::printf("\nmain() : Error, malloc() failed.");
+        return EXIT_NO_MEMORY;
+    }
+    if (argc < 2) {
+        for (const char* line : USAGE)
+            std::printf("%s", line);
+        return EXIT_USAGE;
+    }
+    if (!parse_arguments(argc, argv))
+        return EXIT_USAGE;
+
+    g_driver.current.frame0_run = 0;
+    g_driver.current.frame_index = -1;
+    const std::time_t start_time = std::time(nullptr);
+    g_run.log = std::fopen(LOG_NAME, "w");
+    if (!g_run.log) {
+        std::printf("Error opening file!\n");
+        return EXIT_USAGE;
+    }
+    g_ecc_n = 0;
+
+    const uint8_t* frame = nullptr;
+    while (ReadDVFrame(&frame, g_driver.spare_frame, &g_driver.reader, g_driver.first_name, g_driver.inplace,
+                       g_run.log, g_ecc_n)) {
+        g_driver.previous = g_driver.current;
+        unpack_frame(frame, g_driver.plane, &g_driver.current);
+        if (!frame_recognised(&g_driver.current)) {
+            // The next frame is compared with the last recognised one again.
+            g_driver.current = g_driver.previous;
+            mark_unrecognised();
+            continue;
+        }
+        classify_frame(&g_driver.current, &g_driver.previous);
+        int result = handle_frame();
+        if (result == QUEUE_CATASTROPHIC)
+            return end_run(EXIT_CATASTROPHIC);
+        if (result == QUEUE_WRITE_FAILED)
+            return end_run(EXIT_WRITE_FAILED);
+    }
+
+    if (g_ecc_n != 0)
+        std::printf("\nmain() : g_ecc_n == %d (should be 0), uh oh...", static_cast<int>(g_ecc_n));
+    if (g_driver.stats.decoded == 0) {
+        std::printf("No Input Files Found!\n");
+        return end_run(EXIT_NOTHING_DECODED);
+    }
+    if (finish_output() != QUEUE_OK)
+        return end_run(EXIT_WRITE_FAILED);
+    report_unwritten_block();
+
+    const std::time_t end_time = std::time(nullptr);
+    print_statistics(&g_driver.stats, static_cast<int64_t>(end_time - start_time), g_run.log);
+    print_verification(&g_run.verify, g_run.log);
+    return end_run(EXIT_DONE);
+}

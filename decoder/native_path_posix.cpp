@@ -1,0 +1,3 @@
+#include "native_path.h"
+
+const char* const UNSAFE_NAME_CHARACTERS = "/";

@@ -1,0 +1,145 @@
+#include "restore_path.h"
+
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+#include "native_path.h"
+
+namespace {
+
+const char NATIVE_SEPARATOR = static_cast<char>(std::filesystem::path::preferred_separator);
+constexpr int MKDIR_COMMAND_SIZE = NAME_BUFFER_SIZE + 16;   // "mkdir \"" prefix "\""
+
+int has_unsafe_character(const char* name, size_t length)
+{
+    for (size_t i = 0; i < length; ++i)
+        if (std::strchr(UNSAFE_NAME_CHARACTERS, name[i]) != nullptr)
+            return 1;
+    return 0;
+}
+
+int is_name(const char* name, size_t length, const char* text)
+{
+    return std::strlen(text) == length && std::memcmp(name, text, length) == 0;
+}
+
+// Checks each name of `relative` (stored separators) and writes the native path.
+int build_output(const char* relative, RestorePath* out)
+{
+    size_t used = 0;
+    const char* name = relative;
+    for (;;) {
+        const char* end = std::strchr(name, STORED_SEPARATOR);
+        const int is_last = end == nullptr;
+        size_t length = is_last ? std::strlen(name) : static_cast<size_t>(end - name);
+        if (length == 0)
+            return PATH_EMPTY_NAME;
+        if (has_unsafe_character(name, length))
+            return PATH_BAD_CHARACTER;
+        if (is_name(name, length, ".."))
+            return is_last ? PATH_DOT_NAME : PATH_PARENT;
+        if (is_last && is_name(name, length, "."))
+            return PATH_DOT_NAME;
+        std::memcpy(out->output + used, name, length);
+        used += length;
+        if (is_last)
+            break;
+        out->output[used++] = NATIVE_SEPARATOR;
+        name = end + 1;
+    }
+    out->output[used] = '\0';
+    const char* last = std::strrchr(out->output, NATIVE_SEPARATOR);
+    size_t directory_length = last ? static_cast<size_t>(last - out->output) + 1 : 0;
+    std::memcpy(out->directory, out->output, directory_length);
+    out->directory[directory_length] = '\0';
+    return PATH_OK;
+}
+
+}  // namespace
+
+static_assert(PATH_FIELD_SIZE < NAME_BUFFER_SIZE, "a stored path fits an output name");
+
+void restore_path_from_plane(const uint8_t* plane, int recurse, RestorePath* out)
+{
+    std::memcpy(out->stored, plane, PATH_FIELD_SIZE);
+    out->stored[PATH_FIELD_SIZE] = '\0';
+    out->output[0] = '\0';
+    out->directory[0] = '\0';
+    const char* last = std::strrchr(out->stored, STORED_SEPARATOR);
+    out->base = last ? last + 1 : out->stored;
+    out->compare_name = recurse ? out->stored : out->base;
+    if (std::memchr(plane, 0, PATH_FIELD_SIZE) == nullptr) {
+        out->verdict = PATH_UNTERMINATED;
+        return;
+    }
+    // A leading separator makes the stored path absolute; it is restored below
+    // the current directory instead, as careful archivers do.
+    const char* relative = out->base;
+    if (recurse)
+        relative = out->stored[0] == STORED_SEPARATOR ? out->stored + 1 : out->stored;
+    out->verdict = build_output(relative, out);
+    if (out->verdict != PATH_OK) {
+        out->output[0] = '\0';
+        out->directory[0] = '\0';
+    }
+}
+
+const char* path_verdict_text(int verdict)
+{
+    switch (verdict) {
+    case PATH_OK:
+        return "usable";
+    case PATH_UNTERMINATED:
+        return "the path has no terminator";
+    case PATH_EMPTY_NAME:
+        return "the path holds an empty name";
+    case PATH_DOT_NAME:
+        return "the file name is \".\" or \"..\"";
+    case PATH_PARENT:
+        return "the path leads outside the current directory";
+    case PATH_BAD_CHARACTER:
+        return "a name holds a separator character";
+    default:
+        return "the path is not usable";
+    }
+}
+
+int mkdir_recursive(const char* path)
+{
+    char prefix[NAME_BUFFER_SIZE];
+    char command[MKDIR_COMMAND_SIZE];
+    size_t pos = 0;
+    if (path[pos] == '\0')
+        return 0;
+    for (;;) {
+        while (path[pos] != '\0' && path[pos] != NATIVE_SEPARATOR)
+            ++pos;
+        if (pos >= sizeof prefix)
+            return 0;
+        std::memcpy(prefix, path, pos);
+        prefix[pos] = '\0';
+        std::snprintf(command, sizeof command, "mkdir \"%s\"", prefix);
+        std::printf("\nmkdir_recursive( '%s' ) : '%s'", path, command);
+        std::error_code ignored;
+        std::filesystem::create_directory(std::filesystem::path(prefix), ignored);
+        if (path[pos] == NATIVE_SEPARATOR)
+            ++pos;
+        if (path[pos] == '\0')
+            return 0;
+    }
+}
+
+int names_equal_nocase(const char* a, const char* b)
+{
+    for (;; ++a, ++b) {
+        int ca = std::tolower(static_cast<unsigned char>(*a));
+        int cb = std::tolower(static_cast<unsigned char>(*b));
+        if (ca != cb)
+            return 0;
+        if (ca == '\0')
+            return 1;
+    }
+}

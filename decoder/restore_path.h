@@ -1,0 +1,48 @@
+// Where a restored file goes: the stored path (from tape, untrusted) is turned
+// into a path below the current directory, or refused.
+#pragma once
+
+#include <cstdint>
+
+#include "frame_layout.h"
+
+// Text buffers for names given on the command line and for output paths.
+constexpr int NAME_BUFFER_SIZE = 256;   // at most 255 characters and the NUL
+
+// Separator of stored paths.
+constexpr char STORED_SEPARATOR = '\\';
+
+// Why a stored path is refused; PATH_OK when it is usable.
+enum PathVerdict {
+    PATH_OK = 0,
+    PATH_UNTERMINATED,   // no NUL in the path field
+    PATH_EMPTY_NAME,     // an empty path, base name or directory name
+    PATH_DOT_NAME,       // "." or ".." as the name of the file
+    PATH_PARENT,         // a ".." directory would lead outside the current directory
+    PATH_BAD_CHARACTER,  // a name holds a character that separates names here
+};
+
+struct RestorePath {
+    char stored[PATH_FIELD_SIZE + 1];       // the stored path as text (cut at 228 bytes)
+    const char* base;                       // its base name, inside `stored`
+    const char* compare_name;               // what "-startfile" is compared with
+    char output[NAME_BUFFER_SIZE];          // native path of the output file, relative
+    char directory[NAME_BUFFER_SIZE];       // native directory part, ending in a separator, or ""
+    int verdict;                            // PathVerdict
+};
+
+// Reads the path field of a first plane (the first PATH_FIELD_SIZE bytes) and
+// fills `out`. With `recurse` the whole stored path is restored below the current
+// directory (a leading separator dropped), else only the base name is used.
+void restore_path_from_plane(const uint8_t* plane, int recurse, RestorePath* out);
+
+// A short reason for a refused path, for messages.
+const char* path_verdict_text(int verdict);
+
+// Creates every directory along `path` (native separators, relative), one prefix
+// at a time, printing a line for each on the console. Failures are ignored here:
+// opening the file below them reports them. Returns 0.
+int mkdir_recursive(const char* path);
+
+// 1 if `a` and `b` are equal without regard to ASCII case.
+int names_equal_nocase(const char* a, const char* b);

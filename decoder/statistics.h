@@ -1,0 +1,24 @@
+// Brimread's counters of the captured frames and the summary printed at the end.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+struct DecodeStats {
+    int32_t decoded;          // block positions filled (frames received and frames lost inside a file)
+    int32_t dropped;
+    uint32_t longest_drop;
+    int32_t duplicated;
+    int32_t corrupted;        // received with a checksum that does not match
+    int32_t unrecognizable;
+    int64_t bytes;            // Zerobytes + RealBytes of every classified frame
+};
+
+// Elapsed whole minutes of a run of `seconds`, and the speed factor: bytes per
+// minute against 150,000,000 bytes per minute (0 for a run under a minute).
+float elapsed_minutes(int64_t seconds);
+float speed_factor(int64_t bytes, float minutes);
+
+// Prints the statistics to the console and to `log` (the log does not get the
+// note that they describe the capture before correction).
+void print_statistics(const DecodeStats* stats, int64_t elapsed_seconds, FILE* log);

@@ -1,0 +1,517 @@
+// The block queue and file writer: progress marks, restored bytes, correction of
+// lost frames, "-startfile" and "-recurse", stored paths that are refused, the
+// bound on a file's size, files that cannot be created or written, and the
+// verification of what was restored. Also the stored-path rules themselves.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "block_writer.h"
+#include "classifier.h"
+#include "restore_path.h"
+#include "run_state.h"
+#include "test_capture_builder.h"
+#include "test_support.h"
+#include "verify.h"
+
+namespace {
+
+using capture::TapeFile;
+using capture::TapeFrame;
+
+struct ScopedCwd {
+    fs::path old;
+    explicit ScopedCwd(const fs::path& dir) : old(fs::current_path()) { fs::current_path(dir); }
+    ~ScopedCwd() { fs::current_path(old); }
+};
+
+std::string read_text(FILE* f)
+{
+    std::string text;
+    std::fflush(f);
+    std::rewind(f);
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
+        text.append(buf, n);
+    return text;
+}
+
+std::vector<uint8_t> file_data(size_t size, uint32_t seed) { return random_bytes(size, seed); }
+
+// Size of a file whose frames run from index 0 to `last` with `short_tail` bytes
+// in its last plane.
+size_t size_for_planes(int planes, size_t short_tail)
+{
+    return FIRST_PLANE_DATA + static_cast<size_t>(planes - 2) * PLANE_SIZE + short_tail;
+}
+
+class BlockWriter : public testing::Test {
+protected:
+    TempDir dir;
+    fs::path work = dir.path / "work";
+    QueueEntry block[ECC_N];
+    FrameRecord prev{};
+
+    void SetUp() override
+    {
+        fs::create_directory(work);
+        fs::current_path(work);
+        run_state_reset();
+        g_run.block = block;
+        ASSERT_EQ(ecc_decoder_init(&g_run.decoder), 0);
+        g_run.log = std::tmpfile();
+        prev.frame_index = -1;
+    }
+
+    void TearDown() override
+    {
+        if (g_run.output)
+            std::fclose(g_run.output);
+        g_run.output = nullptr;
+        std::fclose(g_run.log);
+        g_run.log = nullptr;
+        ecc_decoder_shutdown(&g_run.decoder);
+        fs::current_path(old_cwd);
+    }
+
+    // Classifies and queues one received frame as the driver does. Returns the
+    // last add2queue result.
+    // `original` is the plane the encoder wrote when the received one differs.
+    int feed(const TapeFrame& f, const std::vector<uint8_t>* original = nullptr)
+    {
+        FrameRecord r{};
+        r.magic_ok = 1;
+        r.sum_stored = plane_sum24(original ? original->data() : f.plane.data());
+        r.sum_computed = plane_sum24(f.plane.data());
+        r.bytes_remaining = f.bytes_remaining;
+        r.file_index = f.file_index;
+        r.file_count = f.file_count;
+        r.frame_index = f.frame_index;
+        r.last_frame_index = f.last_frame_index;
+        classify_frame(&r, &prev);
+        prev = r;
+        int result = QUEUE_OK;
+        for (int k = 0; k < queue_count(&r) && result == QUEUE_OK; ++k)
+            result = add2queue(f.plane.data(), &r, k < filler_count(&r));
+        return result;
+    }
+
+    // Feeds every frame, frame 0 of each file four times (the fourth is accepted).
+    void feed_all(const std::vector<TapeFrame>& frames, std::vector<int> skip = {})
+    {
+        for (size_t i = 0; i < frames.size(); ++i) {
+            bool skipped = false;
+            for (int s : skip)
+                skipped = skipped || static_cast<size_t>(s) == i;
+            if (skipped)
+                continue;
+            for (int c = 0; c < (frames[i].frame_index == 0 ? 4 : 1); ++c)
+                ASSERT_EQ(feed(frames[i]), QUEUE_OK);
+        }
+    }
+
+    std::string run_all(const std::vector<TapeFrame>& frames, std::vector<int> skip = {})
+    {
+        testing::internal::CaptureStdout();
+        feed_all(frames, skip);
+        EXPECT_EQ(finish_output(), QUEUE_OK);
+        std::fflush(stdout);
+        return testing::internal::GetCapturedStdout();
+    }
+
+    std::string log_text() { return read_text(g_run.log); }
+
+private:
+    fs::path old_cwd = fs::current_path();
+};
+
+TEST_F(BlockWriter, CleanBlockMarksEveryFrameAndRestoresTheFiles)
+{
+    // 25 frames (indices 0..24), then a one-plane file and the closing padding.
+    std::vector<TapeFile> files = {{"a.bin", file_data(size_for_planes(25, 5000), 1)}, {"b.bin", file_data(5000, 2)}};
+    std::vector<TapeFrame> frames = capture::build_tape(files);
+    ASSERT_EQ(frames.size(), 72u);
+    std::string console = run_all(frames);
+
+    const std::string marks =
+        "\nWriting to a.bin (25 Frames): 0.........10.........20...24"
+        "\nWriting to b.bin (47 Frames): 0.........10.........20.........30........";
+    EXPECT_EQ(console, "\ndump_eccblock():" + marks);
+    EXPECT_EQ(log_text(), marks);
+    EXPECT_EQ(read_file(work / "a.bin"), files[0].data);
+    EXPECT_EQ(read_file(work / "b.bin"), files[1].data);
+    EXPECT_EQ(g_run.verify.files, 2);
+    EXPECT_EQ(g_run.verify.intact, 2);
+    EXPECT_EQ(g_ecc_n, 0);
+}
+
+TEST_F(BlockWriter, LostFrameIsRebuiltAndMarkedByEachCopy)
+{
+    std::vector<TapeFile> files = {{"a.bin", file_data(size_for_planes(30, 7000), 3)}};
+    std::vector<TapeFrame> frames = capture::build_tape(files);
+    std::string console = run_all(frames, {3});   // frame 3 lost
+
+    EXPECT_NE(console.find(": 0..-.\nZerobytes = 102524, RealBytes = 102524-.\nZerobytes = 102524, RealBytes = "
+                           "102524.....10"),
+              std::string::npos)
+        << console;
+    std::string log = log_text();
+    EXPECT_NE(log.find(": 0..\ndump_eccblock() : Dropped_frame 1-.\ndump_eccblock() : Dropped_frame 1-......10"),
+              std::string::npos)
+        << log;
+    EXPECT_EQ(read_file(work / "a.bin"), files[0].data);
+    EXPECT_EQ(g_run.verify.intact, 1);
+}
+
+TEST_F(BlockWriter, WithoutCorrectionTheFillerStaysAndTheFileIsReportedDamaged)
+{
+    g_run.correct = 0;
+    std::vector<TapeFile> files = {{"a.bin", file_data(size_for_planes(30, 7000), 4)}};
+    std::vector<TapeFrame> frames = capture::build_tape(files);
+    run_all(frames, {3});
+    std::vector<uint8_t> got = read_file(work / "a.bin");
+    ASSERT_EQ(got.size(), files[0].data.size());
+    EXPECT_NE(got, files[0].data);
+    EXPECT_EQ(g_run.verify.files, 1);
+    EXPECT_EQ(g_run.verify.intact, 0);
+    EXPECT_EQ(g_run.verify.damaged[0].planes_failed, 1);
+}
+
+TEST_F(BlockWriter, DamagedFrameIsStarredAndCorrected)
+{
+    std::vector<TapeFile> files = {{"a.bin", file_data(size_for_planes(12, 100), 5)}};
+    std::vector<TapeFrame> frames = capture::build_tape(files);
+    const std::vector<uint8_t> original = frames[5].plane;
+    frames[5].plane[1000] ^= 0x5A;   // damaged on tape; its header still holds the sum of the original
+    testing::internal::CaptureStdout();
+    for (size_t i = 0; i < frames.size(); ++i)
+        for (int c = 0; c < (frames[i].frame_index == 0 ? 4 : 1); ++c)
+            ASSERT_EQ(feed(frames[i], i == 5 ? &original : nullptr), QUEUE_OK);
+    ASSERT_EQ(finish_output(), QUEUE_OK);
+    std::string console = testing::internal::GetCapturedStdout();
+    EXPECT_NE(console.find(": 0....*....10."), std::string::npos) << console;
+    EXPECT_EQ(read_file(work / "a.bin"), files[0].data);
+    EXPECT_EQ(g_run.verify.intact, 1);
+}
+
+TEST_F(BlockWriter, FramesLostAtTheEndOfAFileKeepTheBlockAligned)
+{
+    // File a's last two data frames are lost; b's frame 0 reports them.
+    std::vector<TapeFile> files = {{"a.bin", file_data(size_for_planes(10, 9000), 6)},
+                                   {"b.bin", file_data(size_for_planes(3, 50), 7)}};
+    std::vector<TapeFrame> frames = capture::build_tape(files);
+    std::string console = run_all(frames, {8, 9});
+    EXPECT_NE(console.find(": 0.......--\nZerobytes = " + std::to_string(PLANE_SIZE + 9000) +
+                           ", RealBytes = 0--\nZerobytes = " + std::to_string(PLANE_SIZE + 9000) +
+                           ", RealBytes = 0\nWriting to b.bin"),
+              std::string::npos)
+        << console;
+    // b's frames keep their block positions: two lost frames in one block are
+    // beyond the code, which changes nothing, so b comes back whole; a gets its
+    // size from the fillers but not its bytes. Neither is known to be intact:
+    // the block held uncorrectable codewords.
+    EXPECT_EQ(read_file(work / "b.bin"), files[1].data);
+    EXPECT_EQ(fs::file_size(work / "a.bin"), files[0].data.size());
+    EXPECT_NE(read_file(work / "a.bin"), files[0].data);
+    EXPECT_EQ(g_run.verify.files, 2);
+    EXPECT_EQ(g_run.verify.intact, 0);
+    ASSERT_EQ(g_run.verify.listed, 2);
+    EXPECT_STREQ(g_run.verify.damaged[0].name, "a.bin");
+    EXPECT_EQ(g_run.verify.damaged[0].planes_failed, 2);
+    EXPECT_EQ(g_run.verify.damaged[1].planes_failed, 0);
+    EXPECT_EQ(g_run.verify.damaged[1].uncorrectable, 1);
+}
+
+TEST_F(BlockWriter, LostLastFramesAreRebuiltWhereTheCodeAllows)
+{
+    // One frame lost in each block: the last of a file (reported by the next
+    // file's frame 0), and the one before a file's last (the gap ends at the
+    // last frame, whose header counts only its own short tail).
+    std::vector<TapeFile> files = {{"a.bin", file_data(size_for_planes(10, 9000), 35)},
+                                   {"c.bin", file_data(size_for_planes(60, 100), 36)},
+                                   {"b.bin", file_data(size_for_planes(4, 43492), 37)},
+                                   {"d.bin", file_data(size_for_planes(5, 700), 38)}};
+    std::vector<TapeFrame> frames = capture::build_tape(files);
+    ASSERT_EQ(frames[9].file_index, 1);
+    ASSERT_EQ(frames[9].frame_index, 9);    // a's last frame, first block
+    ASSERT_EQ(frames[80].file_index, 3);
+    ASSERT_EQ(frames[80].frame_index, 2);   // b's frame 2 of 0..3, second block
+    std::string console = run_all(frames, {9, 80});
+    for (const TapeFile& f : files)
+        EXPECT_EQ(read_file(work / f.path), f.data) << f.path;
+    EXPECT_EQ(g_run.verify.intact, 4) << console;
+}
+
+TEST_F(BlockWriter, StartfileSkipsEarlierFilesIgnoringCase)
+{
+    g_run.output_started = 0;
+    std::strcpy(g_run.start_name, "C.BIN");
+    std::vector<TapeFile> files = {{"a.bin", file_data(3000, 8)}, {"b.bin", file_data(4000, 9)},
+                                   {"c.bin", file_data(5000, 10)}, {"d.bin", file_data(6000, 11)}};
+    std::string console = run_all(capture::build_tape(files));
+    EXPECT_NE(console.find("\nWriting to a.bin (1 Frames): 0"), std::string::npos);
+    EXPECT_NE(console.find("\nWriting to b.bin (1 Frames): 0"), std::string::npos);
+    EXPECT_FALSE(fs::exists(work / "a.bin"));
+    EXPECT_FALSE(fs::exists(work / "b.bin"));
+    EXPECT_EQ(read_file(work / "c.bin"), files[2].data);
+    EXPECT_EQ(read_file(work / "d.bin"), files[3].data);
+    EXPECT_EQ(g_run.verify.files, 2);
+}
+
+TEST_F(BlockWriter, RecurseRecreatesDirectoriesBelowTheCurrentOne)
+{
+    g_run.recurse = 1;
+    g_run.output_started = 0;
+    std::strcpy(g_run.start_name, "\\A\\b\\F.TXT");   // the full stored path, any case
+    std::vector<TapeFile> files = {{"\\skip\\me.txt", file_data(100, 12)},
+                                   {"\\a\\b\\f.txt", file_data(200, 13)},
+                                   {"plain.txt", file_data(300, 14)}};
+    std::string console = run_all(capture::build_tape(files));
+    EXPECT_NE(console.find("\nmkdir_recursive( 'skip/' ) : 'mkdir \"skip\"'"), std::string::npos);
+    EXPECT_NE(console.find("\nmkdir_recursive( 'a/b/' ) : 'mkdir \"a\"'\nmkdir_recursive( 'a/b/' ) : 'mkdir "
+                           "\"a/b\"'\nWriting to a/b/f.txt (1 Frames): 0"),
+              std::string::npos)
+        << console;
+    EXPECT_TRUE(fs::is_directory(work / "skip"));   // created although the file is skipped
+    EXPECT_FALSE(fs::exists(work / "skip" / "me.txt"));
+    EXPECT_EQ(read_file(work / "a" / "b" / "f.txt"), files[1].data);
+    EXPECT_EQ(read_file(work / "plain.txt"), files[2].data);
+}
+
+TEST_F(BlockWriter, WithoutRecurseOnlyTheBaseNameIsUsed)
+{
+    std::vector<TapeFile> files = {{"\\x\\same.txt", file_data(100, 15)}, {"\\y\\same.txt", file_data(200, 16)},
+                                   {"..\\..\\up.txt", file_data(300, 17)}};
+    std::string console = run_all(capture::build_tape(files));
+    EXPECT_EQ(console.find("mkdir"), std::string::npos);
+    EXPECT_EQ(read_file(work / "same.txt"), files[1].data);   // the later one replaces the earlier
+    EXPECT_EQ(read_file(work / "up.txt"), files[2].data);
+    EXPECT_FALSE(fs::exists(dir.path / "up.txt"));
+}
+
+TEST_F(BlockWriter, UnsafeStoredPathsAreRefusedAndTheRunGoesOn)
+{
+    g_run.recurse = 1;
+    std::vector<TapeFile> files = {{"..\\..\\evil.txt", file_data(100, 18)},
+                                   {"\\a\\..\\..\\evil2.txt", file_data(100, 19)},
+                                   {"a/../../evil3.txt", file_data(100, 20)},
+                                   {"\\\\server\\share.txt", file_data(100, 21)},
+                                   {"dir\\", file_data(100, 22)},
+                                   {"", file_data(100, 23)},
+                                   {std::string(PATH_FIELD_SIZE, 'A'), file_data(100, 24)},
+                                   {"x\\..", file_data(100, 25)},
+                                   {"good.txt", file_data(100, 26)}};
+    std::string console = run_all(capture::build_tape(files));
+    EXPECT_NE(console.find("\ndump_eccblock() : refusing stored path '..\\..\\evil.txt' (the path leads outside "
+                           "the current directory); nothing is written for it\n\nWriting to ..\\..\\evil.txt (1 "
+                           "Frames): 0"),
+              std::string::npos)
+        << console;
+    EXPECT_NE(log_text().find("refusing stored path 'a/../../evil3.txt' (a name holds a separator character)"),
+              std::string::npos);
+    EXPECT_EQ(read_file(work / "good.txt"), files.back().data);
+    // Nothing beside the working directory, and in it only the good file and
+    // the directories of the refused paths' safe prefixes (none were made).
+    std::vector<std::string> outside, inside;
+    for (const auto& e : fs::directory_iterator(dir.path))
+        outside.push_back(e.path().filename().string());
+    for (const auto& e : fs::recursive_directory_iterator(work))
+        inside.push_back(e.path().lexically_relative(work).string());
+    EXPECT_EQ(outside, std::vector<std::string>{"work"});
+    EXPECT_EQ(inside, std::vector<std::string>{"good.txt"});
+    EXPECT_EQ(g_run.verify.files, 9);
+    EXPECT_EQ(g_run.verify.intact, 1);
+    EXPECT_EQ(g_run.verify.damaged[0].state, OUTPUT_REFUSED);
+}
+
+TEST_F(BlockWriter, FileNeverGrowsBeyondItsAnnouncedSize)
+{
+    std::vector<TapeFile> files = {{"a.bin", file_data(size_for_planes(6, 500), 27)}};
+    std::vector<TapeFrame> frames = capture::build_tape(files);
+    const int64_t announced = 1000;
+    for (TapeFrame& f : frames)
+        if (f.frame_index == 0)
+            f.bytes_remaining = announced;   // later frames still claim their full planes
+        else
+            f.bytes_remaining += 50 * PLANE_SIZE;
+    // A drop count in the middle makes fillers claim more still.
+    run_all(frames, {3, 4});
+    EXPECT_EQ(fs::file_size(work / "a.bin"), static_cast<uintmax_t>(announced));
+}
+
+TEST_F(BlockWriter, FileThatCannotBeCreatedIsSkippedAndTheRunGoesOn)
+{
+    fs::create_directory(work / "b.bin");   // a directory where the file should go
+    std::vector<TapeFile> files = {{"a.bin", file_data(100, 28)}, {"b.bin", file_data(200, 29)},
+                                   {"c.bin", file_data(300, 30)}};
+    std::string console = run_all(capture::build_tape(files));
+    EXPECT_NE(console.find("Error opening output file 'b.bin'!\n\nWriting to b.bin (1 Frames): 0"), std::string::npos)
+        << console;
+    EXPECT_EQ(read_file(work / "a.bin"), files[0].data);
+    EXPECT_EQ(read_file(work / "c.bin"), files[2].data);
+    EXPECT_EQ(g_run.verify.files, 3);
+    EXPECT_EQ(g_run.verify.intact, 2);
+    EXPECT_EQ(g_run.verify.damaged[0].state, OUTPUT_OPEN_FAILED);
+}
+
+TEST_F(BlockWriter, WriteFailureIsReported)
+{
+    if (!fs::exists("/dev/full"))
+        GTEST_SKIP() << "no /dev/full";
+    fs::create_symlink("/dev/full", work / "a.bin");
+    std::vector<TapeFile> files = {{"a.bin", file_data(size_for_planes(3, 100), 31)}};
+    testing::internal::CaptureStdout();
+    int result = QUEUE_OK;
+    for (const TapeFrame& f : capture::build_tape(files))
+        for (int c = 0; c < (f.frame_index == 0 ? 4 : 1) && result == QUEUE_OK; ++c)
+            result = feed(f);
+    if (result == QUEUE_OK)
+        result = finish_output();
+    std::string console = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(result, QUEUE_WRITE_FAILED);
+    EXPECT_NE(console.find("\ndump_eccblock() : cannot write 'a.bin': "), std::string::npos) << console;
+}
+
+TEST(BytesToWrite, KeptWithinThePlaneAndTheAnnouncedSize)
+{
+    RestoredFile file{};
+    file.announced = 300000;
+    QueueEntry e{};
+    FrameRecord& r = e.record;
+    r.frame_code = FRAME0_ACCEPTED;
+    r.RealBytes = 200000;   // more than a first plane holds
+    int start = -1;
+    EXPECT_EQ(bytes_to_write(&e, &file, &start), FIRST_PLANE_DATA);
+    EXPECT_EQ(start, HEADER_AREA_SIZE);
+    r.frame_code = FRAME_NEXT;
+    r.RealBytes = PLANE_SIZE;
+    file.written = 250000;
+    EXPECT_EQ(bytes_to_write(&e, &file, &start), 50000);
+    EXPECT_EQ(start, 0);
+    file.written = 300000;
+    EXPECT_EQ(bytes_to_write(&e, &file, &start), 0);
+    r.RealBytes = -5;
+    file.written = 0;
+    EXPECT_EQ(bytes_to_write(&e, &file, &start), 0);
+}
+
+TEST(BytesToWrite, FillerStandsForAWholePlane)
+{
+    RestoredFile file{};
+    file.announced = 1000000;
+    QueueEntry e{};
+    e.filler = 1;
+    e.record.frame_code = 2;
+    e.record.RealBytes = 5000;   // the header of the frame after the gap (the file's last)
+    int start = -1;
+    EXPECT_EQ(bytes_to_write(&e, &file, &start), PLANE_SIZE);
+    EXPECT_EQ(start, 0);
+    e.record.RealBytes = 0;   // fillers for frames lost at the end of the previous file
+    EXPECT_EQ(bytes_to_write(&e, &file, &start), PLANE_SIZE);
+    file.written = file.announced - 10;
+    EXPECT_EQ(bytes_to_write(&e, &file, &start), 10);
+}
+
+TEST(PlaneIntact, FillerJudgedByTheBlockReceivedPlaneByItsChecksum)
+{
+    std::vector<uint8_t> plane(PLANE_SIZE, 3);
+    QueueEntry received{};
+    received.record.sum_stored = plane_sum24(plane.data());
+    QueueEntry filler = received;
+    filler.filler = 1;
+    BlockHealth clean{1, 0, 1};
+    EXPECT_EQ(plane_intact(&received, plane.data(), &clean), 1);
+    EXPECT_EQ(plane_intact(&filler, plane.data(), &clean), 1);
+    BlockHealth two_bad{2, 0, 1};
+    EXPECT_EQ(plane_intact(&filler, plane.data(), &two_bad), 0);
+    BlockHealth uncorrectable{1, 7, 1};
+    EXPECT_EQ(plane_intact(&filler, plane.data(), &uncorrectable), 0);
+    BlockHealth uncorrected{1, 0, 0};
+    EXPECT_EQ(plane_intact(&filler, plane.data(), &uncorrected), 0);
+    plane[7] ^= 1;
+    EXPECT_EQ(plane_intact(&received, plane.data(), &clean), 0);
+    EXPECT_EQ(plane_sum24(std::vector<uint8_t>(PLANE_SIZE, 0xFF).data()), 9366404);
+}
+
+// ---------------------------------------------------------------- stored paths
+
+RestorePath path_of(const std::string& text, int recurse)
+{
+    std::vector<uint8_t> plane(PLANE_SIZE, 0);
+    std::memcpy(plane.data(), text.data(), std::min<size_t>(text.size(), PATH_FIELD_SIZE));
+    RestorePath p;
+    restore_path_from_plane(plane.data(), recurse, &p);
+    return p;
+}
+
+TEST(RestorePathRules, RecurseKeepsTheTreeBelowTheCurrentDirectory)
+{
+    RestorePath p = path_of("\\dir\\sub\\file.txt", 1);
+    EXPECT_EQ(p.verdict, PATH_OK);
+    EXPECT_STREQ(p.output, "dir/sub/file.txt");
+    EXPECT_STREQ(p.directory, "dir/sub/");
+    EXPECT_STREQ(p.compare_name, "\\dir\\sub\\file.txt");
+    p = path_of("dir\\file.txt", 1);
+    EXPECT_STREQ(p.output, "dir/file.txt");
+    p = path_of("file.txt", 1);
+    EXPECT_STREQ(p.output, "file.txt");
+    EXPECT_STREQ(p.directory, "");
+    p = path_of("\\.\\a.txt", 1);   // "." as a directory stays where it is
+    EXPECT_EQ(p.verdict, PATH_OK);
+}
+
+TEST(RestorePathRules, BaseNameWithoutRecurse)
+{
+    RestorePath p = path_of("\\dir\\..\\file.txt", 0);
+    EXPECT_EQ(p.verdict, PATH_OK);
+    EXPECT_STREQ(p.output, "file.txt");
+    EXPECT_STREQ(p.compare_name, "file.txt");
+    EXPECT_STREQ(p.directory, "");
+}
+
+TEST(RestorePathRules, RefusedPaths)
+{
+    struct Case {
+        std::string path;
+        int recurse;
+        int verdict;
+    } cases[] = {
+        {"..\\x", 1, PATH_PARENT},        {"\\a\\..\\..\\x", 1, PATH_PARENT},
+        {"a\\..", 1, PATH_DOT_NAME},      {"x\\..", 0, PATH_DOT_NAME},
+        {"x\\.", 0, PATH_DOT_NAME},       {".", 1, PATH_DOT_NAME},
+        {"", 0, PATH_EMPTY_NAME},         {"", 1, PATH_EMPTY_NAME},
+        {"dir\\", 0, PATH_EMPTY_NAME},    {"\\\\srv\\x", 1, PATH_EMPTY_NAME},
+        {"a\\\\b", 1, PATH_EMPTY_NAME},   {"\\", 1, PATH_EMPTY_NAME},
+        {"a/b", 0, PATH_BAD_CHARACTER},   {"/etc/x", 1, PATH_BAD_CHARACTER},
+        {std::string(PATH_FIELD_SIZE, 'A'), 0, PATH_UNTERMINATED},
+    };
+    for (const Case& c : cases) {
+        RestorePath p = path_of(c.path, c.recurse);
+        EXPECT_EQ(p.verdict, c.verdict) << "'" << c.path << "' recurse " << c.recurse;
+        EXPECT_STREQ(p.output, "");
+    }
+}
+
+TEST(RestorePathRules, MkdirCreatesEachPrefixInOrder)
+{
+    TempDir dir;
+    ScopedCwd cwd(dir.path);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(mkdir_recursive("one/two/three/"), 0);
+    EXPECT_EQ(mkdir_recursive("one/"), 0);   // existing: nothing reported beyond its line
+    EXPECT_EQ(mkdir_recursive(""), 0);
+    std::string console = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(console,
+              "\nmkdir_recursive( 'one/two/three/' ) : 'mkdir \"one\"'"
+              "\nmkdir_recursive( 'one/two/three/' ) : 'mkdir \"one/two\"'"
+              "\nmkdir_recursive( 'one/two/three/' ) : 'mkdir \"one/two/three\"'"
+              "\nmkdir_recursive( 'one/' ) : 'mkdir \"one\"'");
+    EXPECT_TRUE(fs::is_directory(dir.path / "one" / "two" / "three"));
+    EXPECT_EQ(names_equal_nocase("Data.TS.0005", "data.ts.0005"), 1);
+    EXPECT_EQ(names_equal_nocase("data", "data1"), 0);
+}
+
+}  // namespace

@@ -1,0 +1,141 @@
+// Brimread's closing statistics: whole elapsed minutes, the speed factor, the
+// exact lines on the console and in the log, and the verification report.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "statistics.h"
+#include "verify.h"
+
+namespace {
+
+std::string read_all(FILE* f)
+{
+    std::string text;
+    std::fflush(f);
+    std::rewind(f);
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
+        text.append(buf, n);
+    return text;
+}
+
+struct Printed {
+    std::string console;
+    std::string log;
+};
+
+Printed print(const DecodeStats& stats, int64_t seconds)
+{
+    FILE* log = std::tmpfile();
+    testing::internal::CaptureStdout();
+    print_statistics(&stats, seconds, log);
+    std::fflush(stdout);
+    Printed p{testing::internal::GetCapturedStdout(), read_all(log)};
+    std::fclose(log);
+    return p;
+}
+
+TEST(DecoderStatistics, WholeMinutesAndSpeedFactor)
+{
+    EXPECT_EQ(elapsed_minutes(59), 0.0f);
+    EXPECT_EQ(elapsed_minutes(179), 2.0f);   // 2 minutes 59 seconds
+    EXPECT_EQ(elapsed_minutes(180), 3.0f);
+    EXPECT_EQ(speed_factor(123456789, 0.0f), 0.0f);
+    EXPECT_FLOAT_EQ(speed_factor(300000000, 1.0f), 2.0f);
+    EXPECT_FLOAT_EQ(speed_factor(450000000, 2.0f), 1.5f);
+}
+
+TEST(DecoderStatistics, LinesOnTheConsoleAndInTheLog)
+{
+    DecodeStats s{};
+    s.decoded = 1234;
+    s.dropped = 7;
+    s.longest_drop = 3;
+    s.duplicated = 2;
+    s.corrupted = 1;
+    s.unrecognizable = 5;
+    s.bytes = 5000000000LL;   // above 4,294,967,295: printed in full
+    Printed p = print(s, 179);
+    const std::string head =
+        "\n\n\nStatistics\n----------\n"
+        "Total Frames decoded(.): 1234\n"
+        "Total Dropped Frames(-): 7\n"
+        "(Longest # of Consecutive Frame Drops: 3)\n"
+        "Total Duplicated Frames(+): 2\n"
+        "Total Corrupted Frames(*): 1\n"
+        "Total Unrecognizable Frames(X): 5\n";
+    const std::string tail =
+        "\n5000000000 Bytes decoded in 2.00 minutes\n"
+        "(ATSC data is ~150Mbytes/minute, so\n"
+        "performance was 16.67 X ATSC real-time)\n";
+    EXPECT_EQ(p.console, head + "NOTE : THESE STATISTICS APPLY TO THE RAW AVIFILE BEFORE ECC_CORRECTION!\n" + tail);
+    EXPECT_EQ(p.log, head + tail);
+
+    s.bytes = 255000;
+    p = print(s, 30);
+    EXPECT_NE(p.log.find("\n255000 Bytes decoded in 0.00 minutes\n(ATSC data is ~150Mbytes/minute, so\n"
+                         "performance was 0.00 X ATSC real-time)\n"),
+              std::string::npos);
+}
+
+TEST(DecoderStatistics, VerificationReportNamesWhatIsNotKnownIntact)
+{
+    VerifyTotals totals{};
+    RestoredFile good{};
+    good.state = OUTPUT_WRITING;
+    good.announced = good.written = 100;
+    std::strcpy(good.name, "good.bin");
+    RestoredFile shorter = good;
+    std::strcpy(shorter.name, "short.bin");
+    shorter.written = 60;
+    shorter.planes_failed = 2;
+    RestoredFile unsure = good;
+    std::strcpy(unsure.name, "unsure.bin");
+    unsure.uncorrectable = 1;
+    RestoredFile refused = good;
+    std::strcpy(refused.name, "..\\x");
+    refused.state = OUTPUT_REFUSED;
+    refused.path_verdict = PATH_PARENT;
+    RestoredFile unopened = good;
+    std::strcpy(unopened.name, "dir.bin");
+    unopened.state = OUTPUT_OPEN_FAILED;
+    for (const RestoredFile* f : {&good, &shorter, &unsure, &refused, &unopened})
+        verify_file_done(&totals, f);
+
+    FILE* log = std::tmpfile();
+    testing::internal::CaptureStdout();
+    print_verification(&totals, log);
+    std::fflush(stdout);
+    std::string console = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(console,
+              "\nVerification\n------------\n"
+              "DAMAGED: short.bin (60 of 100 bytes; 2 frames do not match their checksum)\n"
+              "DAMAGED: unsure.bin (its ECC blocks hold uncorrectable codewords)\n"
+              "DAMAGED: ..\\x (not written: the path leads outside the current directory)\n"
+              "DAMAGED: dir.bin (not written: the file could not be created)\n"
+              "Verified: 1 of 5 files intact\n");
+    EXPECT_EQ(read_all(log), console);
+    std::fclose(log);
+}
+
+TEST(DecoderStatistics, VerificationCountsFilesBeyondTheListedOnes)
+{
+    VerifyTotals* totals = new VerifyTotals{};
+    RestoredFile bad{};
+    bad.state = OUTPUT_WRITING;
+    bad.announced = 10;
+    std::strcpy(bad.name, "bad");
+    for (int i = 0; i < MAX_LISTED_DAMAGED + 3; ++i)
+        verify_file_done(totals, &bad);
+    testing::internal::CaptureStdout();
+    print_verification(totals, nullptr);
+    std::string console = testing::internal::GetCapturedStdout();
+    EXPECT_NE(console.find("DAMAGED: 3 more files\nVerified: 0 of 403 files intact\n"), std::string::npos);
+    delete totals;
+}
+
+}  // namespace
