@@ -8,6 +8,10 @@
 
 namespace fs = std::filesystem;
 
+// Names are held as narrow text in the encoding that fopen takes (UTF-8 on
+// Windows, where the programs run with the UTF-8 code page); fs::u8path reads them
+// as such, while fs::path would go through the C locale and garble them there.
+
 namespace {
 
 constexpr char JOIN_SEPARATOR = '/';  // accepted as a separator on every platform
@@ -56,7 +60,7 @@ void expand_dirs(const std::string& prefix, const std::string& rest, std::vector
         return;
     }
     std::error_code ec;
-    for (fs::directory_iterator it(prefix.empty() ? fs::path(".") : fs::path(prefix), ec), last;
+    for (fs::directory_iterator it(prefix.empty() ? fs::path(".") : fs::u8path(prefix), ec), last;
          !ec && it != last; it.increment(ec)) {
         std::error_code dir_ec;
         if (it->is_directory(dir_ec) && name_matches(*it, part))
@@ -70,11 +74,11 @@ void list_in_directory(const std::string& dir, const std::string& name, std::vec
     std::error_code ec;
     if (!has_wildcards(name.c_str())) {
         const std::string path = dir + name;
-        if (fs::is_regular_file(fs::path(path), ec))
+        if (fs::is_regular_file(fs::u8path(path), ec))
             files->push_back({path, listing_stored_form(path)});
         return;
     }
-    for (fs::directory_iterator it(dir.empty() ? fs::path(".") : fs::path(dir), ec), last;
+    for (fs::directory_iterator it(dir.empty() ? fs::path(".") : fs::u8path(dir), ec), last;
          !ec && it != last; it.increment(ec)) {
         if (is_regular(*it) && name_matches(*it, name)) {
             const std::string path = dir + it->path().filename().string();
@@ -87,7 +91,7 @@ void list_in_directory(const std::string& dir, const std::string& name, std::vec
 void list_recursively(const std::string& dir, const std::string& name, std::vector<ListedFile>* files)
 {
     std::error_code ec;
-    fs::path start = dir.empty() ? fs::current_path(ec) : fs::absolute(fs::path(dir), ec);
+    fs::path start = dir.empty() ? fs::current_path(ec) : fs::absolute(fs::u8path(dir), ec);
     if (ec)
         return;
     start = start.lexically_normal();

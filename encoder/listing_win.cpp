@@ -28,7 +28,7 @@ int listing_wildcard_visible(const fs::directory_entry& entry, const std::string
 
 std::string listing_stored_form(const std::string& path)
 {
-    const fs::path native(path);
+    const fs::path native = fs::u8path(path);
     std::string stored = path.substr(native.root_name().string().size());
     for (char& c : stored)
         if (c == OTHER_SEPARATOR)

@@ -40,7 +40,7 @@ void drop_output_files(EncodePlan* plan, std::vector<PlanInput>* inputs)
         if (!fs::exists(fs::path(name), ec))
             continue;
         for (size_t i = 0; i < inputs->size(); i++) {
-            if (!dropped[i] && fs::equivalent(fs::path((*inputs)[i].path), fs::path(name), ec)) {
+            if (!dropped[i] && fs::equivalent(fs::u8path((*inputs)[i].path), fs::path(name), ec)) {
                 printf("(Ignoring file %s: this run writes its output %s over it)\n", (*inputs)[i].path.c_str(), name);
                 dropped[i] = 1;
                 any = 1;
@@ -160,7 +160,7 @@ int findfiles(EncodePlan* plan, const std::vector<std::string>& patterns)
         if (is_reserved_name(file.stored))
             continue;
         std::error_code ec;
-        const uintmax_t size = fs::file_size(fs::path(file.path), ec);
+        const uintmax_t size = fs::file_size(fs::u8path(file.path), ec);
         if (ec) {
             printf("(Ignoring file %s: %s)\n", path, ec.message().c_str());
             continue;

@@ -8,6 +8,11 @@
 #include <stdexcept>
 
 #ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
 #define popen _popen
 #define pclose _pclose
 #else
@@ -61,7 +66,12 @@ std::string shell_quote(const std::string& arg)
 
 RunResult run_in(const fs::path& cwd, const std::string& command_line)
 {
-    std::string full = "cd " + shell_quote(cwd.string()) + " && " + command_line + " 2>&1";
+#ifdef _WIN32
+    const std::string change_dir = "cd /d ";  // /d: the directory may be on another drive
+#else
+    const std::string change_dir = "cd ";
+#endif
+    std::string full = change_dir + shell_quote(cwd.string()) + " && " + command_line + " 2>&1";
     RunResult result{0, ""};
     FILE* pipe = popen(full.c_str(), "r");
     if (!pipe)
@@ -83,7 +93,10 @@ RunResult run_in(const fs::path& cwd, const std::string& command_line)
 bool have_program(const std::string& name)
 {
 #ifdef _WIN32
-    return std::system(("where " + name + " >NUL 2>&1").c_str()) == 0;
+    // A search of the PATH itself: "where" is not everywhere a real lookup (Wine's
+    // succeeds for any name).
+    char found[MAX_PATH];
+    return SearchPathA(nullptr, name.c_str(), ".exe", MAX_PATH, found, nullptr) > 0;
 #else
     return std::system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0;
 #endif

@@ -1,0 +1,17 @@
+# Windows builds: every program runs with UTF-8 as its code page (through an
+# embedded application manifest) and sets the console up for it.
+if(NOT MSVC)
+  enable_language(RC)
+endif()
+set(BRIM_WINDOWS_DIR ${PROJECT_SOURCE_DIR}/windows)
+foreach(program brimwrite brimread mkdvframe capsim)
+  if(NOT TARGET ${program})
+    continue()
+  endif()
+  target_sources(${program} PRIVATE ${BRIM_WINDOWS_DIR}/startup_win.cpp)
+  if(MSVC)
+    target_sources(${program} PRIVATE ${BRIM_WINDOWS_DIR}/utf8.manifest)
+  else()
+    target_sources(${program} PRIVATE ${BRIM_WINDOWS_DIR}/utf8.rc)
+  endif()
+endforeach()
