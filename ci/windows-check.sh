@@ -19,7 +19,7 @@ set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 win_build=$root/build-win
-host_build=$root/build-winhost
+host_build=${BRIM_HOST_BUILD:-$root/build-winhost}  # a Linux build of the programs
 work=$win_build/check
 jobs=$(nproc 2>/dev/null || echo 2)
 
@@ -58,9 +58,11 @@ echo "== cross build (build-win)"
 cmake -S "$root" -B "$win_build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
     -DCMAKE_BUILD_TYPE=Release -DBRIM_BUILD_BENCH=OFF >/dev/null
 cmake --build "$win_build" -j"$jobs"
-echo "== Linux build (build-winhost)"
-cmake -S "$root" -B "$host_build" -DCMAKE_BUILD_TYPE=Release -DBRIM_BUILD_TESTS=OFF \
-    -DBRIM_BUILD_BENCH=OFF >/dev/null
+echo "== Linux build ($host_build)"
+if [ ! -f "$host_build/CMakeCache.txt" ]; then  # an existing build keeps its own settings
+    cmake -S "$root" -B "$host_build" -DCMAKE_BUILD_TYPE=Release -DBRIM_BUILD_TESTS=OFF \
+        -DBRIM_BUILD_BENCH=OFF >/dev/null
+fi
 cmake --build "$host_build" -j"$jobs" --target brimwrite brimread mkdvframe capsim
 
 failures=0
