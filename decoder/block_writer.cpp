@@ -4,7 +4,9 @@
 #include <cstdarg>
 #include <cstring>
 
+#include "block_correct.h"
 #include "classifier.h"
+#include "tape_model.h"
 #include "verify.h"
 
 namespace {
@@ -13,6 +15,11 @@ constexpr int FRAME_NUMBER_STEP = 10;   // progress numbers at the multiples of 
 // Every queued copy of a drop record marks the drop with dashes; the count per
 // copy is capped so that a long gap prints linearly many marks, not n * n.
 constexpr uint32_t MAX_DASHES_PER_MARK = ECC_N;
+// Payload blocks holding the path field of a file's first plane.
+constexpr int PATH_PAYLOAD_BLOCKS = (PATH_FIELD_SIZE + PAYLOAD_BLOCK_BYTES - 1) / PAYLOAD_BLOCK_BYTES;
+
+// Zero bytes for positions that hold nothing usable. Static: never grows.
+const uint8_t ZERO_PLANE[PLANE_SIZE] = {};
 
 // Console, then log.
 void emit(const char* format, ...)
@@ -50,6 +57,12 @@ void copy_printable(char* out, const char* text)
     out[i] = '\0';
 }
 
+void name_by_number(char* out, const FileTrack* t)
+{
+    std::snprintf(out, NAME_BUFFER_SIZE, "file #%d of %d", static_cast<int>(t->file_index),
+                  static_cast<int>(t->file_count));
+}
+
 int close_output()
 {
     int result = QUEUE_OK;
@@ -60,22 +73,40 @@ int close_output()
         }
         g_run.output = nullptr;
     }
-    if (g_run.file.tracked) {
-        verify_file_done(&g_run.verify, &g_run.file);
-        g_run.file.tracked = 0;
+    RestoredFile* file = &g_run.file;
+    if (file->tracked) {
+        const FileTrack* t = track_of(file->track);
+        if (t->id == file->track) {
+            file->announced = t->size;
+            file->inconsistent |= t->inconsistent;
+        }
+        verify_file_done(&g_run.verify, file);
+        file->tracked = 0;
     }
     return result;
 }
 
-// An accepted frame 0: the previous file ends, the file named in its header area
-// starts (or is skipped until the "-startfile" name comes).
-int start_file(const uint8_t* plane, const FrameRecord* record)
+// Starts the bookkeeping of the file `t` for the report.
+RestoredFile* track_file(const FileTrack* t, int state)
 {
-    if (close_output() != QUEUE_OK)
-        return QUEUE_WRITE_FAILED;
+    RestoredFile* file = &g_run.file;
+    std::memset(file, 0, sizeof *file);
+    file->tracked = 1;
+    file->track = t->id;
+    file->state = state;
+    file->announced = -1;
+    name_by_number(file->name, t);
+    return file;
+}
 
+// A file's frame 0 whose plane is usable: the file named in its header area
+// starts here (or is skipped until the "-startfile" name comes).
+void start_file(const uint8_t* plane, const FileTrack* t)
+{
     RestorePath path;
     restore_path_from_plane(plane, g_run.recurse, &path);
+    if (path.verdict == PATH_OK && names_capture_still_due(path.output, g_run.capture_name))
+        path.verdict = PATH_CAPTURE_FILE;
     if (path.verdict == PATH_OK)
         std::memcpy(g_run.current_name, path.output, sizeof g_run.current_name);
     else
@@ -84,47 +115,54 @@ int start_file(const uint8_t* plane, const FrameRecord* record)
         mkdir_recursive(path.directory);
 
     if (!g_run.output_started && !names_equal_nocase(path.compare_name, g_run.start_name))
-        return QUEUE_OK;
+        return;
     g_run.output_started = 1;
 
-    RestoredFile* file = &g_run.file;
-    std::memset(file, 0, sizeof *file);
-    file->tracked = 1;
+    RestoredFile* file = track_file(t, OUTPUT_WRITING);
     file->path_verdict = path.verdict;
     std::memcpy(file->name, g_run.current_name, sizeof file->name);
-    // The classifier split the announced size into this plane's bytes and the rest.
-    file->announced = record->bytes_remaining + record->RealBytes;
     if (path.verdict != PATH_OK) {
         file->state = OUTPUT_REFUSED;
         emit("\ndump_eccblock() : refusing stored path '%s' (%s); nothing is written for it\n", g_run.current_name,
              path_verdict_text(path.verdict));
-        return QUEUE_OK;
+        return;
     }
     g_run.output = std::fopen(path.output, "wb");
     if (!g_run.output) {
         file->state = OUTPUT_OPEN_FAILED;
         std::printf("Error opening output file '%s'!\n", path.output);
-        return QUEUE_OK;
+        return;
     }
-    file->state = OUTPUT_WRITING;
-    return QUEUE_OK;
+    // Planes are written whole, straight from the decoder's buffers: a stream
+    // buffer would only split each write in two and add a copy.
+    std::setvbuf(g_run.output, nullptr, _IONBF, 0);
 }
 
-void print_mark(const FrameRecord* r, int32_t previous_index)
+// The writer reaches the first position of file `t` held in the queue. Returns
+// 1 when the file starts here: its frame 0 is known right, or at least its path
+// field is (a damaged path could name any file).
+int enter_file(const QueueEntry* e, const FileTrack* t, const uint8_t* plane, int intact)
 {
+    if (e->frame_index == 0 && (intact || !e->path_suspect)) {
+        start_file(plane, t);
+        return 1;
+    }
+    // Its frame 0 lies before the capture, or was lost beyond repair: its name
+    // and so where it goes are unknown.
+    if (g_run.output_started)
+        track_file(t, e->frame_index != 0 || t->before_capture ? OUTPUT_CUT : OUTPUT_FIRST_LOST);
+    return 0;
+}
+
+void print_mark(const QueueEntry* e, int32_t previous_index, int starts_file, const FileTrack* t)
+{
+    const FrameRecord* r = &e->record;
     const int number_due = r->frame_index != previous_index &&
                            (r->frame_index == r->last_frame_index ||
                             (r->frame_index != 0 && r->frame_index % FRAME_NUMBER_STEP == 0));
     const int damaged = r->sum_computed != r->sum_stored;
-    if (r->frame_code == FRAME0_ACCEPTED) {
-        emit("\nWriting to %s (%d Frames): 0", g_run.current_name, r->last_frame_index + 1);
-    } else if (r->frame_code == FRAME_NEXT) {
-        if (damaged)
-            emit("*");
-        else if (number_due)
-            emit("%d", r->frame_index);
-        else
-            emit(".");
+    if (starts_file) {
+        emit("\nWriting to %s (%d Frames): 0", g_run.current_name, t->last + 1);
     } else if (is_drop_count(r->frame_code)) {
         if (g_run.log)
             std::fprintf(g_run.log, "\ndump_eccblock() : Dropped_frame %d", static_cast<int>(r->frame_code));
@@ -135,39 +173,177 @@ void print_mark(const FrameRecord* r, int32_t previous_index)
             emit("%d", r->frame_index);
         else if (r->frame_index != 0)
             emit(".");
+    } else if (e->filler) {
+        // A loss that the classifier could not see (the frame after it was no
+        // drop): one dash per lost frame.
+        emit("-");
+    } else if (r->frame_code == FRAME_NEXT) {
+        if (damaged)
+            emit("*");
+        else if (number_due)
+            emit("%d", r->frame_index);
+        else
+            emit(".");
     }
 }
 
-int write_plane(const QueueEntry* entry, const uint8_t* plane, const BlockHealth* health)
+int write_zeros(int64_t count)
 {
-    int start = 0;
-    int32_t count = bytes_to_write(entry, &g_run.file, &start);
-    if (count <= 0)
+    while (count > 0) {
+        const size_t n = count < PLANE_SIZE ? static_cast<size_t>(count) : static_cast<size_t>(PLANE_SIZE);
+        if (std::fwrite(ZERO_PLANE, 1, n, g_run.output) != n) {
+            report_write_failure(g_run.file.name);
+            return QUEUE_WRITE_FAILED;
+        }
+        count -= static_cast<int64_t>(n);
+    }
+    return QUEUE_OK;
+}
+
+// A position beyond the data of the recording's last file: a padding frame
+// received as such, or a plane of zero bytes.
+int holds_padding(const QueueEntry& e, const uint8_t* plane)
+{
+    if (!e.filler)
+        return e.remaining == 0;
+    return std::memcmp(plane, ZERO_PLANE, PLANE_SIZE) == 0;
+}
+
+// What data position i of the block holds of its file `t`, whose size no
+// header told (PlaneRole). A file before the recording's last has its planes at
+// the data positions up to its last frame; the last file's planes are followed
+// by padding in the block its last frame closes.
+int plane_role(const QueueEntry* entries, uint8_t* const* planes, int i, const FileTrack* t)
+{
+    const int64_t g = t->start + entries[i].frame_index;
+    const int64_t d = data_positions_between(t->start, g);
+    if (t->file_index < t->file_count) {
+        const int64_t planes_of_file = data_positions_between(t->start, t->start + t->last + 1);
+        return d < planes_of_file - 1 ? PLANE_FULL : d == planes_of_file - 1 ? PLANE_LAST : PLANE_NONE;
+    }
+    if (block_base(g) < block_base(t->start + t->last))
+        return PLANE_FULL;
+    if (holds_padding(entries[i], planes[i]))
+        return PLANE_NONE;
+    for (int j = i + 1; j < ECC_K; ++j)
+        if (entries[j].track == t->id && !holds_padding(entries[j], planes[j]))
+            return PLANE_FULL;
+    return PLANE_LAST;
+}
+
+// Appends what position i holds of the file being written.
+int write_position(const QueueEntry* entries, uint8_t* const* planes, int i, FileTrack* t, const uint8_t* previous,
+                   int intact)
+{
+    const QueueEntry* e = &entries[i];
+    const uint8_t* plane = planes[i];
+    RestoredFile* file = &g_run.file;
+    int inferred = 0;
+    const int role = t->size < 0 ? plane_role(entries, planes, i, t) : PLANE_FULL;
+    PositionBytes b = position_bytes(t, e->frame_index, plane, previous, role, &inferred);
+    if (b.count <= 0)
         return QUEUE_OK;
-    if (std::fwrite(plane + start, 1, static_cast<size_t>(count), g_run.output) != static_cast<size_t>(count)) {
-        report_write_failure(g_run.file.name);
+    if (inferred) {
+        file->size_inferred = 1;
+        t->size = b.offset + b.count;
+    }
+    if (b.offset < file->written)
+        return QUEUE_OK;   // already written: positions come in file order, so this cannot happen
+    if (b.offset > file->written) {
+        // Planes never handed to the writer; keep the later bytes at their offsets.
+        if (write_zeros(b.offset - file->written) != QUEUE_OK)
+            return QUEUE_WRITE_FAILED;
+        file->written = b.offset;
+        ++file->planes_failed;
+    }
+    const size_t n = static_cast<size_t>(b.count);
+    if (std::fwrite(plane + b.plane_start, 1, n, g_run.output) != n) {
+        report_write_failure(file->name);
         return QUEUE_WRITE_FAILED;
     }
-    g_run.file.written += count;
-    verify_plane(&g_run.file, entry, plane, health);
+    file->written += b.count;
+    if (!intact)
+        ++file->planes_failed;
+    return QUEUE_OK;
+}
+
+// The data plane before position i of the block, when it is at hand and known right.
+const uint8_t* previous_plane(const QueueEntry* entries, uint8_t* const* planes, const uint8_t* intact, int i)
+{
+    if (i > 0)
+        return intact[i - 1] ? planes[i - 1] : nullptr;
+    const QueueEntry& e = entries[0];
+    if (e.track == NO_TRACK || g_run.previous_plane_at < 0)
+        return nullptr;
+    const int64_t g = track_of(e.track)->start + e.frame_index;
+    return g_run.previous_plane_at == g - ECC_NMK - 1 ? g_run.correction.previous_plane : nullptr;
+}
+
+// Keeps the block's last data plane for the next block's first position.
+void keep_last_plane(const QueueEntry* entries, uint8_t* const* planes, const uint8_t* intact)
+{
+    const QueueEntry& e = entries[ECC_K - 1];
+    g_run.previous_plane_at = -1;
+    if (e.track == NO_TRACK || !intact[ECC_K - 1])
+        return;
+    std::memcpy(g_run.correction.previous_plane, planes[ECC_K - 1], PLANE_SIZE);
+    g_run.previous_plane_at = track_of(e.track)->start + e.frame_index;
+}
+
+// Marks and writes the 64 data positions of a block, `planes` holding each one's plane.
+int write_block(const QueueEntry* entries, uint8_t* const* planes, const uint8_t* intact)
+{
+    int32_t previous_index = -1;
+    for (int i = 0; i < ECC_K; ++i) {
+        const QueueEntry* e = &entries[i];
+        FileTrack* t = e->track == NO_TRACK ? nullptr : track_of(e->track);
+        int starts_file = 0;
+        if (e->track != g_run.writer_track) {
+            if (close_output() != QUEUE_OK)
+                return QUEUE_WRITE_FAILED;
+            g_run.writer_track = e->track;
+            if (t)
+                starts_file = enter_file(e, t, planes[i], intact[i]);
+        }
+        print_mark(e, previous_index, starts_file, t);
+        const FrameRecord* r = &e->record;
+        if (r->Zerobytes > 0 && g_run.output)
+            std::printf("\nZerobytes = %d, RealBytes = %d", static_cast<int>(r->Zerobytes),
+                        static_cast<int>(r->RealBytes));
+        if (t && g_run.output &&
+            write_position(entries, planes, i, t, previous_plane(entries, planes, intact, i), intact[i]) != QUEUE_OK)
+            return QUEUE_WRITE_FAILED;
+        previous_index = r->frame_index;
+    }
+    keep_last_plane(entries, planes, intact);
     return QUEUE_OK;
 }
 
 }  // namespace
 
-int32_t bytes_to_write(const QueueEntry* entry, const RestoredFile* file, int* start)
+PositionBytes position_bytes(const FileTrack* track, int32_t frame_index, const uint8_t* plane,
+                             const uint8_t* previous, int role, int* inferred)
 {
-    const FrameRecord* record = &entry->record;
-    *start = record->frame_code == FRAME0_ACCEPTED ? HEADER_AREA_SIZE : 0;
-    int64_t count = entry->filler ? PLANE_SIZE : record->RealBytes;
-    if (count > PLANE_SIZE - *start)
-        count = PLANE_SIZE - *start;
-    if (count > file->announced - file->written)
-        count = file->announced - file->written;
-    return count > 0 ? static_cast<int32_t>(count) : 0;
+    const PlaneSpan span = plane_span(track->start, track->size, track->start + frame_index);
+    PositionBytes b{span.offset, span.count, span.plane_start};
+    if (span.count >= 0)
+        return b;
+    b.count = role == PLANE_NONE ? 0 : plane_capacity(span.data_index);
+    if (role != PLANE_LAST)
+        return b;
+    // Behind the file's data the plane keeps the previous data plane's bytes, so
+    // its data ends at its last byte that differs from them.
+    *inferred = 1;
+    if (!previous)
+        return b;
+    int last_differing = PLANE_SIZE - 1;
+    while (last_differing >= b.plane_start && plane[last_differing] == previous[last_differing])
+        --last_differing;
+    b.count = last_differing >= b.plane_start ? last_differing - b.plane_start + 1 : 1;
+    return b;
 }
 
-int add2queue(const uint8_t* plane, const FrameRecord* record, int filler)
+int add2queue(const uint8_t* plane, const QueueEntry* entry, const uint16_t* concealed, int concealed_count)
 {
     uint8_t* buffer = nullptr;
     if (ecc_decoder_get_rcv_buffer(&g_run.decoder, &buffer) != 0 ||
@@ -175,62 +351,71 @@ int add2queue(const uint8_t* plane, const FrameRecord* record, int filler)
         std::printf("\nadd2queue() : CATASTROPHIC ERROR!");
         return QUEUE_CATASTROPHIC;
     }
-    std::memcpy(buffer, plane, PLANE_SIZE);
+    if (plane != buffer)
+        std::memcpy(buffer, plane ? plane : ZERO_PLANE, PLANE_SIZE);
     ecc_decoder_syn1(&g_run.decoder, buffer);
-    g_run.block[g_ecc_n].record = *record;
-    g_run.block[g_ecc_n].filler = filler;
+    QueueEntry* slot = &g_run.block[g_ecc_n];
+    *slot = *entry;
+    slot->marked = concealed_count > 0 && !slot->bad;
+    slot->path_suspect = slot->bad;
+    if (slot->marked) {
+        mark_concealed(g_ecc_n, concealed, concealed_count);
+        for (int i = 0; i < concealed_count; ++i)
+            slot->path_suspect |= concealed[i] < PATH_PAYLOAD_BLOCKS;
+    }
     if (++g_ecc_n < ECC_N)
         return QUEUE_OK;
     g_ecc_n = 0;
-    ecc_decoder_correct(&g_run.decoder, g_run.correct);
-    return dump_eccblock(g_run.block);
+    uint8_t intact[ECC_K];
+    correct_block(g_run.block, g_run.correct, intact);
+    return dump_eccblock(intact);
 }
 
-int dump_eccblock(const QueueEntry* records)
+uint8_t* queue_buffer() { return g_run.decoder.pReceivedPlanes[g_ecc_n]; }
+
+int dump_eccblock(const uint8_t* intact)
 {
     std::printf("\ndump_eccblock():");
-    const BlockHealth health = block_health(records, &g_run.decoder, g_run.correct);
-    int32_t previous_index = -1;
+    uint8_t* planes[ECC_K];
     for (int i = 0; i < ECC_K; ++i) {
-        uint8_t* plane = nullptr;
-        if (ecc_decoder_get_out_buffer(&g_run.decoder, &plane) != 0) {
+        if (ecc_decoder_get_out_buffer(&g_run.decoder, &planes[i]) != 0) {
             std::printf("\nadd2queue() : CATASTROPHIC ERROR!");
             return QUEUE_CATASTROPHIC;
         }
-        const QueueEntry* entry = &records[i];
-        const FrameRecord* r = &entry->record;
-        if (r->frame_code == FRAME0_ACCEPTED && start_file(plane, r) != QUEUE_OK)
-            return QUEUE_WRITE_FAILED;
-        print_mark(r, previous_index);
-        if (r->Zerobytes > 0 && g_run.output)
-            std::printf("\nZerobytes = %d, RealBytes = %d", static_cast<int>(r->Zerobytes),
-                        static_cast<int>(r->RealBytes));
-        if (g_run.output && write_plane(entry, plane, &health) != QUEUE_OK)
-            return QUEUE_WRITE_FAILED;
-        previous_index = r->frame_index;
     }
-    return QUEUE_OK;
+    return write_block(g_run.block, planes, intact);
 }
 
-int finish_output() { return close_output(); }
-
-void report_unwritten_block()
+int dump_lost_block(const QueueEntry* entries)
 {
-    for (int i = 0; i < g_ecc_n; ++i) {
-        if (g_run.block[i].record.frame_code != FRAME0_ACCEPTED)
-            continue;
-        RestorePath path;
-        restore_path_from_plane(g_run.decoder.pReceivedPlanes[i], g_run.recurse, &path);
-        if (!g_run.output_started && !names_equal_nocase(path.compare_name, g_run.start_name))
-            continue;
-        g_run.output_started = 1;
-        RestoredFile file{};
-        file.state = OUTPUT_NOT_REACHED;
-        file.path_verdict = path.verdict;
-        if (path.verdict == PATH_OK)
-            std::memcpy(file.name, path.output, sizeof file.name);
-        else
-            copy_printable(file.name, path.stored);
-        verify_file_done(&g_run.verify, &file);
+    std::printf("\ndump_eccblock():");
+    uint8_t* planes[ECC_K];
+    uint8_t intact[ECC_K];
+    for (int i = 0; i < ECC_K; ++i) {
+        planes[i] = const_cast<uint8_t*>(ZERO_PLANE);
+        intact[i] = 0;
     }
+    return write_block(entries, planes, intact);
+}
+
+int finish_output()
+{
+    const int result = close_output();
+    g_run.writer_track = NO_TRACK;
+    return result;
+}
+
+void report_missing_file(int32_t file_index, int32_t file_count)
+{
+    if (!g_run.output_started)
+        return;
+    FileTrack t{};
+    t.id = NO_TRACK;
+    t.file_index = file_index;
+    t.file_count = file_count;
+    RestoredFile file{};
+    file.state = OUTPUT_MISSING;
+    file.announced = -1;
+    name_by_number(file.name, &t);
+    verify_file_done(&g_run.verify, &file);
 }

@@ -91,7 +91,8 @@ int is_drop_count(uint32_t code) { return code < FRAME_NEXT || code > RESET_FRAM
 
 int frame_recognised(const FrameRecord* record)
 {
-    return record->magic_ok == 1 && record->frame_index >= 0 && record->frame_index <= record->last_frame_index &&
+    return record->magic_ok == 1 && record->file_index >= 1 && record->file_index <= record->file_count &&
+           record->frame_index >= 0 && record->frame_index <= record->last_frame_index &&
            record->last_frame_index <= MAX_GENUINE_FRAME_INDEX;
 }
 
@@ -106,7 +107,7 @@ int classify_frame(FrameRecord* current, const FrameRecord* previous)
     return 1;
 }
 
-int queue_count(const FrameRecord* record)
+int decoded_count(const FrameRecord* record)
 {
     switch (record->frame_code) {
     case FRAME_NEXT:
@@ -117,11 +118,6 @@ int queue_count(const FrameRecord* record)
     case RESET_FRAME0:
         return 0;
     default:
-        return filler_count(record) + (record->frame_index == 0 ? 0 : 1);
+        return static_cast<int>(record->frame_code) + (record->frame_index == 0 ? 0 : 1);
     }
-}
-
-int filler_count(const FrameRecord* record)
-{
-    return is_drop_count(record->frame_code) ? static_cast<int>(record->frame_code) : 0;
 }

@@ -33,11 +33,11 @@ static_assert(MAX_GENUINE_FRAME_INDEX < (1 << 24), "the bound lies below the 24-
 // 1 if `code` is a drop count rather than one of the five codes.
 int is_drop_count(uint32_t code);
 
-// 1 if the record's header can be used: its magic matched and its frame indices
-// are ones the encoder can write (the frame index within the file's own last
-// index, which is within the largest file). Other frames are treated as not
-// recognised, so that indices from damaged or hostile headers cannot force drop
-// counts near the 24-bit limit.
+// 1 if the record's header can be used: its magic matched, its file is one of
+// the recording's files, and its frame indices are ones the encoder can write
+// (the frame index within the file's own last index, which is within the
+// largest file). Other frames are treated as not recognised, so that indices
+// from damaged or hostile headers cannot force drop counts near the 24-bit limit.
 int frame_recognised(const FrameRecord* record);
 
 // Completes `current` from its header fields and `previous` (the last recognised
@@ -45,11 +45,9 @@ int frame_recognised(const FrameRecord* record);
 // frame_code and bytes_remaining. Returns 1.
 int classify_frame(FrameRecord* current, const FrameRecord* previous);
 
-// Block positions the driver queues for a classified record: 1 for the next
+// Frames a classified record adds to the "decoded" statistics: 1 for the next
 // frame and an accepted frame 0, none for repeats and redundant copies, n + 1 for
 // n frames lost inside a file, and n for n frames lost at the end of the previous
-// file (the new file's frame 0 gets its own position when it is accepted).
-int queue_count(const FrameRecord* record);
-
-// How many of those positions stand in for lost frames (the first ones queued).
-int filler_count(const FrameRecord* record);
+// file (the new file's frame 0 counts when it is accepted). Which block
+// positions are queued is worked out from the frame indices (placement.h).
+int decoded_count(const FrameRecord* record);

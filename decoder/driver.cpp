@@ -5,9 +5,12 @@
 #include <cstring>
 #include <ctime>
 
+#include "alignment.h"
 #include "block_writer.h"
 #include "classifier.h"
+#include "concealment.h"
 #include "frame_reader.h"
+#include "placement.h"
 #include "run_state.h"
 #include "statistics.h"
 #include "verify.h"
@@ -52,6 +55,7 @@ struct Driver {
     FrameReader reader;
     uint8_t* spare_frame;                // a frame cut short at the end of its file
     uint8_t* plane;
+    uint16_t* concealed;                 // payload blocks of the current frame marked concealed
     FrameRecord current;
     FrameRecord previous;
     DecodeStats stats;
@@ -108,9 +112,10 @@ void mark_unrecognised()
     std::fputs("X", g_run.log);
 }
 
-// Acts on the classified current frame: counts it and queues its plane as often
-// as it takes block positions. Returns a QUEUE_ result.
-int handle_frame()
+// Counts the classified current frame as its classification says, and hands it
+// to the placement, which queues it (and fillers for what was lost before it)
+// at the block positions its frame index gives. Returns a QUEUE_ result.
+int handle_frame(const uint8_t* frame, const uint8_t* plane, int64_t header_remaining)
 {
     FrameRecord* cur = &g_driver.current;
     DecodeStats* stats = &g_driver.stats;
@@ -131,25 +136,12 @@ int handle_frame()
     }
     stats->bytes += static_cast<int64_t>(cur->Zerobytes);
     stats->bytes += static_cast<int64_t>(cur->RealBytes);
+    stats->decoded += decoded_count(cur);
 
-    const int positions = queue_count(cur);
-    const int fillers = filler_count(cur);
-    stats->decoded += positions;
-    for (int k = 0; k < positions; ++k) {
-        int result = add2queue(g_driver.plane, cur, k < fillers);
-        if (result != QUEUE_OK)
-            return result;
-    }
-    return QUEUE_OK;
-}
-
-int allocate_buffers()
-{
-    g_run.block = static_cast<QueueEntry*>(std::calloc(ECC_N, sizeof(QueueEntry)));
-    g_driver.spare_frame = static_cast<uint8_t*>(std::malloc(DV_FRAME_SIZE));
-    g_driver.plane = static_cast<uint8_t*>(std::malloc(PLANE_SIZE));
-    int reader_ok = frame_reader_init(&g_driver.reader);
-    return g_run.block && g_driver.spare_frame && g_driver.plane && reader_ok;
+    ReceivedFrame received{plane, cur, header_remaining, g_driver.concealed, 0};
+    if (damaged)
+        received.concealed_count = concealed_payload_blocks(frame, g_driver.concealed);
+    return place_frame(&received);
 }
 
 int end_run(int status)
@@ -159,6 +151,22 @@ int end_run(int status)
     g_run.log = nullptr;
     std::fflush(stdout);
     return status;
+}
+
+int allocate_buffers()
+{
+    g_driver.spare_frame = static_cast<uint8_t*>(std::malloc(DV_FRAME_SIZE));
+    g_driver.plane = static_cast<uint8_t*>(std::malloc(PLANE_SIZE));
+    g_driver.concealed = static_cast<uint16_t*>(std::malloc(sizeof(uint16_t) * PAYLOAD_BLOCKS));
+    int reader_ok = frame_reader_init(&g_driver.reader);
+    int state_ok = run_state_allocate();
+    int placement_ok = placement_allocate();
+    return g_driver.spare_frame && g_driver.plane && g_driver.concealed && reader_ok && state_ok && placement_ok;
+}
+
+int queue_failed(int result)
+{
+    return end_run(result == QUEUE_CATASTROPHIC ? EXIT_CATASTROPHIC : EXIT_WRITE_FAILED);
 }
 
 }  // namespace
@@ -191,23 +199,30 @@ int brimread_main(int argc, char** argv)
     }
     g_ecc_n = 0;
 
+    Alignment alignment;
+    find_alignment(g_driver.first_name, &g_driver.reader, g_driver.spare_frame, g_driver.plane, &alignment);
+    placement_reset(&alignment);
+    g_run.capture_name = g_driver.first_name;
+
     const uint8_t* frame = nullptr;
     while (ReadDVFrame(&frame, g_driver.spare_frame, &g_driver.reader, g_driver.first_name, g_driver.inplace,
                        g_run.log, g_ecc_n)) {
         g_driver.previous = g_driver.current;
-        unpack_frame(frame, g_driver.plane, &g_driver.current);
+        // Most frames go to the next block position: unpacked straight into the
+        // decoder's buffer for it, the plane is not copied again.
+        uint8_t* plane = queue_buffer();
+        unpack_frame(frame, plane, &g_driver.current);
         if (!frame_recognised(&g_driver.current)) {
             // The next frame is compared with the last recognised one again.
             g_driver.current = g_driver.previous;
             mark_unrecognised();
             continue;
         }
+        const int64_t header_remaining = g_driver.current.bytes_remaining;
         classify_frame(&g_driver.current, &g_driver.previous);
-        int result = handle_frame();
-        if (result == QUEUE_CATASTROPHIC)
-            return end_run(EXIT_CATASTROPHIC);
-        if (result == QUEUE_WRITE_FAILED)
-            return end_run(EXIT_WRITE_FAILED);
+        int result = handle_frame(frame, plane, header_remaining);
+        if (result != QUEUE_OK)
+            return queue_failed(result);
     }
 
     if (g_ecc_n != 0)
@@ -216,9 +231,12 @@ int brimread_main(int argc, char** argv)
         std::printf("No Input Files Found!\n");
         return end_run(EXIT_NOTHING_DECODED);
     }
+    int result = finish_placement();
+    if (result != QUEUE_OK)
+        return queue_failed(result);
     if (finish_output() != QUEUE_OK)
         return end_run(EXIT_WRITE_FAILED);
-    report_unwritten_block();
+    report_unseen_files();
 
     const std::time_t end_time = std::time(nullptr);
     print_statistics(&g_driver.stats, static_cast<int64_t>(end_time - start_time), g_run.log);

@@ -102,6 +102,8 @@ const char* path_verdict_text(int verdict)
         return "the path leads outside the current directory";
     case PATH_BAD_CHARACTER:
         return "a name holds a separator character";
+    case PATH_CAPTURE_FILE:
+        return "it names a capture file still to be read";
     default:
         return "the path is not usable";
     }
@@ -130,6 +132,30 @@ int mkdir_recursive(const char* path)
         if (path[pos] == '\0')
             return 0;
     }
+}
+
+int names_capture_still_due(const char* output, const char* capture)
+{
+    if (!capture || capture[0] == '\0' || output[0] == '\0')
+        return 0;
+    std::error_code ignored;
+    const std::string a = std::filesystem::absolute(std::filesystem::path(output), ignored).lexically_normal().string();
+    const std::string b = std::filesystem::absolute(std::filesystem::path(capture), ignored).lexically_normal().string();
+    if (a.size() != b.size())
+        return 0;
+    int order = 0;   // the first differing digit decides which number is larger
+    for (size_t i = 0; i < a.size(); ++i) {
+        const int da = std::isdigit(static_cast<unsigned char>(a[i]));
+        const int db = std::isdigit(static_cast<unsigned char>(b[i]));
+        if (da && db) {
+            if (order == 0 && a[i] != b[i])
+                order = a[i] < b[i] ? -1 : 1;
+        } else if (da || db ||
+                   std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) {
+            return 0;
+        }
+    }
+    return order >= 0;
 }
 
 int names_equal_nocase(const char* a, const char* b)

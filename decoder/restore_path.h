@@ -20,6 +20,7 @@ enum PathVerdict {
     PATH_DOT_NAME,       // "." or ".." as the name of the file
     PATH_PARENT,         // a ".." directory would lead outside the current directory
     PATH_BAD_CHARACTER,  // a name holds a character that separates names here
+    PATH_CAPTURE_FILE,   // it names a capture file still to be read
 };
 
 struct RestorePath {
@@ -43,6 +44,12 @@ const char* path_verdict_text(int verdict);
 // at a time, printing a line for each on the console. Failures are ignored here:
 // opening the file below them reports them. Returns 0.
 int mkdir_recursive(const char* path);
+
+// 1 if the output path `output` names the capture file `capture` (the one being
+// read) or one of its successors, which are still to be read: the two paths,
+// made absolute, differ only in digits, and their digits read as one number
+// are not smaller in `output`. Letters are compared without regard to case.
+int names_capture_still_due(const char* output, const char* capture);
 
 // 1 if `a` and `b` are equal without regard to ASCII case.
 int names_equal_nocase(const char* a, const char* b);

@@ -5,7 +5,6 @@
 
 namespace {
 
-constexpr uint32_t SUM24_MASK = 0xFFFFFF;
 constexpr int REASON_SIZE = 256;
 
 void emit(FILE* log, const char* text)
@@ -30,73 +29,48 @@ void describe(const RestoredFile* f, char* reason)
 {
     char part[REASON_SIZE];
     reason[0] = '\0';
-    if (f->state == OUTPUT_REFUSED) {
+    switch (f->state) {
+    case OUTPUT_REFUSED:
         std::snprintf(part, sizeof part, "not written: %s", path_verdict_text(f->path_verdict));
         append(reason, part);
         return;
-    }
-    if (f->state == OUTPUT_OPEN_FAILED) {
+    case OUTPUT_OPEN_FAILED:
         append(reason, "not written: the file could not be created");
         return;
-    }
-    if (f->state == OUTPUT_NOT_REACHED) {
-        append(reason, "not written: the capture ended inside its ECC block");
+    case OUTPUT_CUT:
+        append(reason, "not written: its first frame lies before the capture");
         return;
+    case OUTPUT_FIRST_LOST:
+        append(reason, "not written: its first frame was lost or damaged and could not be rebuilt");
+        return;
+    case OUTPUT_MISSING:
+        append(reason, "not written: none of its frames is in the capture");
+        return;
+    default:
+        break;
     }
-    if (f->written != f->announced) {
+    if (f->announced < 0) {
+        append(reason, "its size is not known");
+    } else if (f->written != f->announced) {
         std::snprintf(part, sizeof part, "%" PRId64 " of %" PRId64 " bytes", f->written, f->announced);
         append(reason, part);
     }
+    if (f->size_inferred)
+        append(reason, "no header of it was received: its size was inferred");
     if (f->planes_failed > 0) {
-        std::snprintf(part, sizeof part, "%d frames do not match their checksum", static_cast<int>(f->planes_failed));
+        std::snprintf(part, sizeof part, "%d frames could not be restored", static_cast<int>(f->planes_failed));
         append(reason, part);
     }
-    if (f->uncorrectable)
-        append(reason, "its ECC blocks hold uncorrectable codewords");
+    if (f->inconsistent)
+        append(reason, "its frame headers disagree with where its frames lie");
 }
 
 }  // namespace
 
-BlockHealth block_health(const QueueEntry* entries, const ECCDecoder* decoder, int corrected)
-{
-    BlockHealth health{0, 0, corrected};
-    for (int i = 0; i < ECC_N; ++i) {
-        const FrameRecord* r = &entries[i].record;
-        if (entries[i].filler || r->sum_computed != r->sum_stored)
-            ++health.bad_positions;
-    }
-    if (corrected)
-        health.uncorrectable = decoder->cUncorrectable;
-    return health;
-}
-
-int32_t plane_sum24(const uint8_t* plane)
-{
-    uint32_t sum = 0;
-    for (int i = 0; i < PLANE_SIZE; ++i)
-        sum += plane[i];
-    return static_cast<int32_t>(sum & SUM24_MASK);
-}
-
-int plane_intact(const QueueEntry* entry, const uint8_t* plane, const BlockHealth* health)
-{
-    if (entry->filler)
-        return health->corrected && health->uncorrectable == 0 && health->bad_positions <= 1;
-    return plane_sum24(plane) == entry->record.sum_stored;
-}
-
-void verify_plane(RestoredFile* file, const QueueEntry* entry, const uint8_t* plane, const BlockHealth* health)
-{
-    if (!plane_intact(entry, plane, health))
-        ++file->planes_failed;
-    if (health->uncorrectable > 0)
-        file->uncorrectable = 1;
-}
-
 int file_intact(const RestoredFile* file)
 {
-    return file->state == OUTPUT_WRITING && file->written == file->announced && file->planes_failed == 0 &&
-           !file->uncorrectable;
+    return file->state == OUTPUT_WRITING && file->announced >= 0 && file->written == file->announced &&
+           file->planes_failed == 0 && !file->inconsistent && !file->size_inferred;
 }
 
 void verify_file_done(VerifyTotals* totals, const RestoredFile* file)

@@ -69,8 +69,9 @@ void ensure_window(FrameReader* r, int64_t pos)
 void open_current(FrameReader* r, const char* name, FILE* log)
 {
     r->raw = is_raw_dv_name(name);
-    std::printf("\n\n\nReadDVFrame() : (Reading from %s) ", name);
-    if (log)
+    if (!r->quiet)
+        std::printf("\n\n\nReadDVFrame() : (Reading from %s) ", name);
+    if (log && !r->quiet)
         std::fprintf(log, "ReadDVFrame() : \n\n\n(Reading from %s) ", name);
     r->window_pos = 0;
     r->window_len = 0;
@@ -82,7 +83,8 @@ void open_current(FrameReader* r, const char* name, FILE* log)
 // successor name. A name without digits has no successor, so the input ends.
 void finish_current(FrameReader* r, char* name, int inplace, FILE* log, int ecc_n)
 {
-    std::printf("\nReadDVFrame(): end...(g_ecc_n=%d)", ecc_n);
+    if (!r->quiet)
+        std::printf("\nReadDVFrame(): end...(g_ecc_n=%d)", ecc_n);
     if (std::ferror(r->file)) {
         std::printf("\nReadDVFrame() : read error in %s: %s", name, std::strerror(errno));
         if (log)
@@ -111,6 +113,18 @@ void frame_reader_shutdown(FrameReader* reader)
         std::fclose(reader->file);
     std::free(reader->window);
     std::memset(reader, 0, sizeof *reader);
+}
+
+void frame_reader_rewind(FrameReader* reader)
+{
+    if (reader->file)
+        std::fclose(reader->file);
+    reader->file = nullptr;
+    reader->ended = 0;
+    reader->window_pos = 0;
+    reader->window_len = 0;
+    reader->read_pos = 0;
+    reader->at_eof = 0;
 }
 
 int find_sync(const uint8_t* data, int raw)

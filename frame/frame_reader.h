@@ -48,6 +48,7 @@ struct FrameReader {
     int at_eof;           // the window reaches the end of the file
     int raw;              // the open file is a raw DV stream
     int ended;            // the input is exhausted: no file is due any more
+    int quiet;            // print no progress lines (a look ahead that the run repeats)
 };
 
 // Allocates the window once; every field starts empty. Returns 1, or 0 when the
@@ -56,6 +57,10 @@ int frame_reader_init(FrameReader* reader);
 
 // Closes the open file (if any) and releases the window.
 void frame_reader_shutdown(FrameReader* reader);
+
+// Closes the open file (if any) so that the next ReadDVFrame starts afresh from
+// the name it is given; keeps the window.
+void frame_reader_rewind(FrameReader* reader);
 
 // Delivers the next DV frame: *frame points at DV_FRAME_SIZE bytes that stay valid
 // until the next call (inside the reader's window, or `spare` for a frame cut

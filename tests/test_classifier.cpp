@@ -83,8 +83,7 @@ TEST(ClassifyLaterFrames, GapInsideAFile)
     EXPECT_EQ(r.RealBytes, PLANE_SIZE);
     EXPECT_EQ(r.bytes_remaining, 600000 - PLANE_SIZE);
     EXPECT_EQ(r.frame0_run, 0);
-    EXPECT_EQ(queue_count(&r), 4);
-    EXPECT_EQ(filler_count(&r), 3);
+    EXPECT_EQ(decoded_count(&r), 4);
 
     // A gap that ends at the file's last frame counts that frame's header bytes.
     FrameRecord last = classify(header(20, 20, 5000), header(17, 20, 300000));
@@ -98,7 +97,7 @@ TEST(ClassifyLaterFrames, CaptureStartingInsideAFile)
     FrameRecord r = classify(header(7, 20, 900000), run_start());
     EXPECT_EQ(r.frame_code, 7u);
     EXPECT_EQ(r.Zerobytes, 7 * PLANE_SIZE);
-    EXPECT_EQ(queue_count(&r), 8);
+    EXPECT_EQ(decoded_count(&r), 8);
 }
 
 TEST(ClassifyLaterFrames, ShortLastDataFrame)
@@ -131,12 +130,12 @@ TEST(ClassifyFrame0, AcceptsTheFourthAgreeingCopy)
     EXPECT_EQ(out[3].frame0_run, 4);
     EXPECT_EQ(out[3].RealBytes, FIRST_PLANE_DATA);
     EXPECT_EQ(out[3].bytes_remaining, 3000000 - FIRST_PLANE_DATA);
-    EXPECT_EQ(queue_count(&out[3]), 1);
+    EXPECT_EQ(decoded_count(&out[3]), 1);
     for (int i : {4, 5}) {
         EXPECT_EQ(out[i].frame_code, REDUNDANT_FRAME0);
         EXPECT_EQ(out[i].frame0_run, 4);
         EXPECT_EQ(out[i].bytes_remaining, 3000000 - FIRST_PLANE_DATA);
-        EXPECT_EQ(queue_count(&out[i]), 0);
+        EXPECT_EQ(decoded_count(&out[i]), 0);
     }
     for (int i : {0, 1, 2})
         EXPECT_EQ(out[i].bytes_remaining, 0);   // the count that stood before the copies
@@ -153,7 +152,7 @@ TEST(ClassifyFrame0, DamagedCopyRestartsTheCount)
         EXPECT_EQ(out[i].frame_code, want[i]) << "copy " << i + 1;
     EXPECT_EQ(out[2].frame0_run, 0);
     EXPECT_EQ(out[3].bytes_remaining, 3000000);   // a reset keeps the header value
-    EXPECT_EQ(queue_count(&out[2]), 0);
+    EXPECT_EQ(decoded_count(&out[2]), 0);
 
     // After acceptance a damaged copy is redundant, not a reset.
     std::vector<FrameRecord> late(6, header(0, 30, 3000000));
@@ -189,9 +188,8 @@ TEST(ClassifyFileBoundary, PreviousFileStillExpectingBytes)
     EXPECT_EQ(r.RealBytes, 0);
     EXPECT_EQ(r.frame0_run, 0);
     EXPECT_EQ(r.bytes_remaining, 4000000);
-    // One position per lost frame; the frame 0 gets its own when accepted.
-    EXPECT_EQ(queue_count(&r), 2);
-    EXPECT_EQ(filler_count(&r), 2);
+    // Counted once per lost frame; the frame 0 counts when accepted.
+    EXPECT_EQ(decoded_count(&r), 2);
 
     auto rest = classify_all(std::vector<FrameRecord>(3, header(0, 40, 4000000, 2, 55)), r);
     EXPECT_EQ(rest[0].frame0_run, 1);
@@ -235,21 +233,29 @@ TEST(FrameRecognised, OnlyHeadersAnEncoderCanWrite)
     EXPECT_EQ(frame_recognised(&r), 0);
     r = header(MAX_GENUINE_FRAME_INDEX, MAX_GENUINE_FRAME_INDEX, 10);
     EXPECT_EQ(frame_recognised(&r), 1);
+    r = header(3, 20, 10, 4);   // file 4 of 3
+    EXPECT_EQ(frame_recognised(&r), 0);
+    r = header(3, 20, 10, 0);
+    EXPECT_EQ(frame_recognised(&r), 0);
 }
 
-TEST(QueueCount, CodesWithoutPlanes)
+TEST(DecodedCount, CodesWithoutPlanesAndDrops)
 {
     for (uint32_t code : {FRAME_REPEAT, REDUNDANT_FRAME0, RESET_FRAME0}) {
         FrameRecord r = header(5, 9, 1);
         r.frame_code = code;
-        EXPECT_EQ(queue_count(&r), 0);
-        EXPECT_EQ(filler_count(&r), 0);
+        EXPECT_EQ(decoded_count(&r), 0);
         EXPECT_FALSE(is_drop_count(code));
     }
     FrameRecord next = header(5, 9, 1);
     next.frame_code = FRAME_NEXT;
-    EXPECT_EQ(queue_count(&next), 1);
-    EXPECT_EQ(filler_count(&next), 0);
+    EXPECT_EQ(decoded_count(&next), 1);
+    FrameRecord gap = header(9, 20, 1);
+    gap.frame_code = 3;
+    EXPECT_EQ(decoded_count(&gap), 4);   // the lost frames and the frame itself
+    FrameRecord boundary = header(0, 20, 1);
+    boundary.frame_code = 2;
+    EXPECT_EQ(decoded_count(&boundary), 2);   // frame 0 counts when it is accepted
     EXPECT_TRUE(is_drop_count(0));
     EXPECT_TRUE(is_drop_count(0x7FFFFFFFu));
     EXPECT_TRUE(is_drop_count(0x80000005u));

@@ -95,7 +95,20 @@ TEST(DecoderStatistics, VerificationReportNamesWhatIsNotKnownIntact)
     shorter.planes_failed = 2;
     RestoredFile unsure = good;
     std::strcpy(unsure.name, "unsure.bin");
-    unsure.uncorrectable = 1;
+    unsure.inconsistent = 1;
+    RestoredFile inferred = good;
+    std::strcpy(inferred.name, "inferred.bin");
+    inferred.size_inferred = 1;
+    RestoredFile unknown = good;
+    std::strcpy(unknown.name, "unknown.bin");
+    unknown.announced = -1;
+    RestoredFile cut = good;
+    std::strcpy(cut.name, "file #2 of 9");
+    cut.state = OUTPUT_CUT;
+    RestoredFile lost = cut;
+    lost.state = OUTPUT_FIRST_LOST;
+    RestoredFile missing = cut;
+    missing.state = OUTPUT_MISSING;
     RestoredFile refused = good;
     std::strcpy(refused.name, "..\\x");
     refused.state = OUTPUT_REFUSED;
@@ -103,7 +116,8 @@ TEST(DecoderStatistics, VerificationReportNamesWhatIsNotKnownIntact)
     RestoredFile unopened = good;
     std::strcpy(unopened.name, "dir.bin");
     unopened.state = OUTPUT_OPEN_FAILED;
-    for (const RestoredFile* f : {&good, &shorter, &unsure, &refused, &unopened})
+    for (const RestoredFile* f : {&good, &shorter, &unsure, &refused, &unopened, &inferred, &unknown, &cut, &lost,
+                                  &missing})
         verify_file_done(&totals, f);
 
     FILE* log = std::tmpfile();
@@ -113,11 +127,16 @@ TEST(DecoderStatistics, VerificationReportNamesWhatIsNotKnownIntact)
     std::string console = testing::internal::GetCapturedStdout();
     EXPECT_EQ(console,
               "\nVerification\n------------\n"
-              "DAMAGED: short.bin (60 of 100 bytes; 2 frames do not match their checksum)\n"
-              "DAMAGED: unsure.bin (its ECC blocks hold uncorrectable codewords)\n"
+              "DAMAGED: short.bin (60 of 100 bytes; 2 frames could not be restored)\n"
+              "DAMAGED: unsure.bin (its frame headers disagree with where its frames lie)\n"
               "DAMAGED: ..\\x (not written: the path leads outside the current directory)\n"
               "DAMAGED: dir.bin (not written: the file could not be created)\n"
-              "Verified: 1 of 5 files intact\n");
+              "DAMAGED: inferred.bin (no header of it was received: its size was inferred)\n"
+              "DAMAGED: unknown.bin (its size is not known)\n"
+              "DAMAGED: file #2 of 9 (not written: its first frame lies before the capture)\n"
+              "DAMAGED: file #2 of 9 (not written: its first frame was lost or damaged and could not be rebuilt)\n"
+              "DAMAGED: file #2 of 9 (not written: none of its frames is in the capture)\n"
+              "Verified: 1 of 10 files intact\n");
     EXPECT_EQ(read_all(log), console);
     std::fclose(log);
 }

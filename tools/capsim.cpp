@@ -36,6 +36,7 @@ enum Stream : uint64_t {
     STREAM_FRAMEHEADER,
     STREAM_GARBAGE,
     STREAM_GARBAGE_BYTES,
+    STREAM_SWAP,
 };
 
 // One kind of fault: the frames named on the command line and the chance that
@@ -64,6 +65,7 @@ struct Options {
     int mark_sta;
     Fault header;
     Fault frameheader;
+    Fault swap;
     int64_t frameheader_copies;
     Fault garbage;
     int64_t garbage_max;
@@ -123,6 +125,9 @@ const char* const USAGE_TEXT =
     "  -fhdamage LIST, -rfhdamage P\n"
     "                      damage copies of the frame header\n"
     "  -fh-copies C        header copies hit, 1 to 3 (default 1)\n"
+    "  -swap LIST, -rswap P\n"
+    "                      swap two differing payload bytes of the frame: damage that leaves\n"
+    "                      the plane's byte sum, and so its checksum, as it was\n"
     "  -garbage LIST, -rgarbage P\n"
     "                      garbage bytes before the frame\n"
     "  -garbage-max N      most garbage bytes in one place, drawn from 1..N (default 4096)\n"
@@ -130,7 +135,7 @@ const char* const USAGE_TEXT =
     "  -h                  this text\n"
     "\n"
     "Report on standard output, one line each: dropped F, repeated F, damaged F payload-blocks K,\n"
-    "concealed F blocks K, header-damaged F, frameheader-damaged F copies C hit I[,I],\n"
+    "concealed F blocks K, header-damaged F, frameheader-damaged F copies C hit I[,I], swapped F,\n"
     "garbage-before F bytes B, wrote NAME frames N bytes B, cut NAME at OFFSET frame F,\n"
     "and a closing summary line.\n";
 
@@ -205,6 +210,7 @@ int parse_fault_option(const char* opt, const char* value)
         {"-drop", "-rdrop", &o.drop},         {"-dup", "-rdup", &o.dup},
         {"-damage", "-rdamage", &o.damage},   {"-conceal", "-rconceal", &o.conceal},
         {"-hdamage", "-rhdamage", &o.header}, {"-fhdamage", "-rfhdamage", &o.frameheader},
+        {"-swap", "-rswap", &o.swap},
         {"-garbage", "-rgarbage", &o.garbage},
     };
     for (const FaultOption& f : fault_options) {
@@ -237,6 +243,7 @@ int parse_options(int argc, char** argv)
     o.mark_sta = 0;
     init_fault(&o.header);
     init_fault(&o.frameheader);
+    init_fault(&o.swap);
     o.frameheader_copies = 1;
     init_fault(&o.garbage);
     o.garbage_max = DEFAULT_GARBAGE_MAX;
@@ -342,6 +349,7 @@ void play_tape(uint8_t* frame, const uint8_t* previous, int have_previous, int64
     const int damage = strikes(&o.damage, n);
     const int frameheader = strikes(&o.frameheader, n);
     const int header = strikes(&o.header, n);
+    const int swap = strikes(&o.swap, n);
     if (conceal && have_previous) {
         conceal_payload_blocks(frame, previous, static_cast<int>(o.conceal_blocks), o.mark_sta, &o.conceal.rng);
         std::printf("concealed %lld blocks %lld\n", static_cast<long long>(n),
@@ -368,6 +376,10 @@ void play_tape(uint8_t* frame, const uint8_t* previous, int have_previous, int64
         }
         std::printf("\n");
         ++g_counts.frameheader_damaged;
+    }
+    if (swap) {
+        swap_payload_bytes(frame, &o.swap.rng);
+        std::printf("swapped %lld\n", static_cast<long long>(n));
     }
     if (header) {
         damage_dv_header(frame, &o.header.rng);
@@ -458,6 +470,7 @@ int main(int argc, char** argv)
     seed_fault(&o.conceal, STREAM_CONCEAL);
     seed_fault(&o.header, STREAM_HEADER);
     seed_fault(&o.frameheader, STREAM_FRAMEHEADER);
+    seed_fault(&o.swap, STREAM_SWAP);
     seed_fault(&o.garbage, STREAM_GARBAGE);
     g_counts = Counts{};
 

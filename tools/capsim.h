@@ -69,6 +69,11 @@ void damage_payload_blocks(uint8_t* dv_frame, int count, Rng* rng);
 // the low nibble (QNO) is kept.
 void conceal_payload_blocks(uint8_t* dv_frame, const uint8_t* previous, int count, int mark_sta, Rng* rng);
 
+// Swaps two differing payload bytes of `dv_frame`, chosen at random in two
+// payload blocks: the plane changes but its byte sum does not, so the frame's
+// checksum still matches. (A frame whose payload bytes are all equal is left alone.)
+void swap_payload_bytes(uint8_t* dv_frame, Rng* rng);
+
 // Overwrites the header block of DIF sequence 0 with random bytes, at least one of
 // the bytes the frame search compares being wrong, so no search finds the frame.
 void damage_dv_header(uint8_t* dv_frame, Rng* rng);

@@ -157,6 +157,25 @@ void conceal_payload_blocks(uint8_t* dv_frame, const uint8_t* previous, int coun
     });
 }
 
+void swap_payload_bytes(uint8_t* dv_frame, Rng* rng)
+{
+    constexpr int TRIES = 64;
+    for (int t = 0; t < TRIES; ++t) {
+        const uint64_t a = rng_below(rng, static_cast<uint64_t>(PLANE_SIZE));
+        const uint64_t b = rng_below(rng, static_cast<uint64_t>(PLANE_SIZE));
+        uint8_t* x = dv_frame + PAYLOAD_BLOCK_FRAME_OFFSETS[a / PAYLOAD_BLOCK_BYTES] + PAYLOAD_BLOCK_OFFSET +
+                     a % PAYLOAD_BLOCK_BYTES;
+        uint8_t* y = dv_frame + PAYLOAD_BLOCK_FRAME_OFFSETS[b / PAYLOAD_BLOCK_BYTES] + PAYLOAD_BLOCK_OFFSET +
+                     b % PAYLOAD_BLOCK_BYTES;
+        if (*x == *y)
+            continue;
+        const uint8_t keep = *x;
+        *x = *y;
+        *y = keep;
+        return;
+    }
+}
+
 void damage_dv_header(uint8_t* dv_frame, Rng* rng)
 {
     for (int i = 0; i < DIF_BLOCK_SIZE; ++i)

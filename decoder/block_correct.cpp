@@ -1,0 +1,228 @@
+#include "block_correct.h"
+
+#include <cstring>
+
+namespace {
+
+constexpr uint32_t SUM24_MASK = 0xFFFFFF;
+constexpr int WORD_BYTES = 4;
+constexpr int NO_POSITION = -1;
+
+// What is known about each payload block (segment) of the block being corrected.
+// Static: one block is corrected at a time, and nothing here grows.
+struct SegmentFacts {
+    uint8_t erased_count[ECC_SEGMENTS];   // known-bad positions at this segment (capped at 2)
+    uint8_t erased_at[ECC_SEGMENTS];      // the one known-bad position when there is exactly one
+    uint8_t guarded[ECC_SEGMENTS];        // a correction may change trusted planes here
+    int guarded_count;
+};
+SegmentFacts g_segments;
+
+int is_trusted(const QueueEntry& e) { return !e.filler && e.record.sum_computed == e.record.sum_stored; }
+
+int is_received_bad(const QueueEntry& e) { return !e.filler && e.record.sum_computed != e.record.sum_stored; }
+
+uint8_t column_bits(int position)
+{
+    uint8_t bits = 0;
+    for (int k = 0; k < ECC_NMK; ++k)
+        if (ECC_PARITY_TABLE[position][k])
+            bits = static_cast<uint8_t>(bits | (1u << k));
+    return bits;
+}
+
+uint32_t load_word(const uint8_t* plane, size_t offset)
+{
+    uint32_t v;
+    std::memcpy(&v, plane + offset, WORD_BYTES);
+    return v;
+}
+
+uint32_t segment_sum(const uint8_t* bytes)
+{
+    uint32_t sum = 0;
+    for (int i = 0; i < ECC_SEGMENT_BYTES; ++i)
+        sum += bytes[i];
+    return sum;
+}
+
+// 1 if a codeword of segment `g` has a syndrome that the erased position
+// `erased` (NO_POSITION: none) does not explain: only there can a correction
+// reach a position that is not erased.
+int unexplained(uint8_t* const* syndromes, int g, int erased)
+{
+    const uint8_t column = erased == NO_POSITION ? 0 : column_bits(erased);
+    uint32_t found = 0;
+    const size_t first = static_cast<size_t>(g) * ECC_SEGMENT_BYTES;
+    for (size_t offset = first; offset < first + ECC_SEGMENT_BYTES; offset += WORD_BYTES) {
+        uint32_t any = 0;
+        uint32_t differs = 0;
+        for (int k = 0; k < ECC_NMK; ++k) {
+            const uint32_t s = load_word(syndromes[k], offset);
+            any |= s;
+            differs |= s ^ (((column >> k) & 1u) ? ~0u : 0u);
+        }
+        found |= erased == NO_POSITION ? any : (any & differs);
+    }
+    return found != 0;
+}
+
+// Finds the segments where a correction could change a trusted plane: those with
+// at most one known-bad position and a syndrome that it does not explain (with
+// two or more the solver changes only known-bad positions).
+void find_guarded_segments(const QueueEntry* entries, const ECCErasures* known)
+{
+    SegmentFacts& f = g_segments;
+    f.guarded_count = 0;
+    int whole = 0;
+    int whole_at = NO_POSITION;
+    for (int p = 0; p < ECC_N; ++p) {
+        if (entries[p].bad) {
+            ++whole;
+            whole_at = p;
+        }
+    }
+    std::memset(f.guarded, 0, sizeof f.guarded);
+    if (whole >= 2)
+        return;
+    std::memset(f.erased_count, static_cast<uint8_t>(whole), sizeof f.erased_count);
+    std::memset(f.erased_at, static_cast<uint8_t>(whole_at == NO_POSITION ? 0 : whole_at), sizeof f.erased_at);
+    for (int p = 0; p < ECC_N; ++p) {
+        if (!entries[p].marked || entries[p].bad)
+            continue;
+        for (int g = 0; g < ECC_SEGMENTS; ++g) {
+            if (known->segment_bad[p][g] && f.erased_count[g] < 2) {
+                ++f.erased_count[g];
+                f.erased_at[g] = static_cast<uint8_t>(p);
+            }
+        }
+    }
+    for (int g = 0; g < ECC_SEGMENTS; ++g) {
+        if (f.erased_count[g] >= 2)
+            continue;
+        const int erased = f.erased_count[g] == 1 ? f.erased_at[g] : NO_POSITION;
+        if (unexplained(g_run.decoder.pSyndromePlanes, g, erased)) {
+            f.guarded[g] = 1;
+            ++f.guarded_count;
+        }
+    }
+}
+
+void snapshot_trusted(const QueueEntry* entries)
+{
+    uint8_t* snapshot = g_run.correction.snapshot;
+    for (int i = 0; i < ECC_K; ++i) {
+        if (!is_trusted(entries[i]))
+            continue;
+        const uint8_t* plane = g_run.decoder.pReceivedPlanes[i];
+        uint8_t* saved = snapshot + static_cast<size_t>(i) * PLANE_SIZE;
+        for (int g = 0; g < ECC_SEGMENTS; ++g)
+            if (g_segments.guarded[g])
+                std::memcpy(saved + g * ECC_SEGMENT_BYTES, plane + g * ECC_SEGMENT_BYTES, ECC_SEGMENT_BYTES);
+    }
+}
+
+// Keeps each trusted plane's correction only where it leaves the plane matching
+// its checksum; the sum is brought up to date from the changed segments alone.
+// Returns 1 if a plane was put back.
+int settle_trusted(const QueueEntry* entries)
+{
+    int restored = 0;
+    const uint8_t* snapshot = g_run.correction.snapshot;
+    for (int i = 0; i < ECC_K; ++i) {
+        if (!is_trusted(entries[i]))
+            continue;
+        uint8_t* plane = g_run.decoder.pReceivedPlanes[i];
+        const uint8_t* saved = snapshot + static_cast<size_t>(i) * PLANE_SIZE;
+        uint32_t delta = 0;
+        for (int g = 0; g < ECC_SEGMENTS; ++g) {
+            if (!g_segments.guarded[g])
+                continue;
+            const int at = g * ECC_SEGMENT_BYTES;
+            delta += segment_sum(plane + at) - segment_sum(saved + at);
+        }
+        if ((delta & SUM24_MASK) == 0)
+            continue;
+        for (int g = 0; g < ECC_SEGMENTS; ++g)
+            if (g_segments.guarded[g])
+                std::memcpy(plane + g * ECC_SEGMENT_BYTES, saved + g * ECC_SEGMENT_BYTES, ECC_SEGMENT_BYTES);
+        restored = 1;
+    }
+    return restored;
+}
+
+void clear_erasures(const QueueEntry* entries)
+{
+    ECCErasures* known = g_run.correction.erasures;
+    for (int p = 0; p < ECC_N; ++p) {
+        known->plane_bad[p] = 0;
+        if (entries[p].marked)
+            std::memset(known->segment_bad[p], 0, sizeof known->segment_bad[p]);
+    }
+}
+
+}  // namespace
+
+int32_t plane_sum24(const uint8_t* plane)
+{
+    uint32_t sum = 0;
+    for (int i = 0; i < PLANE_SIZE; ++i)
+        sum += plane[i];
+    return static_cast<int32_t>(sum & SUM24_MASK);
+}
+
+void mark_concealed(int position, const uint16_t* blocks, int count)
+{
+    uint8_t* row = g_run.correction.erasures->segment_bad[position];
+    for (int i = 0; i < count; ++i)
+        row[blocks[i]] = 1;
+}
+
+void correct_block(const QueueEntry* entries, int correct, uint8_t* intact)
+{
+    ECCDecoder* decoder = &g_run.decoder;
+    ECCErasures* known = g_run.correction.erasures;
+    int any_known = 0;
+    for (int p = 0; p < ECC_N; ++p) {
+        known->plane_bad[p] = static_cast<uint8_t>(entries[p].bad ? 1 : 0);
+        any_known |= entries[p].bad | entries[p].marked;
+    }
+
+    ECCErasureResult result{};
+    int restored = 0;
+    if (!correct) {
+        ecc_decoder_correct(decoder, 0);
+    } else {
+        find_guarded_segments(entries, known);
+        if (g_segments.guarded_count > 0)
+            snapshot_trusted(entries);
+        if (any_known)
+            ecc_decoder_correct_erasures(decoder, known, &result);
+        else
+            ecc_decoder_correct(decoder, 1);
+        if (g_segments.guarded_count > 0)
+            restored = settle_trusted(entries);
+    }
+    clear_erasures(entries);
+
+    // Every known-bad plane that carries a checksum must come out matching it
+    // before the rebuilt fillers of the block are believed.
+    int received_right = 1;
+    int32_t received_sum[ECC_N];
+    for (int p = 0; p < ECC_N; ++p) {
+        if (!is_received_bad(entries[p]))
+            continue;
+        received_sum[p] = correct ? plane_sum24(decoder->pReceivedPlanes[p]) : entries[p].record.sum_computed;
+        if (received_sum[p] != entries[p].record.sum_stored)
+            received_right = 0;
+    }
+    for (int i = 0; i < ECC_K; ++i) {
+        const QueueEntry& e = entries[i];
+        if (is_trusted(e))
+            intact[i] = 1;
+        else if (!e.filler)
+            intact[i] = received_sum[i] == e.record.sum_stored ? 1 : 0;
+        else
+            intact[i] = correct && any_known && result.unsolved_in_position[i] == 0 && !restored && received_right;
+    }
+}

@@ -1,0 +1,31 @@
+// Correction of one complete ECC block with what is known about its positions,
+// and the verdict on every data plane it hands out.
+//
+// Known-bad places are erasures: the whole plane of a filler or of a frame whose
+// checksum did not match, or, for such a frame with payload blocks marked
+// concealed, just those blocks. With erasures known the erasure solver runs,
+// otherwise the single-error correction. A plane that matched its checksum on
+// receipt is trusted: where a correction changes it so that its checksum no
+// longer matches, it is put back as received.
+#pragma once
+
+#include <cstdint>
+
+#include "run_state.h"
+
+// Marks the payload blocks `blocks` (count of them) of block position `position`
+// as known bad in the erasure table.
+void mark_concealed(int position, const uint16_t* blocks, int count);
+
+// Corrects the block the decoder holds (72 planes queued, entries in `entries`)
+// when `correct` is set, and writes for each data position i < ECC_K whether
+// the plane the decoder now holds is known to be the one the encoder wrote:
+// intact[i] = 1 for a trusted plane, for a plane that matches its stored
+// checksum after correction, and for a filler the solver rebuilt in full in a
+// block whose other known-bad planes all came out right. Clears the erasure
+// table for the next block. Leaves the decoder ready for its 64 data planes to
+// be fetched.
+void correct_block(const QueueEntry* entries, int correct, uint8_t* intact);
+
+// Sum of the PLANE_SIZE bytes of `plane`, modulo 2^24 (as the frame header stores it).
+int32_t plane_sum24(const uint8_t* plane);
