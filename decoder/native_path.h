@@ -1,6 +1,16 @@
 // What the file system of the platform treats specially in a name.
 #pragma once
 
+#include <cstddef>
+
 // Characters that may not appear inside one stored name, because the platform
 // would read them as separators or drive markers (NUL-terminated list).
 extern const char* const UNSAFE_NAME_CHARACTERS;
+
+// Characters that may not end a name, because the platform would drop them and
+// so write a file of another name (NUL-terminated list; empty where none).
+extern const char* const UNSAFE_NAME_ENDINGS;
+
+// 1 if the name `name` (`length` bytes, not NUL-terminated) opens a device
+// rather than a file on this platform, else 0.
+int is_device_name(const char* name, size_t length);

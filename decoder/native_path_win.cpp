@@ -1,5 +1,8 @@
 #include "native_path.h"
 
+#include <cctype>
+#include <cstring>
+
 // "/" separates names as "\\" does, and "C:name" reaches another drive (or, on
 // NTFS, a hidden stream of a file). The rest are characters that Windows refuses
 // in file names: wildcards, redirections, quotes and control characters.
@@ -7,3 +10,54 @@ const char* const UNSAFE_NAME_CHARACTERS =
     "/:*?\"<>|"
     "\x01\x02\x03\x04\x05\x06\x07\x08\x09\x0a\x0b\x0c\x0d\x0e\x0f"
     "\x10\x11\x12\x13\x14\x15\x16\x17\x18\x19\x1a\x1b\x1c\x1d\x1e\x1f";
+
+// Windows strips trailing dots and spaces from a name: "a." would be written as "a".
+const char* const UNSAFE_NAME_ENDINGS = ". ";
+
+namespace {
+
+// Devices that every directory holds; their names are reserved in any case and
+// with any extension ("nul", "Aux.txt").
+const char* const DEVICE_NAMES[] = {"CON", "PRN", "AUX", "NUL"};
+// Numbered devices: COM1-COM9 and LPT1-LPT9, and (as Windows reads them) with
+// the superscript digits 1, 2 and 3, here in UTF-8.
+const char* const NUMBERED_DEVICE_NAMES[] = {"COM", "LPT"};
+const char* const DEVICE_NUMBERS[] = {"1", "2", "3", "4", "5", "6", "7", "8", "9", "\xC2\xB9", "\xC2\xB2", "\xC2\xB3"};
+constexpr size_t DEVICE_STEM_LENGTH = 3;
+
+int stem_is(const char* stem, size_t length, const char* device)
+{
+    if (length != std::strlen(device))
+        return 0;
+    for (size_t i = 0; i < length; ++i)
+        if (std::toupper(static_cast<unsigned char>(stem[i])) != device[i])
+            return 0;
+    return 1;
+}
+
+}  // namespace
+
+int is_device_name(const char* name, size_t length)
+{
+    // The part before the first dot decides, less trailing spaces: "nul.tar.gz"
+    // and "nul .txt" are NUL too.
+    const void* dot = std::memchr(name, '.', length);
+    size_t stem = dot ? static_cast<size_t>(static_cast<const char*>(dot) - name) : length;
+    while (stem > 0 && name[stem - 1] == ' ')
+        --stem;
+    for (const char* device : DEVICE_NAMES)
+        if (stem_is(name, stem, device))
+            return 1;
+    if (stem <= DEVICE_STEM_LENGTH)
+        return 0;
+    const char* number = name + DEVICE_STEM_LENGTH;
+    const size_t number_length = stem - DEVICE_STEM_LENGTH;
+    for (const char* device : NUMBERED_DEVICE_NAMES) {
+        if (!stem_is(name, DEVICE_STEM_LENGTH, device))
+            continue;
+        for (const char* digit : DEVICE_NUMBERS)
+            if (std::strlen(digit) == number_length && std::memcmp(number, digit, number_length) == 0)
+                return 1;
+    }
+    return 0;
+}

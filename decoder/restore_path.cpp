@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <string>
 #include <system_error>
 
 #include "native_path.h"
@@ -19,6 +20,12 @@ int has_unsafe_character(const char* name, size_t length)
         if (std::strchr(UNSAFE_NAME_CHARACTERS, name[i]) != nullptr)
             return 1;
     return 0;
+}
+
+int has_unsafe_ending(const char* name, size_t length)
+{
+    // strchr would also find the terminator of the list.
+    return length > 0 && name[length - 1] != '\0' && std::strchr(UNSAFE_NAME_ENDINGS, name[length - 1]) != nullptr;
 }
 
 int is_name(const char* name, size_t length, const char* text)
@@ -43,6 +50,12 @@ int build_output(const char* relative, RestorePath* out)
             return is_last ? PATH_DOT_NAME : PATH_PARENT;
         if (is_last && is_name(name, length, "."))
             return PATH_DOT_NAME;
+        // "." as a directory stays where it is; any other name must come back
+        // as itself, not as a device or under a name the platform trims.
+        if (!is_name(name, length, ".") && has_unsafe_ending(name, length))
+            return PATH_BAD_ENDING;
+        if (is_device_name(name, length))
+            return PATH_DEVICE_NAME;
         std::memcpy(out->output + used, name, length);
         used += length;
         if (is_last)
@@ -56,6 +69,13 @@ int build_output(const char* relative, RestorePath* out)
     std::memcpy(out->directory, out->output, directory_length);
     out->directory[directory_length] = '\0';
     return PATH_OK;
+}
+
+// `path` (UTF-8) made absolute and normal, as UTF-8.
+std::string absolute_utf8(const char* path)
+{
+    std::error_code ignored;
+    return std::filesystem::absolute(std::filesystem::u8path(path), ignored).lexically_normal().u8string();
 }
 
 }  // namespace
@@ -101,9 +121,13 @@ const char* path_verdict_text(int verdict)
     case PATH_PARENT:
         return "the path leads outside the current directory";
     case PATH_BAD_CHARACTER:
-        return "a name holds a separator character";
+        return "a name holds a character that file names here cannot hold";
     case PATH_CAPTURE_FILE:
         return "it names a capture file still to be read";
+    case PATH_DEVICE_NAME:
+        return "a name is that of a device here";
+    case PATH_BAD_ENDING:
+        return "a name ends in a dot or a space, which file names here drop";
     default:
         return "the path is not usable";
     }
@@ -126,7 +150,9 @@ int mkdir_recursive(const char* path)
         std::snprintf(command, sizeof command, "mkdir \"%s\"", prefix);
         std::printf("\nmkdir_recursive( '%s' ) : '%s'", path, command);
         std::error_code ignored;
-        std::filesystem::create_directory(std::filesystem::path(prefix), ignored);
+        // The stored names are UTF-8; a narrow fs::path would read them in the
+        // C locale's code page on Windows.
+        std::filesystem::create_directory(std::filesystem::u8path(prefix), ignored);
         if (path[pos] == NATIVE_SEPARATOR)
             ++pos;
         if (path[pos] == '\0')
@@ -138,9 +164,10 @@ int names_capture_still_due(const char* output, const char* capture)
 {
     if (!capture || capture[0] == '\0' || output[0] == '\0')
         return 0;
-    std::error_code ignored;
-    const std::string a = std::filesystem::absolute(std::filesystem::path(output), ignored).lexically_normal().string();
-    const std::string b = std::filesystem::absolute(std::filesystem::path(capture), ignored).lexically_normal().string();
+    // Both names are UTF-8 (from tape, and from the command line through the
+    // UTF-8 code page on Windows), and are compared as UTF-8.
+    const std::string a = absolute_utf8(output);
+    const std::string b = absolute_utf8(capture);
     if (a.size() != b.size())
         return 0;
     int order = 0;   // the first differing digit decides which number is larger

@@ -19,8 +19,10 @@ enum PathVerdict {
     PATH_EMPTY_NAME,     // an empty path, base name or directory name
     PATH_DOT_NAME,       // "." or ".." as the name of the file
     PATH_PARENT,         // a ".." directory would lead outside the current directory
-    PATH_BAD_CHARACTER,  // a name holds a character that separates names here
+    PATH_BAD_CHARACTER,  // a name holds a character that file names here cannot hold
     PATH_CAPTURE_FILE,   // it names a capture file still to be read
+    PATH_DEVICE_NAME,    // a name opens a device here rather than a file
+    PATH_BAD_ENDING,     // a name ends in a character that would be dropped here
 };
 
 struct RestorePath {
@@ -40,7 +42,7 @@ void restore_path_from_plane(const uint8_t* plane, int recurse, RestorePath* out
 // A short reason for a refused path, for messages.
 const char* path_verdict_text(int verdict);
 
-// Creates every directory along `path` (native separators, relative), one prefix
+// Creates every directory along `path` (UTF-8, native separators, relative), one prefix
 // at a time, printing a line for each on the console. Failures are ignored here:
 // opening the file below them reports them. Returns 0.
 int mkdir_recursive(const char* path);

@@ -289,7 +289,12 @@ TEST(AviWriter, FailureToCreateOrWriteStopsWithTheReason)
     FILE* avi = nullptr;
     std::string console;
     EXPECT_EQ(write(chunk(1), 0, &plan, &avi, &console), -1);
+    // The reason is the system's own text.
+#ifdef _WIN32
+    EXPECT_EQ(console.rfind("\nwrite_avi_frame() : cannot create DV000001.avi: ", 0), 0u) << console;
+#else
     EXPECT_EQ(console, "\nwrite_avi_frame() : cannot create DV000001.avi: Is a directory\n");
+#endif
     EXPECT_EQ(avi, nullptr);
 
     if (!fs::exists("/dev/full"))

@@ -44,6 +44,15 @@ std::string read_text(FILE* f)
 
 std::vector<uint8_t> file_data(size_t size, uint32_t seed) { return random_bytes(size, seed); }
 
+// `path` written with "/" as the separator, in the platform's separators.
+std::string native(std::string path)
+{
+    for (char& c : path)
+        if (c == '/')
+            c = static_cast<char>(fs::path::preferred_separator);
+    return path;
+}
+
 // Size of a file whose frames run from index 0 to `last` with `short_tail` bytes
 // in its last plane.
 size_t size_for_planes(int planes, size_t short_tail)
@@ -328,9 +337,9 @@ TEST_F(BlockWriter, RecurseRecreatesDirectoriesBelowTheCurrentOne)
                                    {"\\a\\b\\f.txt", file_data(200, 13)},
                                    {"plain.txt", file_data(300, 14)}};
     std::string console = run_all(capture::build_tape(files));
-    EXPECT_NE(console.find("\nmkdir_recursive( 'skip/' ) : 'mkdir \"skip\"'"), std::string::npos);
-    EXPECT_NE(console.find("\nmkdir_recursive( 'a/b/' ) : 'mkdir \"a\"'\nmkdir_recursive( 'a/b/' ) : 'mkdir "
-                           "\"a/b\"'\nWriting to a/b/f.txt (1 Frames): 0"),
+    EXPECT_NE(console.find(native("\nmkdir_recursive( 'skip/' ) : 'mkdir \"skip\"'")), std::string::npos);
+    EXPECT_NE(console.find(native("\nmkdir_recursive( 'a/b/' ) : 'mkdir \"a\"'\nmkdir_recursive( 'a/b/' ) : 'mkdir "
+                                  "\"a/b\"'\nWriting to a/b/f.txt (1 Frames): 0")),
               std::string::npos)
         << console;
     EXPECT_TRUE(fs::is_directory(work / "skip"));   // created although the file is skipped
@@ -368,7 +377,8 @@ TEST_F(BlockWriter, UnsafeStoredPathsAreRefusedAndTheRunGoesOn)
                            "Frames): 0"),
               std::string::npos)
         << console;
-    EXPECT_NE(log_text().find("refusing stored path 'a/../../evil3.txt' (a name holds a separator character)"),
+    EXPECT_NE(log_text().find("refusing stored path 'a/../../evil3.txt' (a name holds a character that file names "
+                              "here cannot hold)"),
               std::string::npos);
     EXPECT_EQ(read_file(work / "good.txt"), files.back().data);
     // Nothing beside the working directory, and in it only the good file and
@@ -482,11 +492,11 @@ TEST(RestorePathRules, RecurseKeepsTheTreeBelowTheCurrentDirectory)
 {
     RestorePath p = path_of("\\dir\\sub\\file.txt", 1);
     EXPECT_EQ(p.verdict, PATH_OK);
-    EXPECT_STREQ(p.output, "dir/sub/file.txt");
-    EXPECT_STREQ(p.directory, "dir/sub/");
+    EXPECT_EQ(p.output, native("dir/sub/file.txt"));
+    EXPECT_EQ(p.directory, native("dir/sub/"));
     EXPECT_STREQ(p.compare_name, "\\dir\\sub\\file.txt");
     p = path_of("dir\\file.txt", 1);
-    EXPECT_STREQ(p.output, "dir/file.txt");
+    EXPECT_EQ(p.output, native("dir/file.txt"));
     p = path_of("file.txt", 1);
     EXPECT_STREQ(p.output, "file.txt");
     EXPECT_STREQ(p.directory, "");
@@ -531,18 +541,77 @@ TEST(RestorePathRules, MkdirCreatesEachPrefixInOrder)
     TempDir dir;
     ScopedCwd cwd(dir.path);
     testing::internal::CaptureStdout();
-    EXPECT_EQ(mkdir_recursive("one/two/three/"), 0);
-    EXPECT_EQ(mkdir_recursive("one/"), 0);   // existing: nothing reported beyond its line
+    EXPECT_EQ(mkdir_recursive(native("one/two/three/").c_str()), 0);
+    EXPECT_EQ(mkdir_recursive(native("one/").c_str()), 0);   // existing: nothing reported beyond its line
     EXPECT_EQ(mkdir_recursive(""), 0);
     std::string console = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(console,
-              "\nmkdir_recursive( 'one/two/three/' ) : 'mkdir \"one\"'"
-              "\nmkdir_recursive( 'one/two/three/' ) : 'mkdir \"one/two\"'"
-              "\nmkdir_recursive( 'one/two/three/' ) : 'mkdir \"one/two/three\"'"
-              "\nmkdir_recursive( 'one/' ) : 'mkdir \"one\"'");
+    EXPECT_EQ(console, native("\nmkdir_recursive( 'one/two/three/' ) : 'mkdir \"one\"'"
+                              "\nmkdir_recursive( 'one/two/three/' ) : 'mkdir \"one/two\"'"
+                              "\nmkdir_recursive( 'one/two/three/' ) : 'mkdir \"one/two/three\"'"
+                              "\nmkdir_recursive( 'one/' ) : 'mkdir \"one\"'"));
     EXPECT_TRUE(fs::is_directory(dir.path / "one" / "two" / "three"));
     EXPECT_EQ(names_equal_nocase("Data.TS.0005", "data.ts.0005"), 1);
     EXPECT_EQ(names_equal_nocase("data", "data1"), 0);
+}
+
+TEST(RestorePathRules, NamesThatThisPlatformWouldNotKeepAsGiven)
+{
+    // Device names (any case, any extension) and names that Windows trims.
+    const char* const devices[] = {"nul", "AUX.txt", "dir\\Con", "com1.bin", "LPT9", "nul.tar.gz", "prn .x",
+                                   "com\xC2\xB9"};
+    const char* const endings[] = {"a.", "b ", "dir.\\x", "dir \\x"};
+    const char* const ordinary[] = {"com10", "console.txt", "nullish", "xnul", "auxiliary\\lpt", "a.b", "...a"};
+    for (const char* name : devices) {
+        RestorePath p = path_of(name, 1);
+#ifdef _WIN32
+        EXPECT_EQ(p.verdict, PATH_DEVICE_NAME) << name;
+        EXPECT_STREQ(p.output, "") << name;
+#else
+        EXPECT_EQ(p.verdict, PATH_OK) << name;   // ordinary names on POSIX systems
+#endif
+    }
+    for (const char* name : endings) {
+        RestorePath p = path_of(name, 1);
+#ifdef _WIN32
+        EXPECT_EQ(p.verdict, PATH_BAD_ENDING) << name;
+#else
+        EXPECT_EQ(p.verdict, PATH_OK) << name;
+#endif
+    }
+    for (const char* name : ordinary)
+        EXPECT_EQ(path_of(name, 1).verdict, PATH_OK) << name;
+    EXPECT_EQ(path_of("\\.\\a.txt", 1).verdict, PATH_OK);   // "." as a directory is no trailing dot
+    EXPECT_STREQ(path_verdict_text(PATH_DEVICE_NAME), "a name is that of a device here");
+    EXPECT_STREQ(path_verdict_text(PATH_BAD_ENDING), "a name ends in a dot or a space, which file names here drop");
+}
+
+TEST_F(BlockWriter, NamesOutsideAsciiAndDeviceNames)
+{
+    g_run.recurse = 1;
+    std::vector<TapeFile> files = {{"r\xC3\xA9pertoire\\\xCE\xB5.bin", file_data(7000, 28)},
+                                   {"na\xC3\xAFve_\xE6\x97\xA5.bin", file_data(500, 29)},
+                                   {"nul", file_data(100, 30)},
+                                   {"d\\aux.txt", file_data(100, 31)}};
+    std::string console = run_all(capture::build_tape(files));
+    // Stored names are UTF-8 and come back as the same names.
+    EXPECT_EQ(read_file(work / fs::u8path("r\xC3\xA9pertoire/\xCE\xB5.bin")), files[0].data) << console;
+    EXPECT_EQ(read_file(work / fs::u8path("na\xC3\xAFve_\xE6\x97\xA5.bin")), files[1].data);
+#ifdef _WIN32
+    // A device would swallow the data while the run reported it written.
+    EXPECT_NE(console.find("\ndump_eccblock() : refusing stored path 'nul' (a name is that of a device here); "
+                           "nothing is written for it\n"),
+              std::string::npos)
+        << console;
+    EXPECT_NE(console.find("refusing stored path 'd\\aux.txt' (a name is that of a device here)"), std::string::npos);
+    EXPECT_EQ(g_run.verify.intact, 2);
+    ASSERT_EQ(g_run.verify.listed, 2);
+    EXPECT_EQ(g_run.verify.damaged[0].state, OUTPUT_REFUSED);
+    EXPECT_EQ(g_run.verify.damaged[0].path_verdict, PATH_DEVICE_NAME);
+#else
+    EXPECT_EQ(read_file(work / "nul"), files[2].data);
+    EXPECT_EQ(read_file(work / "d" / "aux.txt"), files[3].data);
+    EXPECT_EQ(g_run.verify.intact, 4);
+#endif
 }
 
 }  // namespace

@@ -81,10 +81,15 @@ std::string statistics_block(int decoded, int dropped, int longest, int duplicat
            "\nTotal Unrecognizable Frames(X): " + std::to_string(unrecognizable) + "\n";
 }
 
+// A log as text, its line ends read as "\n" (Windows writes "\r\n").
 std::string read_text(const fs::path& path)
 {
     Bytes b = read_file(path);
-    return std::string(b.begin(), b.end());
+    std::string text;
+    for (size_t i = 0; i < b.size(); ++i)
+        if (!(b[i] == '\r' && i + 1 < b.size() && b[i + 1] == '\n'))
+            text += static_cast<char>(b[i]);
+    return text;
 }
 
 // A source directory with files encoded by brimwrite, and an empty output directory.
@@ -352,11 +357,12 @@ TEST(BrimreadRun, RecurseRestoresNestedDirectoriesBelowTheCurrentOne)
     write_file(e.src / "d1" / "d2" / "deep.txt", deep);
     Bytes mid = random_bytes(4000, 14);
     write_file(e.src / "d1" / "mid.txt", mid);
-    e.encode("-recurse -repeat0 4 '*.txt'");
+    e.encode("-recurse -repeat0 4 " + shell_quote("*.txt"));
 
     RunResult r = brimread(e.out, "-recurse ../src/DV000001.avi");
     ASSERT_EQ(r.status, 1) << r.output;
-    const fs::path below = e.out / fs::path(e.src.string().substr(1));   // absolute path, restored below
+    // The path from the root (without a drive), restored below.
+    const fs::path below = e.out / fs::canonical(e.src).relative_path();
     EXPECT_EQ(read_file(below / "top.txt"), e.files[0].second);
     EXPECT_EQ(read_file(below / "d1" / "d2" / "deep.txt"), deep);
     EXPECT_EQ(read_file(below / "d1" / "mid.txt"), mid);

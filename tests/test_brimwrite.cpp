@@ -62,10 +62,15 @@ const char* const USAGE_SECOND =
 
 int64_t size_of_planes(int64_t planes) { return FIRST_PLANE_DATA + (planes - 1) * PLANE_SIZE; }
 
+// A log as text, its line ends read as "\n" (Windows writes "\r\n").
 std::string read_text(const fs::path& path)
 {
     const std::vector<uint8_t> bytes = read_file(path);
-    return std::string(bytes.begin(), bytes.end());
+    std::string text;
+    for (size_t i = 0; i < bytes.size(); ++i)
+        if (!(bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n'))
+            text += static_cast<char>(bytes[i]);
+    return text;
 }
 
 uint32_t u32(const uint8_t* at) { return at[0] | at[1] << 8 | at[2] << 16 | static_cast<uint32_t>(at[3]) << 24; }
@@ -237,7 +242,7 @@ TEST(BrimwriteStartup, NoInputFileGivesTheSecondUsageTextAndAnEmptyLog)
 {
     TempDir tmp;
     copy_template(tmp.path);
-    const RunResult result = brimwrite(tmp.path, "'*.none'");
+    const RunResult result = brimwrite(tmp.path, shell_quote("*.none"));
     EXPECT_EQ(result.status, EXIT_FAILED);
     EXPECT_EQ(result.output, std::string("(No input file matches *.none)\n") + USAGE_SECOND);
     ASSERT_TRUE(fs::exists(tmp.path / "Brimwritelog.txt"));
@@ -387,7 +392,8 @@ TEST(BrimwriteRun, SeveralFilesAcrossEccBlocksAndAviFiles)
     write_file(tmp.path / "b.bin", b);
     write_file(tmp.path / "sub" / "c.bin", c);
 
-    const RunResult result = brimwrite(tmp.path, "-repeat0 4 -avisize 23 sub/c.bin '*.bin'");
+    const std::string sub_c = (fs::path("sub") / "c.bin").string();
+    const RunResult result = brimwrite(tmp.path, "-repeat0 4 -avisize 23 " + sub_c + " " + shell_quote("*.bin"));
     EXPECT_EQ(result.status, EXIT_COMPLETED) << result.output;
     const std::string report = "Input File[1] a.bin: " + std::to_string(a.size()) + " Bytes -> 23 Frames\n"
                                "Input File[2] b.bin: " + std::to_string(b.size()) + " Bytes -> 61 Frames\n"
@@ -493,7 +499,9 @@ TEST(BrimwriteRun, RecursiveRunStoresPathsFromTheRoot)
     write_file(tmp.path / "sub" / "deep" / "r.bin", random_bytes(3000, 8));
     const RunResult result = brimwrite(tmp.path, "-recurse -repeat0 4 r.bin");
     EXPECT_EQ(result.status, EXIT_COMPLETED);
-    std::string stored = fs::canonical(tmp.path).string() + "/sub/deep/r.bin";
+    // The path from the root, without a drive.
+    const fs::path file = fs::canonical(tmp.path) / "sub" / "deep" / "r.bin";
+    std::string stored = (file.root_directory() / file.relative_path()).string();
     for (char& ch : stored)
         if (ch == '/')
             ch = '\\';
@@ -513,9 +521,11 @@ TEST(BrimwriteRun, OutputThatCannotBeWrittenStopsTheRun)
     fs::create_directory(tmp.path / "DV000001.avi");
     RunResult result = brimwrite(tmp.path, "in.bin");
     EXPECT_EQ(result.status, EXIT_FAILED);
-    EXPECT_NE(result.output.find("\nwrite_avi_frame() : cannot create DV000001.avi: Is a directory\n"),
-              std::string::npos)
+    EXPECT_NE(result.output.find("\nwrite_avi_frame() : cannot create DV000001.avi: "), std::string::npos)
         << result.output;
+#ifndef _WIN32
+    EXPECT_NE(result.output.find("DV000001.avi: Is a directory\n"), std::string::npos) << result.output;
+#endif
     EXPECT_EQ(result.output.find("Done!"), std::string::npos);
 
     if (!fs::exists("/dev/full"))

@@ -98,6 +98,9 @@ TEST(GlobMatch, ShellWildcards)
 
 TEST(Listing, WildcardsAndPlainNamesListRegularFilesSortedInByteOrder)
 {
+#ifdef _WIN32
+    GTEST_SKIP() << "symbolic links and byte-order sorting are the POSIX rules; Windows sorts without regard to case";
+#endif
     TempDir tmp;
     InDirectory in(tmp.path);
     for (const char* name : {"b.mpg", "a.mpg", "B.mpg", "_x.mpg", "a.mpg.txt", "photo[1].jpg", "photo1.jpg"})
@@ -121,6 +124,9 @@ TEST(Listing, WildcardsAndPlainNamesListRegularFilesSortedInByteOrder)
 
 TEST(Listing, DirectoryPartsAndHiddenNames)
 {
+#ifdef _WIN32
+    GTEST_SKIP() << "dot files are the hidden files of POSIX systems; Windows hides by attribute";
+#endif
     TempDir tmp;
     InDirectory in(tmp.path);
     touch("data/a.bin");
@@ -144,6 +150,9 @@ TEST(Listing, DirectoryPartsAndHiddenNames)
 
 TEST(Listing, RecursiveListingGivesAbsolutePathsFromTheRoot)
 {
+#ifdef _WIN32
+    GTEST_SKIP() << "symbolic links to directories and \"/\" paths are POSIX";
+#endif
     TempDir tmp;
     InDirectory in(tmp.path);
     touch("a.bin");
@@ -175,6 +184,9 @@ TEST(Listing, RecursiveListingGivesAbsolutePathsFromTheRoot)
 
 TEST(FindFiles, ReservedNamesAreLeftOutSilently)
 {
+#ifdef _WIN32
+    GTEST_SKIP() << "names differing only in case are one file on Windows";
+#endif
     TempDir tmp;
     InDirectory in(tmp.path);
     for (const char* name : {"SPOOFDIR", "SPOOFDI2", "SPOOFDI3", "DVFRAME_NTSC", "Brimwritelog.txt", "MYSPOOFDIR",
