@@ -75,6 +75,18 @@ int is_reserved_name(const std::string& stored)
     return 0;
 }
 
+int is_own_file(const std::string& path)
+{
+    const fs::path native = fs::u8path(path);
+    const std::string name = native.filename().u8string();
+    int reserved = 0;
+    for (const char* reserved_name : RESERVED_NAMES)
+        reserved |= name == reserved_name;
+    std::error_code ec;
+    const fs::path parent = native.has_parent_path() ? native.parent_path() : fs::path(".");
+    return reserved && fs::equivalent(parent, fs::path("."), ec);
+}
+
 int64_t file_frame_index_bound(int64_t size)
 {
     const int64_t planes = planes_for_size(size);
@@ -157,8 +169,13 @@ int findfiles(EncodePlan* plan, const std::vector<std::string>& patterns)
             printf("    %s\n", path);
             continue;
         }
-        if (is_reserved_name(file.stored))
+        if (is_reserved_name(file.stored)) {
+            // The template and the log in the current directory are this program's own
+            // files; anything else that ends in a reserved name belongs to the user.
+            if (!is_own_file(file.path))
+                printf("(Ignoring file %s: its name ends in a name this program reserves)\n", path);
             continue;
+        }
         std::error_code ec;
         const uintmax_t size = fs::file_size(fs::u8path(file.path), ec);
         if (ec) {

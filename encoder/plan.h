@@ -33,6 +33,9 @@ int64_t planes_for_size(int64_t size);
 // file names SPOOFDIR, SPOOFDI2, SPOOFDI3, the template and the log).
 int is_reserved_name(const std::string& stored);
 
+// 1 if `path` (native) is the template or the log of the current directory itself.
+int is_own_file(const std::string& path);
+
 // Most AVI frames a file of `size` bytes can be planned with, wherever its planes
 // fall in the ECC blocks (closing padding and parity included), with `repeat0` copies
 // of its first frame; and the largest frame index it can reach on tape.
