@@ -17,8 +17,8 @@ const char* const UNSAFE_NAME_ENDINGS = ". ";
 namespace {
 
 // Devices that every directory holds; their names are reserved in any case and
-// with any extension ("nul", "Aux.txt").
-const char* const DEVICE_NAMES[] = {"CON", "PRN", "AUX", "NUL"};
+// with any extension ("nul", "Aux.txt"). CONIN$ and CONOUT$ open the console.
+const char* const DEVICE_NAMES[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
 // Numbered devices: COM1-COM9 and LPT1-LPT9, and (as Windows reads them) with
 // the superscript digits 1, 2 and 3, here in UTF-8.
 const char* const NUMBERED_DEVICE_NAMES[] = {"COM", "LPT"};

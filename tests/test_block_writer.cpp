@@ -558,7 +558,7 @@ TEST(RestorePathRules, NamesThatThisPlatformWouldNotKeepAsGiven)
 {
     // Device names (any case, any extension) and names that Windows trims.
     const char* const devices[] = {"nul", "AUX.txt", "dir\\Con", "com1.bin", "LPT9", "nul.tar.gz", "prn .x",
-                                   "com\xC2\xB9"};
+                                   "com\xC2\xB9", "conin$", "CONOUT$.txt"};
     const char* const endings[] = {"a.", "b ", "dir.\\x", "dir \\x"};
     const char* const ordinary[] = {"com10", "console.txt", "nullish", "xnul", "auxiliary\\lpt", "a.b", "...a"};
     for (const char* name : devices) {
