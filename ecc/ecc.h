@@ -38,6 +38,7 @@ struct ECCDecoder {
     int32_t cCodeReceived;
     int32_t cDataOut;
     uint32_t cUncorrectable;  // codewords of the last corrected block whose syndrome located no position
+    uint8_t* pPlaneStore;     // one region holding all 80 planes, or null when they are held one by one
 };
 
 // Encoder half.

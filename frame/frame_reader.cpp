@@ -42,11 +42,13 @@ const char RAW_SUFFIX[] = ".dv";
 
 int64_t window_end(const FrameReader* r) { return r->window_pos + r->window_len; }
 
-// Makes the window hold file bytes [pos, pos + SEARCH_SPAN), or as many of them as
-// the file has. The bytes before `pos` are never needed again: reads only go forward.
-void ensure_window(FrameReader* r, int64_t pos)
+// Makes the window hold file bytes [pos, pos + need), or as many of them as the
+// file has (need <= SEARCH_SPAN). The bytes before `pos` are never needed again:
+// reads only go forward. Asking for no more than is needed keeps the bytes moved
+// to the window's start at a refill few.
+void ensure_window(FrameReader* r, int64_t pos, int64_t need)
 {
-    if (pos + SEARCH_SPAN <= window_end(r) || r->at_eof)
+    if (pos + need <= window_end(r) || r->at_eof)
         return;
     int64_t keep = window_end(r) - pos;
     if (keep < 0)
@@ -172,7 +174,7 @@ int ReadDVFrame(const uint8_t** frame, uint8_t* spare, FrameReader* reader, char
             open_current(r, name, log);
         }
 
-        ensure_window(r, r->read_pos);
+        ensure_window(r, r->read_pos, SEARCH_READ);
         int64_t available = window_end(r) - r->read_pos;
         if (available < SEARCH_READ) {
             finish_current(r, name, inplace, log, ecc_n);
@@ -187,6 +189,11 @@ int ReadDVFrame(const uint8_t** frame, uint8_t* spare, FrameReader* reader, char
         }
 
         int64_t frame_offset = offset + (r->raw ? RAW_SYNC.frame_offset : CHUNK_SYNC.frame_offset);
+        // The frame may reach beyond the searching read: the window moves, the
+        // bytes at read_pos stay the same.
+        ensure_window(r, r->read_pos, frame_offset + DV_FRAME_SIZE);
+        available = window_end(r) - r->read_pos;
+        search = r->window + (r->read_pos - r->window_pos);
         int64_t got = available - frame_offset;
         if (got >= DV_FRAME_SIZE) {
             *frame = search + frame_offset;

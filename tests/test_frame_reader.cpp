@@ -369,7 +369,7 @@ TEST(ReadDVFrame, MatchesTheModelOnLongMixedStreams)
         std::mt19937 rng(seed);
         Bytes file;
         uint32_t serial = 0;
-        while (file.size() < static_cast<size_t>(READER_BLOCK) * 2 + 3000000) {
+        while (file.size() < static_cast<size_t>(READER_BLOCK) * 2 + 11000000) {
             switch (rng() % 6) {
             case 0:
                 put_garbage(file, rng() % 250000, rng);
