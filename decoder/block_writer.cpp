@@ -107,6 +107,8 @@ void start_file(const uint8_t* plane, const FileTrack* t)
     restore_path_from_plane(plane, g_run.recurse, &path);
     if (path.verdict == PATH_OK && names_capture_still_due(path.output, g_run.capture_name))
         path.verdict = PATH_CAPTURE_FILE;
+    if (path.verdict == PATH_OK && names_log_file(path.output, LOG_FILE_NAME))
+        path.verdict = PATH_LOG_FILE;
     if (path.verdict == PATH_OK)
         std::memcpy(g_run.current_name, path.output, sizeof g_run.current_name);
     else
@@ -164,6 +166,11 @@ void print_mark(const QueueEntry* e, int32_t previous_index, int starts_file, co
     if (starts_file) {
         emit("\nWriting to %s (%d Frames): 0", g_run.current_name, t->last + 1);
     } else if (is_drop_count(r->frame_code)) {
+        // Every copy queued for a gap carries its own marks; past MAX_DASHES_PER_MARK lost
+        // frames only the frame that ended the gap does, so that a header claiming a huge
+        // gap cannot flood the console and the log.
+        if (e->filler && r->frame_code > MAX_DASHES_PER_MARK)
+            return;
         if (g_run.log)
             std::fprintf(g_run.log, "\ndump_eccblock() : Dropped_frame %d", static_cast<int>(r->frame_code));
         emit_dashes(r->frame_code < MAX_DASHES_PER_MARK ? r->frame_code : MAX_DASHES_PER_MARK);

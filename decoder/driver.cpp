@@ -24,7 +24,6 @@ constexpr int EXIT_DONE = 1;
 constexpr int EXIT_WRITE_FAILED = -1;
 constexpr int EXIT_CATASTROPHIC = 0;
 
-constexpr const char* LOG_NAME = "Brimreadlog.txt";
 
 const char* const USAGE[] = {
     "Brimread v2.0 BETA - By Tolvane\n",
@@ -130,7 +129,7 @@ int handle_frame(const uint8_t* frame, const uint8_t* plane, int64_t header_rema
             ++stats->corrupted;
     } else if (is_drop_count(code)) {
         std::fprintf(g_run.log, "\nmain() : Dropped_frame %d", static_cast<int>(code));
-        stats->dropped += static_cast<int32_t>(code);
+        stats->dropped += static_cast<int64_t>(code);
         if (code > stats->longest_drop)
             stats->longest_drop = code;
     }
@@ -192,7 +191,7 @@ int brimread_main(int argc, char** argv)
     g_driver.current.frame0_run = 0;
     g_driver.current.frame_index = -1;
     const std::time_t start_time = std::time(nullptr);
-    g_run.log = std::fopen(LOG_NAME, "w");
+    g_run.log = std::fopen(LOG_FILE_NAME, "w");
     if (!g_run.log) {
         std::printf("Error opening file!\n");
         return EXIT_USAGE;

@@ -124,6 +124,8 @@ const char* path_verdict_text(int verdict)
         return "a name holds a character that file names here cannot hold";
     case PATH_CAPTURE_FILE:
         return "it names a capture file still to be read";
+    case PATH_LOG_FILE:
+        return "it names the log of this run";
     case PATH_DEVICE_NAME:
         return "a name is that of a device here";
     case PATH_BAD_ENDING:
@@ -183,6 +185,17 @@ int names_capture_still_due(const char* output, const char* capture)
         }
     }
     return order >= 0;
+}
+
+int names_log_file(const char* output, const char* log_name)
+{
+    if (output[0] == '\0')
+        return 0;
+#ifdef _WIN32
+    return names_equal_nocase(absolute_utf8(output).c_str(), absolute_utf8(log_name).c_str());
+#else
+    return absolute_utf8(output) == absolute_utf8(log_name);
+#endif
 }
 
 int names_equal_nocase(const char* a, const char* b)

@@ -21,6 +21,7 @@ enum PathVerdict {
     PATH_PARENT,         // a ".." directory would lead outside the current directory
     PATH_BAD_CHARACTER,  // a name holds a character that file names here cannot hold
     PATH_CAPTURE_FILE,   // it names a capture file still to be read
+    PATH_LOG_FILE,       // it names this run's log file
     PATH_DEVICE_NAME,    // a name opens a device here rather than a file
     PATH_BAD_ENDING,     // a name ends in a character that would be dropped here
 };
@@ -52,6 +53,9 @@ int mkdir_recursive(const char* path);
 // made absolute, differ only in digits, and their digits read as one number
 // are not smaller in `output`. Letters are compared without regard to case.
 int names_capture_still_due(const char* output, const char* capture);
+
+// 1 if `output` is the same path as `log_name` (both relative to the current directory).
+int names_log_file(const char* output, const char* log_name);
 
 // 1 if `a` and `b` are equal without regard to ASCII case.
 int names_equal_nocase(const char* a, const char* b);

@@ -31,6 +31,9 @@ struct FileTrack {
 constexpr int TRACK_RING = 2 * ECC_N + 16;
 
 // One queued block position.
+// The run's log, in the current directory.
+constexpr const char* LOG_FILE_NAME = "Brimreadlog.txt";
+
 struct QueueEntry {
     FrameRecord record;     // the frame queued here; for a filler, the frame whose arrival showed the loss
     int filler;             // the plane stands in for a lost frame

@@ -32,18 +32,18 @@ void print_statistics(const DecodeStats* s, int64_t elapsed_seconds, FILE* log)
     const float factor = speed_factor(s->bytes, minutes);
     char line[LINE_SIZE];
     put("\n\n\nStatistics\n----------\n", log);
-    std::snprintf(line, sizeof line, "Total Frames decoded(.): %d\n", static_cast<int>(s->decoded));
+    std::snprintf(line, sizeof line, "Total Frames decoded(.): %" PRId64 "\n", s->decoded);
     put(line, log);
-    std::snprintf(line, sizeof line, "Total Dropped Frames(-): %d\n", static_cast<int>(s->dropped));
+    std::snprintf(line, sizeof line, "Total Dropped Frames(-): %" PRId64 "\n", s->dropped);
     put(line, log);
     std::snprintf(line, sizeof line, "(Longest # of Consecutive Frame Drops: %d)\n",
                   static_cast<int>(s->longest_drop));
     put(line, log);
-    std::snprintf(line, sizeof line, "Total Duplicated Frames(+): %d\n", static_cast<int>(s->duplicated));
+    std::snprintf(line, sizeof line, "Total Duplicated Frames(+): %" PRId64 "\n", s->duplicated);
     put(line, log);
-    std::snprintf(line, sizeof line, "Total Corrupted Frames(*): %d\n", static_cast<int>(s->corrupted));
+    std::snprintf(line, sizeof line, "Total Corrupted Frames(*): %" PRId64 "\n", s->corrupted);
     put(line, log);
-    std::snprintf(line, sizeof line, "Total Unrecognizable Frames(X): %d\n", static_cast<int>(s->unrecognizable));
+    std::snprintf(line, sizeof line, "Total Unrecognizable Frames(X): %" PRId64 "\n", s->unrecognizable);
     put(line, log);
     put("NOTE : THESE STATISTICS APPLY TO THE RAW AVIFILE BEFORE ECC_CORRECTION!\n", nullptr);
     std::snprintf(line, sizeof line, "\n%" PRId64 " Bytes decoded in ", s->bytes);

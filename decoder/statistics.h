@@ -5,12 +5,12 @@
 #include <cstdio>
 
 struct DecodeStats {
-    int32_t decoded;          // block positions filled (frames received and frames lost inside a file)
-    int32_t dropped;
+    int64_t decoded;          // block positions filled (frames received and frames lost inside a file)
+    int64_t dropped;
     uint32_t longest_drop;
-    int32_t duplicated;
-    int32_t corrupted;        // received with a checksum that does not match
-    int32_t unrecognizable;
+    int64_t duplicated;
+    int64_t corrupted;        // received with a checksum that does not match
+    int64_t unrecognizable;
     int64_t bytes;            // Zerobytes + RealBytes of every classified frame
 };
 

@@ -568,6 +568,21 @@ TEST(BrimreadHostile, RestoredFilesDoNotReplaceCaptureFilesStillToBeRead)
     EXPECT_NE(r.output.find("Verified: 2 of 3 files intact"), std::string::npos);
 }
 
+TEST(BrimreadHostile, RestoredFileNamedLikeTheLogIsRefused)
+{
+    Encoded e;
+    e.add("Brimreadlog.txt", 300000, 43);
+    e.add("ok.bin", 5000, 44);
+    e.encode("-repeat0 4 Brimreadlog.txt ok.bin");
+    RunResult r = brimread(e.out, shell_quote((e.src / "DV000001.avi").string()));
+    ASSERT_EQ(r.status, 1) << r.output;
+    EXPECT_NE(r.output.find("refusing stored path 'Brimreadlog.txt' (it names the log of this run)"),
+              std::string::npos)
+        << r.output;
+    EXPECT_EQ(read_file(e.out / "ok.bin"), e.files[1].second);
+    EXPECT_NE(r.output.find("Verified: 1 of 2 files intact"), std::string::npos) << r.output;
+}
+
 TEST(BrimreadHostile, ImpossibleFrameIndicesAreNotRecognised)
 {
     std::vector<TapeFile> files = {{"a.bin", random_bytes(500000, 27)}};
