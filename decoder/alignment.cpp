@@ -78,11 +78,29 @@ int find_anchor(const SeenFrame* seen, int count, int32_t file_count, int32_t* f
     return 0;
 }
 
+// Adds a distinct frame of the recording to the look ahead and works out the
+// alignment it proves. Returns 1 once it is anchored.
+int add_seen(const FrameRecord& r, int* count, int32_t* file_count, Alignment* out)
+{
+    if (*count == 0)
+        *file_count = r.file_count;
+    if (r.file_count != *file_count || *count >= ALIGNMENT_DISTINCT_FRAMES)
+        return 0;
+    if (*count > 0 && g_seen[*count - 1].file_index == r.file_index && g_seen[*count - 1].frame_index == r.frame_index)
+        return 0;
+    g_seen[(*count)++] = SeenFrame{r.file_index, r.frame_index, r.last_frame_index, r.bytes_remaining};
+    const Alignment found = alignment_from(g_seen, *count, *file_count);
+    out->file_index = found.file_index;
+    out->start = found.start;
+    out->anchored = found.anchored;
+    return out->anchored;
+}
+
 }  // namespace
 
 Alignment alignment_from(const SeenFrame* seen, int count, int32_t file_count)
 {
-    Alignment a{0, 0, 0};
+    Alignment a{};
     if (count == 0)
         return a;
     a.file_index = seen[0].file_index;
@@ -115,7 +133,12 @@ void find_alignment(const char* first_name, FrameReader* reader, uint8_t* spare,
     reader->quiet = 1;
     int count = 0;
     int32_t file_count = 0;
-    *out = Alignment{0, 0, 0};
+    *out = Alignment{};
+    // The recording is the one of the first two recognised frames that agree on
+    // a tag: one damaged header does not decide it.
+    FrameRecord first{};
+    int have_first = 0;
+    int tag_chosen = 0;
     const uint8_t* frame = nullptr;
     for (int frames = 0; frames < ALIGNMENT_MAX_FRAMES && count < ALIGNMENT_DISTINCT_FRAMES; ++frames) {
         if (!ReadDVFrame(&frame, spare, reader, name, 0, nullptr, 0))
@@ -124,17 +147,23 @@ void find_alignment(const char* first_name, FrameReader* reader, uint8_t* spare,
         unpack_frame(frame, plane, &r);
         if (!frame_recognised(&r))
             continue;
-        if (count == 0)
-            file_count = r.file_count;
-        if (r.file_count != file_count)
-            continue;
-        if (count > 0 && g_seen[count - 1].file_index == r.file_index && g_seen[count - 1].frame_index == r.frame_index)
-            continue;
-        g_seen[count++] = SeenFrame{r.file_index, r.frame_index, r.last_frame_index, r.bytes_remaining};
-        *out = alignment_from(g_seen, count, file_count);
-        if (out->anchored)
+        if (!tag_chosen) {
+            if (!have_first || r.recording_tag != first.recording_tag) {
+                first = r;
+                have_first = 1;
+                continue;
+            }
+            tag_chosen = 1;
+            if (add_seen(first, &count, &file_count, out))
+                break;
+        }
+        if (r.recording_tag == first.recording_tag && add_seen(r, &count, &file_count, out))
             break;
     }
+    if (!tag_chosen && have_first)
+        add_seen(first, &count, &file_count, out);
+    out->tag_known = have_first;
+    out->recording_tag = first.recording_tag;
     frame_reader_rewind(reader);
     reader->quiet = 0;
 }

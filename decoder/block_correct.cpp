@@ -151,6 +151,95 @@ int settle_trusted(const QueueEntry* entries)
     return restored;
 }
 
+// 1 when any syndrome bit is left: the planes disagree with their parity.
+int syndromes_left(uint8_t* const* syndromes)
+{
+    uint64_t any = 0;
+    for (int k = 0; k < ECC_NMK; ++k) {
+        const uint8_t* plane = syndromes[k];
+        for (size_t offset = 0; offset + sizeof(uint64_t) <= ECC_PLANE_BYTES; offset += sizeof(uint64_t)) {
+            uint64_t v;
+            std::memcpy(&v, plane + offset, sizeof v);
+            any |= v;
+        }
+        for (size_t offset = ECC_PLANE_BYTES - ECC_PLANE_BYTES % sizeof(uint64_t); offset < ECC_PLANE_BYTES; ++offset)
+            any |= plane[offset];
+    }
+    return any != 0;
+}
+
+// Syndrome values the erased columns `columns` (count of them) can produce:
+// bit v of `span` (256 bits) is set when v lies in their span.
+void span_of(const uint8_t* columns, int count, uint64_t* span)
+{
+    constexpr int SPAN_WORDS = 4;
+    constexpr int WORD_BITS = 64;
+    std::memset(span, 0, SPAN_WORDS * sizeof(uint64_t));
+    span[0] = 1;
+    for (int i = 0; i < count; ++i) {
+        uint64_t next[SPAN_WORDS];
+        std::memcpy(next, span, sizeof next);
+        for (int v = 0; v < SPAN_WORDS * WORD_BITS; ++v)
+            if ((span[v / WORD_BITS] >> (v % WORD_BITS)) & 1u) {
+                const int w = v ^ columns[i];
+                next[w / WORD_BITS] |= uint64_t{1} << (w % WORD_BITS);
+            }
+        std::memcpy(span, next, sizeof next);
+    }
+}
+
+// 1 when a wrong plane at some position outside `erased` (ECC_N flags) could hide
+// in a codeword with those erasures: its column lies in their span, so the
+// checks cannot tell its error from values of the erased positions.
+int error_could_hide(const uint8_t* erased)
+{
+    uint8_t columns[ECC_N];
+    int count = 0;
+    for (int p = 0; p < ECC_N; ++p)
+        if (erased[p])
+            columns[count++] = column_bits(p);
+    // Any three columns are independent: with two erasures or fewer every other
+    // single wrong plane still shows in the syndrome.
+    if (count < 3)
+        return 0;
+    uint64_t span[4];
+    span_of(columns, count, span);
+    for (int p = 0; p < ECC_N; ++p) {
+        const uint8_t c = column_bits(p);
+        if (!erased[p] && ((span[c / 64] >> (c % 64)) & 1u))
+            return 1;
+    }
+    return 0;
+}
+
+// 1 when some codeword of the block has no parity left to check its planes
+// beyond their checksums (see error_could_hide), per payload block where
+// concealment marks make the erasures differ from segment to segment.
+int some_codeword_unchecked(const QueueEntry* entries, const ECCErasures* known)
+{
+    uint8_t erased[ECC_N];
+    int marked = 0;
+    for (int p = 0; p < ECC_N; ++p) {
+        erased[p] = static_cast<uint8_t>(entries[p].bad ? 1 : 0);
+        marked |= entries[p].marked;
+    }
+    if (error_could_hide(erased))
+        return 1;
+    if (!marked)
+        return 0;
+    for (int g = 0; g < ECC_SEGMENTS; ++g) {
+        uint8_t here[ECC_N];
+        int extra = 0;
+        for (int p = 0; p < ECC_N; ++p) {
+            here[p] = static_cast<uint8_t>(erased[p] | (entries[p].marked && known->segment_bad[p][g]));
+            extra |= here[p] != erased[p];
+        }
+        if (extra && error_could_hide(here))
+            return 1;
+    }
+    return 0;
+}
+
 void clear_erasures(const QueueEntry* entries)
 {
     ECCErasures* known = g_run.correction.erasures;
@@ -178,7 +267,7 @@ void mark_concealed(int position, const uint16_t* blocks, int count)
         row[blocks[i]] = 1;
 }
 
-void correct_block(const QueueEntry* entries, int correct, uint8_t* intact)
+void correct_block(const QueueEntry* entries, int correct, uint8_t* intact, BlockCheck* check)
 {
     ECCDecoder* decoder = &g_run.decoder;
     ECCErasures* known = g_run.correction.erasures;
@@ -203,6 +292,8 @@ void correct_block(const QueueEntry* entries, int correct, uint8_t* intact)
         if (g_segments.guarded_count > 0)
             restored = settle_trusted(entries);
     }
+    check->disagrees = correct && (restored || syndromes_left(decoder->pSyndromePlanes));
+    check->unverified = correct && any_known && some_codeword_unchecked(entries, known);
     clear_erasures(entries);
 
     // Every known-bad plane that carries a checksum must come out matching it

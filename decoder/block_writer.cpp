@@ -4,8 +4,8 @@
 #include <cstdarg>
 #include <cstring>
 
-#include "block_correct.h"
 #include "classifier.h"
+#include "native_path.h"
 #include "tape_model.h"
 #include "verify.h"
 
@@ -43,6 +43,7 @@ void emit_dashes(uint32_t count)
 
 void report_write_failure(const char* name)
 {
+    g_run.output_failed = 1;
     emit("\ndump_eccblock() : cannot write '%s': %s\n", name, std::strerror(errno));
 }
 
@@ -67,7 +68,8 @@ int close_output()
 {
     int result = QUEUE_OK;
     if (g_run.output) {
-        if (std::fclose(g_run.output) != 0) {
+        const int synced = !g_run.sync_outputs || flush_to_disk(g_run.output);
+        if (std::fclose(g_run.output) != 0 || !synced) {
             report_write_failure(g_run.file.name);
             result = QUEUE_WRITE_FAILED;
         }
@@ -80,6 +82,8 @@ int close_output()
             file->announced = t->size;
             file->inconsistent |= t->inconsistent;
         }
+        if (file->state == OUTPUT_WRITING)
+            file->digest = content_hash_digest(&g_run.written);
         verify_file_done(&g_run.verify, file);
         file->tracked = 0;
     }
@@ -95,8 +99,24 @@ RestoredFile* track_file(const FileTrack* t, int state)
     file->track = t->id;
     file->state = state;
     file->announced = -1;
+    file->file_index = t->file_index;
+    file->file_count = t->file_count;
     name_by_number(file->name, t);
     return file;
+}
+
+// The output name `output` is booked for this file; a name restored before in
+// this run is not written over.
+int claim_name(RestoredFile* file, const char* output)
+{
+    const NameClaim claim = claim_restored_name(&g_run.names, output);
+    if (claim == NameClaim::NEW)
+        return 1;
+    file->state = OUTPUT_NAME_TAKEN;
+    file->recursed = g_run.recurse;
+    if (claim == NameClaim::TAKEN)
+        std::snprintf(file->taken_by, sizeof file->taken_by, "%s", output);
+    return 0;
 }
 
 // A file's frame 0 whose plane is usable: the file named in its header area
@@ -122,6 +142,7 @@ void start_file(const uint8_t* plane, const FileTrack* t)
 
     RestoredFile* file = track_file(t, OUTPUT_WRITING);
     file->path_verdict = path.verdict;
+    file->record_state = read_file_record(plane, &file->record);
     std::memcpy(file->name, g_run.current_name, sizeof file->name);
     if (path.verdict != PATH_OK) {
         file->state = OUTPUT_REFUSED;
@@ -129,9 +150,16 @@ void start_file(const uint8_t* plane, const FileTrack* t)
              path_verdict_text(path.verdict));
         return;
     }
+    if (!claim_name(file, path.output)) {
+        // Named by its stored path: the output name is the one it shares.
+        copy_printable(file->name, path.stored);
+        return;
+    }
+    content_hash_reset(&g_run.written);
     g_run.output = std::fopen(path.output, "wb");
     if (!g_run.output) {
         file->state = OUTPUT_OPEN_FAILED;
+        g_run.output_failed = 1;
         std::printf("Error opening output file '%s'!\n", path.output);
         return;
     }
@@ -149,9 +177,11 @@ int enter_file(const QueueEntry* e, const FileTrack* t, const uint8_t* plane, in
         start_file(plane, t);
         return 1;
     }
-    // Its frame 0 lies before the capture, or was lost beyond repair: its name
-    // and so where it goes are unknown.
-    if (g_run.output_started)
+    // A file lost whole between two files seen; or its frame 0 lies before the
+    // capture, or was lost beyond repair: its name and so where it goes are unknown.
+    if (t->assumed)
+        report_missing_files(t->file_index, t->file_index, t->file_count);
+    else if (g_run.output_started)
         track_file(t, e->frame_index != 0 || t->before_capture ? OUTPUT_CUT : OUTPUT_FIRST_LOST);
     return 0;
 }
@@ -198,6 +228,7 @@ int write_zeros(int64_t count)
 {
     while (count > 0) {
         const size_t n = count < PLANE_SIZE ? static_cast<size_t>(count) : static_cast<size_t>(PLANE_SIZE);
+        content_hash_update(&g_run.written, ZERO_PLANE, n);
         if (std::fwrite(ZERO_PLANE, 1, n, g_run.output) != n) {
             report_write_failure(g_run.file.name);
             return QUEUE_WRITE_FAILED;
@@ -264,6 +295,7 @@ int write_position(const QueueEntry* entries, uint8_t* const* planes, int i, Fil
         ++file->planes_failed;
     }
     const size_t n = static_cast<size_t>(b.count);
+    content_hash_update(&g_run.written, plane + b.plane_start, n);
     if (std::fwrite(plane + b.plane_start, 1, n, g_run.output) != n) {
         report_write_failure(file->name);
         return QUEUE_WRITE_FAILED;
@@ -297,8 +329,9 @@ void keep_last_plane(const QueueEntry* entries, uint8_t* const* planes, const ui
     g_run.previous_plane_at = track_of(e.track)->start + e.frame_index;
 }
 
-// Marks and writes the 64 data positions of a block, `planes` holding each one's plane.
-int write_block(const QueueEntry* entries, uint8_t* const* planes, const uint8_t* intact)
+// Marks and writes the 64 data positions of a block, `planes` holding each one's
+// plane; each file with data here takes the block's verdict `check`.
+int write_block(const QueueEntry* entries, uint8_t* const* planes, const uint8_t* intact, const BlockCheck* check)
 {
     int32_t previous_index = -1;
     for (int i = 0; i < ECC_K; ++i) {
@@ -313,6 +346,11 @@ int write_block(const QueueEntry* entries, uint8_t* const* planes, const uint8_t
                 starts_file = enter_file(e, t, planes[i], intact[i]);
         }
         print_mark(e, previous_index, starts_file, t);
+        RestoredFile* file = &g_run.file;
+        if (t && file->tracked && file->track == e->track) {
+            file->parity_disagrees |= check->disagrees;
+            file->unverified |= check->unverified;
+        }
         const FrameRecord* r = &e->record;
         if (r->Zerobytes > 0 && g_run.output)
             std::printf("\nZerobytes = %d, RealBytes = %d", static_cast<int>(r->Zerobytes),
@@ -374,13 +412,14 @@ int add2queue(const uint8_t* plane, const QueueEntry* entry, const uint16_t* con
         return QUEUE_OK;
     g_ecc_n = 0;
     uint8_t intact[ECC_K];
-    correct_block(g_run.block, g_run.correct, intact);
-    return dump_eccblock(intact);
+    BlockCheck check{};
+    correct_block(g_run.block, g_run.correct, intact, &check);
+    return dump_eccblock(intact, &check);
 }
 
 uint8_t* queue_buffer() { return g_run.decoder.pReceivedPlanes[g_ecc_n]; }
 
-int dump_eccblock(const uint8_t* intact)
+int dump_eccblock(const uint8_t* intact, const BlockCheck* check)
 {
     std::printf("\ndump_eccblock():");
     uint8_t* planes[ECC_K];
@@ -390,7 +429,7 @@ int dump_eccblock(const uint8_t* intact)
             return QUEUE_CATASTROPHIC;
         }
     }
-    return write_block(g_run.block, planes, intact);
+    return write_block(g_run.block, planes, intact, check);
 }
 
 int dump_lost_block(const QueueEntry* entries)
@@ -402,7 +441,8 @@ int dump_lost_block(const QueueEntry* entries)
         planes[i] = const_cast<uint8_t*>(ZERO_PLANE);
         intact[i] = 0;
     }
-    return write_block(entries, planes, intact);
+    const BlockCheck nothing_known{};
+    return write_block(entries, planes, intact, &nothing_known);
 }
 
 int finish_output()
@@ -412,17 +452,15 @@ int finish_output()
     return result;
 }
 
-void report_missing_file(int32_t file_index, int32_t file_count)
+void report_missing_files(int32_t first, int32_t last, int32_t file_count)
 {
-    if (!g_run.output_started)
+    if (!g_run.output_started || first > last)
         return;
-    FileTrack t{};
-    t.id = NO_TRACK;
-    t.file_index = file_index;
-    t.file_count = file_count;
     RestoredFile file{};
     file.state = OUTPUT_MISSING;
     file.announced = -1;
-    name_by_number(file.name, &t);
-    verify_file_done(&g_run.verify, &file);
+    file.file_index = first;
+    file.last_file_index = last;
+    file.file_count = file_count;
+    verify_missing_done(&g_run.verify, &file);
 }

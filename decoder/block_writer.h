@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "block_correct.h"
 #include "run_state.h"
 
 // Results of add2queue and dump_eccblock.
@@ -24,10 +25,11 @@ uint8_t* queue_buffer();
 
 // Fetches the 64 data planes of the corrected block from the decoder and writes
 // them out guided by the block record array (`intact`: the verdict on each):
-// a new file at each file's frame 0, progress marks, each plane's bytes. Returns
+// a new file at each file's frame 0, progress marks, each plane's bytes; every
+// file with data in the block takes the parity's verdict `check`. Returns
 // QUEUE_OK, QUEUE_WRITE_FAILED, or QUEUE_CATASTROPHIC when the decoder has no
 // complete block to hand out.
-int dump_eccblock(const uint8_t* intact);
+int dump_eccblock(const uint8_t* intact, const BlockCheck* check);
 
 // Writes out a block none of whose positions was received (`entries`, ECC_N of
 // them) without decoding it: its marks, and zero bytes where its data planes
@@ -38,8 +40,10 @@ int dump_lost_block(const QueueEntry* entries);
 // the verification report. Returns QUEUE_OK or QUEUE_WRITE_FAILED.
 int finish_output();
 
-// Books for the verification report a file of which nothing was captured.
-void report_missing_file(int32_t file_index, int32_t file_count);
+// Books for the verification report the files `first` .. `last` of a recording
+// of `file_count` files, of which nothing was captured; consecutive missing files
+// make one line of the report.
+void report_missing_files(int32_t first, int32_t last, int32_t file_count);
 
 // What a data position of a file whose size no header told holds of it.
 enum PlaneRole {

@@ -10,6 +10,7 @@
 #include "classifier.h"
 #include "concealment.h"
 #include "frame_reader.h"
+#include "native_path.h"
 #include "placement.h"
 #include "run_state.h"
 #include "statistics.h"
@@ -47,10 +48,28 @@ const char* const USAGE[] = {
     "NOTE: PAL Camcorders are not supported at this time.\n",
 };
 
+// Capture files deleted with -inplace wait here until nothing in them is needed.
+constexpr int PENDING_DELETIONS = 128;
+
+// What the run took from one capture file.
+struct CaptureFile {
+    char name[NAME_BUFFER_SIZE];
+    int64_t used;        // frames of the recording placed from it
+    int64_t foreign;     // frames of another recording in it
+    int64_t reach;       // every position holding what it gave lies before this one
+};
+
 // Driver-local settings, buffers and counters.
 struct Driver {
     char first_name[NAME_BUFFER_SIZE];   // AVI file to start with; stepped in place by the reader
     int inplace;
+    uint16_t recording_tag;              // the tag of the recording being restored
+    int tag_known;
+    FrameRecord foreign_previous;        // the last frame of another recording, for its own classification
+    CaptureFile capture;                 // the capture file being read
+    CaptureFile pending[PENDING_DELETIONS];   // read to their end, to be deleted (-inplace)
+    int pending_first;
+    int pending_count;
     FrameReader reader;
     uint8_t* spare_frame;                // a frame cut short at the end of its file
     uint8_t* plane;
@@ -114,7 +133,7 @@ void mark_unrecognised()
 // Counts the classified current frame as its classification says, and hands it
 // to the placement, which queues it (and fillers for what was lost before it)
 // at the block positions its frame index gives. Returns a QUEUE_ result.
-int handle_frame(const uint8_t* frame, const uint8_t* plane, int64_t header_remaining)
+int handle_frame(const uint8_t* frame, const uint8_t* plane, int64_t header_remaining, int new_recording)
 {
     FrameRecord* cur = &g_driver.current;
     DecodeStats* stats = &g_driver.stats;
@@ -137,10 +156,85 @@ int handle_frame(const uint8_t* frame, const uint8_t* plane, int64_t header_rema
     stats->bytes += static_cast<int64_t>(cur->RealBytes);
     stats->decoded += decoded_count(cur);
 
-    ReceivedFrame received{plane, cur, header_remaining, g_driver.concealed, 0};
+    ReceivedFrame received{plane, cur, header_remaining, g_driver.concealed, 0, new_recording};
     if (damaged)
         received.concealed_count = concealed_payload_blocks(frame, g_driver.concealed);
-    return place_frame(&received);
+    const int result = place_frame(&received);
+    CaptureFile& c = g_driver.capture;
+    ++c.used;
+    const int64_t reach = placement_reach();
+    if (reach > c.reach)
+        c.reach = reach;
+    return result;
+}
+
+// Deletes the capture files read to their end whose every frame used is
+// corrected and written to disk (all of them with `all`), unless a restored file
+// could not be created or written, or output has not started yet.
+void delete_used_captures(int all)
+{
+    Driver& d = g_driver;
+    while (d.pending_count > 0 && !g_run.output_failed && g_run.output_started) {
+        CaptureFile& c = d.pending[d.pending_first];
+        if (!all && c.reach > placement_written_through())
+            return;
+        if (g_run.output && !flush_to_disk(g_run.output))
+            return;
+        std::remove(c.name);
+        d.pending_first = (d.pending_first + 1) % PENDING_DELETIONS;
+        --d.pending_count;
+    }
+}
+
+// The reader has left the capture file `c`: with -inplace it waits to be
+// deleted if the recording took frames from it (a full queue keeps it); one
+// holding only another recording's frames is named.
+void leave_capture(const CaptureFile& c)
+{
+    Driver& d = g_driver;
+    if (c.used == 0 && c.foreign > 0) {
+        std::printf("\nmain() : %s holds frames of another recording only; they are not used\n", c.name);
+        std::fprintf(g_run.log, "\nmain() : %s holds frames of another recording only; they are not used\n", c.name);
+    }
+    if (!d.inplace || c.used == 0 || d.pending_count == PENDING_DELETIONS)
+        return;
+    d.pending[(d.pending_first + d.pending_count) % PENDING_DELETIONS] = c;
+    ++d.pending_count;
+}
+
+// Notices the reader stepping to a successor file.
+void follow_capture()
+{
+    Driver& d = g_driver;
+    if (std::strcmp(d.capture.name, d.first_name) == 0)
+        return;
+    leave_capture(d.capture);
+    d.capture = CaptureFile{};
+    std::memcpy(d.capture.name, d.first_name, sizeof d.capture.name);
+}
+
+// A recognised frame of another recording than the run's: classified against
+// that recording's own frames and not placed, unless it is the accepted first
+// frame of a new recording's first file, which the run then follows. Returns 1
+// when the frame is to be placed.
+int take_recording_of(FrameRecord* current, const FrameRecord* previous)
+{
+    Driver& d = g_driver;
+    if (!d.tag_known || current->recording_tag == d.recording_tag)
+        return 1;
+    FrameRecord foreign = *current;
+    classify_frame(&foreign, &d.foreign_previous);
+    d.foreign_previous = foreign;
+    if (foreign.frame_code == FRAME0_ACCEPTED && foreign.file_index == 1 &&
+        foreign.sum_computed == foreign.sum_stored) {
+        d.recording_tag = foreign.recording_tag;
+        *current = foreign;
+        return 1;
+    }
+    *current = *previous;
+    ++d.capture.foreign;
+    ++g_run.verify.foreign_frames;
+    return 0;
 }
 
 int end_run(int status)
@@ -202,10 +296,16 @@ int brimread_main(int argc, char** argv)
     find_alignment(g_driver.first_name, &g_driver.reader, g_driver.spare_frame, g_driver.plane, &alignment);
     placement_reset(&alignment);
     g_run.capture_name = g_driver.first_name;
+    g_run.sync_outputs = g_driver.inplace;
+    g_driver.tag_known = alignment.tag_known;
+    g_driver.recording_tag = alignment.recording_tag;
+    g_driver.foreign_previous.frame_index = -1;
+    std::memcpy(g_driver.capture.name, g_driver.first_name, sizeof g_driver.capture.name);
 
     const uint8_t* frame = nullptr;
-    while (ReadDVFrame(&frame, g_driver.spare_frame, &g_driver.reader, g_driver.first_name, g_driver.inplace,
-                       g_run.log, g_ecc_n)) {
+    while (ReadDVFrame(&frame, g_driver.spare_frame, &g_driver.reader, g_driver.first_name, 0, g_run.log,
+                       g_ecc_n)) {
+        follow_capture();
         g_driver.previous = g_driver.current;
         // Most frames go to the next block position: unpacked straight into the
         // decoder's buffer for it, the plane is not copied again.
@@ -218,11 +318,18 @@ int brimread_main(int argc, char** argv)
             continue;
         }
         const int64_t header_remaining = g_driver.current.bytes_remaining;
-        classify_frame(&g_driver.current, &g_driver.previous);
-        int result = handle_frame(frame, plane, header_remaining);
+        const uint16_t tag_before = g_driver.recording_tag;
+        if (!take_recording_of(&g_driver.current, &g_driver.previous))
+            continue;
+        const int new_recording = g_driver.recording_tag != tag_before;
+        if (!new_recording)
+            classify_frame(&g_driver.current, &g_driver.previous);
+        int result = handle_frame(frame, plane, header_remaining, new_recording);
         if (result != QUEUE_OK)
             return queue_failed(result);
+        delete_used_captures(0);
     }
+    leave_capture(g_driver.capture);
 
     if (g_ecc_n != 0)
         std::printf("\nmain() : g_ecc_n == %d (should be 0), uh oh...", static_cast<int>(g_ecc_n));
@@ -235,6 +342,7 @@ int brimread_main(int argc, char** argv)
         return queue_failed(result);
     if (finish_output() != QUEUE_OK)
         return end_run(EXIT_WRITE_FAILED);
+    delete_used_captures(1);
     report_unseen_files();
 
     const std::time_t end_time = std::time(nullptr);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdio>
 
 // Characters that may not appear inside one stored name, because the platform
 // would read them as separators or drive markers (NUL-terminated list).
@@ -14,3 +15,7 @@ extern const char* const UNSAFE_NAME_ENDINGS;
 // 1 if the name `name` (`length` bytes, not NUL-terminated) opens a device
 // rather than a file on this platform, else 0.
 int is_device_name(const char* name, size_t length);
+
+// Hands what `stream` holds to the disk (flush, then the system's sync of the
+// file), so that a capture it came from can be deleted. Returns 1, or 0 on failure.
+int flush_to_disk(FILE* stream);

@@ -1,4 +1,7 @@
 #include "native_path.h"
+#include "restored_names.h"
+
+#include <io.h>
 
 #include <cctype>
 #include <cstring>
@@ -61,3 +64,7 @@ int is_device_name(const char* name, size_t length)
     }
     return 0;
 }
+
+int restore_names_fold_case() { return 1; }
+
+int flush_to_disk(FILE* stream) { return std::fflush(stream) == 0 && _commit(_fileno(stream)) == 0; }

@@ -33,6 +33,12 @@ struct Placement {
     int candidate_concealed_count;
     QueueEntry* lost_block;      // ECC_N entries for a block lost whole
     uint8_t* kept_plane;         // PLANE_SIZE bytes: a frame's plane moved out of the queue's way
+    // The recording's file count and the files seen, as confirmed by a second
+    // frame of a file: a lone frame's header creates no report lines.
+    int32_t first_file;          // file index of the run's first track, 0 before it
+    int32_t first_count;
+    int32_t confirmed_file;      // the latest file confirmed, 0 before one is
+    int32_t confirmed_count;
 };
 
 Placement g_place;
@@ -55,6 +61,10 @@ void make_track(int32_t file_index, int32_t file_count, int64_t start, int32_t l
     t->size = -1;
     t->assumed = assumed;
     t->before_capture = start < p.first_position;
+    if (p.first_file == 0) {
+        p.first_file = file_index;
+        p.first_count = file_count;
+    }
     p.current = id;
     p.upcoming_start = file_index >= file_count ? UNKNOWN_START : start + last + 1;
     p.upcoming_file = file_index + 1;
@@ -121,6 +131,21 @@ int fill_to(int64_t g, const FrameRecord* record)
     return QUEUE_OK;
 }
 
+// A received frame of file `t`: its second confirms the file's indices; the first
+// file confirmed books the files of the recording wholly before the capture.
+void confirm(FileTrack* t)
+{
+    Placement& p = g_place;
+    if (++t->received < 2)
+        return;
+    if (p.confirmed_file == 0 && p.first_count == t->file_count)
+        report_missing_files(1, p.first_file - 1, t->file_count);
+    if (t->file_count != p.confirmed_count || t->file_index > p.confirmed_file) {
+        p.confirmed_file = t->file_index;
+        p.confirmed_count = t->file_count;
+    }
+}
+
 // Queues a received plane at `next`.
 int queue_received(const uint8_t* plane, const FrameRecord* record, int64_t remaining, const uint16_t* concealed,
                    int concealed_count)
@@ -133,6 +158,8 @@ int queue_received(const uint8_t* plane, const FrameRecord* record, int64_t rema
     e.frame_index = e.track == NO_TRACK ? 0 : static_cast<int32_t>(p.next - track_of(e.track)->start);
     const int wrong_sum = !sum_matches(record);
     e.bad = wrong_sum && concealed_count == 0;
+    if (e.track != NO_TRACK)
+        confirm(track_of(e.track));
     ++p.next;
     return add2queue(plane, &e, wrong_sum ? concealed : nullptr, wrong_sum ? concealed_count : 0);
 }
@@ -308,7 +335,7 @@ int place_frame(const ReceivedFrame* frame)
     p.target_last = r->last_frame_index;
 
     int64_t g = locate(f);
-    if (g < 0 && r->frame_code == FRAME0_ACCEPTED && r->file_index == 1) {
+    if ((g < 0 || f->new_recording) && r->frame_code == FRAME0_ACCEPTED && r->file_index == 1) {
         keep_plane(f);
         int result = start_new_recording(r);
         if (result != QUEUE_OK)
@@ -351,6 +378,10 @@ int place_frame(const ReceivedFrame* frame)
     return queue_received(f->plane, r, f->header_remaining, f->concealed, f->concealed_count);
 }
 
+int64_t placement_written_through() { return g_place.started ? g_place.next - g_ecc_n : 0; }
+
+int64_t placement_reach() { return g_place.started ? g_place.next + g_place.pending : 0; }
+
 int placement_inside_block() { return g_place.started && (g_ecc_n > 0 || g_place.pending); }
 
 int finish_placement()
@@ -373,9 +404,11 @@ int finish_placement()
 
 void report_unseen_files()
 {
+    const Placement& p = g_place;
     const FileTrack* t = current_track();
-    if (!t)
-        return;
-    for (int32_t i = t->file_index + 1; i <= t->file_count; ++i)
-        report_missing_file(i, t->file_count);
+    int32_t last_seen = p.confirmed_file;
+    if (t && t->file_count == p.confirmed_count && t->file_index > last_seen)
+        last_seen = t->file_index;
+    if (p.confirmed_file > 0)
+        report_missing_files(last_seen + 1, p.confirmed_count, p.confirmed_count);
 }

@@ -21,6 +21,7 @@ struct ReceivedFrame {
     int64_t header_remaining;     // bytes_remaining as the header holds it
     const uint16_t* concealed;    // payload blocks marked concealed; used when the checksum does not match
     int concealed_count;
+    int new_recording;            // an accepted frame 0 of file 1 whose recording tag differs from the run's
 };
 
 // Where the recording lies relative to the capture: the global position of the
@@ -30,6 +31,8 @@ struct Alignment {
     int32_t file_index;   // 0: nothing known (the first frame's file is then taken to start at 0)
     int64_t start;
     int anchored;         // found in the recording itself rather than assumed
+    int tag_known;        // a frame was seen: `recording_tag` is the recording's
+    uint16_t recording_tag;   // the tag of the capture's first recording (two frames agreeing on it)
 };
 
 // Allocates the buffers of the placement (once). Returns 1, or 0 when memory is short.
@@ -55,3 +58,11 @@ int finish_placement();
 
 // Books for the report the files of the recording after the last one seen.
 void report_unseen_files();
+
+// Every position before this one is corrected and written out (0 before the
+// first frame is placed).
+int64_t placement_written_through();
+
+// Everything placed so far lies before this position: queued, or waiting as a
+// copy of a frame 0.
+int64_t placement_reach();

@@ -11,10 +11,16 @@ void run_state_reset()
     ECCDecoder decoder = g_run.decoder;
     QueueEntry* block = g_run.block;
     CorrectionBuffers correction = g_run.correction;
+    ContentHash written = g_run.written;
+    RestoredNames names = g_run.names;
     std::memset(&g_run, 0, sizeof g_run);
     g_run.decoder = decoder;
     g_run.block = block;
     g_run.correction = correction;
+    g_run.written = written;
+    g_run.names = names;
+    if (g_run.names.slots)
+        restored_names_init(&g_run.names);
     g_run.correct = 1;
     g_run.output_started = 1;
     g_run.writer_track = NO_TRACK;
@@ -37,5 +43,7 @@ int run_state_allocate()
         c.snapshot = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(ECC_K) * PLANE_SIZE));
     if (!c.previous_plane)
         c.previous_plane = static_cast<uint8_t*>(std::calloc(1, PLANE_SIZE));
-    return g_run.block && c.erasures && c.snapshot && c.previous_plane;
+    const int hash_ok = content_hash_init(&g_run.written);
+    const int names_ok = g_run.names.slots || restored_names_init(&g_run.names);
+    return g_run.block && c.erasures && c.snapshot && c.previous_plane && hash_ok && names_ok;
 }

@@ -5,10 +5,13 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "content_hash.h"
 #include "ecc.h"
 #include "ecc_erasure.h"
+#include "file_record.h"
 #include "frame_layout.h"
 #include "restore_path.h"
+#include "restored_names.h"
 
 // No file is known to own a position (before the first file of a capture that
 // begins inside a recording, after the last one, or in a recording unknown here).
@@ -27,6 +30,7 @@ struct FileTrack {
     int assumed;            // never seen: a file lost whole between two seen ones, taken as one frame
     int before_capture;     // its frame 0 lies before the first frame of the capture
     int inconsistent;       // its headers contradict where its frames lie
+    int received;           // frames of it received and placed (more than one confirms its indices)
 };
 constexpr int TRACK_RING = 2 * ECC_N + 16;
 
@@ -53,6 +57,7 @@ enum OutputState {
     OUTPUT_CUT,             // its first frame lies before the capture; nothing is written
     OUTPUT_FIRST_LOST,      // its first frame was lost or damaged beyond repair; nothing is written
     OUTPUT_MISSING,         // none of its frames is in the capture
+    OUTPUT_NAME_TAKEN,      // a file restored earlier in this run has its output name; nothing is written
 };
 
 // Bookkeeping of one file that was due to be written, for the verification report.
@@ -67,16 +72,27 @@ struct RestoredFile {
     int32_t planes_failed;        // planes not known to be the ones the encoder wrote
     int inconsistent;             // its headers contradict where its frames lie
     int size_inferred;            // no header told its size: its last plane's length was inferred
+    int32_t file_index;           // its number in the recording
+    int32_t last_file_index;      // OUTPUT_MISSING: the last of consecutive files missing alike
+    int32_t file_count;
+    RecordState record_state;     // the file record of its first plane
+    FileRecord record;            // when VALID
+    Digest128 digest;             // hash of the bytes written
+    int parity_disagrees;         // a block holding its data has a syndrome the correction left unexplained
+    int unverified;               // a block holding its data had no parity left to check its planes
+    char taken_by[NAME_BUFFER_SIZE];   // OUTPUT_NAME_TAKEN: the output name it shares ("" when not checked)
+    int recursed;                 // restored with its stored directories ("-recurse")
 };
 
 // Files listed by name in the verification report; further damaged files are counted.
 constexpr int MAX_LISTED_DAMAGED = 400;
 
 struct VerifyTotals {
-    int files;                    // files that were due to be written
-    int intact;
+    int64_t files;                // files that were due to be written
+    int64_t intact;
     int listed;
-    int unlisted;
+    int64_t unlisted;
+    int64_t foreign_frames;       // frames of another recording, not used
     RestoredFile damaged[MAX_LISTED_DAMAGED];
 };
 
@@ -104,6 +120,10 @@ struct BrimreadRun {
     int64_t previous_plane_at;            // position of the plane kept in correction.previous_plane, or -1
     RestoredFile file;
     VerifyTotals verify;
+    ContentHash written;                  // hash of the bytes written to the current file
+    RestoredNames names;                  // output names restored in this run
+    int output_failed;                    // a restored file could not be created or written
+    int sync_outputs;                     // restored files go to disk as they close (-inplace)
 };
 
 extern BrimreadRun g_run;
@@ -116,8 +136,8 @@ extern int32_t g_ecc_n;
 // decoder's buffers as they are.
 void run_state_reset();
 
-// Allocates the block entries and the correction buffers (once). Returns 1, or 0
-// when memory is short.
+// Allocates the block entries, the correction buffers, the hash state and the
+// table of restored names (once). Returns 1, or 0 when memory is short.
 int run_state_allocate();
 
 // The track with id `id` (not NO_TRACK).

@@ -44,10 +44,32 @@ void describe(const RestoredFile* f, char* reason)
         append(reason, "not written: its first frame was lost or damaged and could not be rebuilt");
         return;
     case OUTPUT_MISSING:
-        append(reason, "not written: none of its frames is in the capture");
+        append(reason, f->last_file_index > f->file_index ? "not written: none of their frames is in the capture"
+                                                           : "not written: none of its frames is in the capture");
+        return;
+    case OUTPUT_NAME_TAKEN:
+        if (f->taken_by[0] == '\0') {
+            append(reason, "not written: more files than one run can check for shared names");
+            return;
+        }
+        std::snprintf(part, sizeof part, "not written: a file restored before it in this run is named %s%s",
+                      f->taken_by, f->taken_by[0] && !f->recursed ? "; -recurse keeps their directories apart" : "");
+        append(reason, part);
         return;
     default:
         break;
+    }
+    if (f->record_state == RecordState::VALID) {
+        if (f->written != static_cast<int64_t>(f->record.size)) {
+            std::snprintf(part, sizeof part, "%" PRId64 " of %" PRIu64 " bytes", f->written, f->record.size);
+            append(reason, part);
+        }
+        if (f->planes_failed > 0) {
+            std::snprintf(part, sizeof part, "%d frames could not be restored", static_cast<int>(f->planes_failed));
+            append(reason, part);
+        }
+        append(reason, "its content does not match its stored hash");
+        return;
     }
     if (f->announced < 0) {
         append(reason, "its size is not known");
@@ -63,14 +85,50 @@ void describe(const RestoredFile* f, char* reason)
     }
     if (f->inconsistent)
         append(reason, "its frame headers disagree with where its frames lie");
+    if (f->parity_disagrees)
+        append(reason, "the block's parity disagrees with its frames");
+    if (reason[0] == '\0' && f->unverified)
+        append(reason, "a block holding its data had no parity left to check its frames");
+}
+
+// Written in full and right as far as the checks can tell, but with some of
+// its planes trusted on their checksums alone.
+int file_unverified(const RestoredFile* f)
+{
+    return f->state == OUTPUT_WRITING && f->record_state != RecordState::VALID && f->unverified &&
+           f->announced >= 0 && f->written == f->announced && f->planes_failed == 0 && !f->inconsistent &&
+           !f->size_inferred && !f->parity_disagrees;
+}
+
+void name_of(const RestoredFile* f, char* out, size_t size)
+{
+    if (f->state != OUTPUT_MISSING)
+        std::snprintf(out, size, "%s", f->name);
+    else if (f->last_file_index > f->file_index)
+        std::snprintf(out, size, "files #%d to #%d of %d", static_cast<int>(f->file_index),
+                      static_cast<int>(f->last_file_index), static_cast<int>(f->file_count));
+    else
+        std::snprintf(out, size, "file #%d of %d", static_cast<int>(f->file_index), static_cast<int>(f->file_count));
+}
+
+void list(VerifyTotals* totals, const RestoredFile* file, int64_t files)
+{
+    if (totals->listed < MAX_LISTED_DAMAGED)
+        totals->damaged[totals->listed++] = *file;
+    else
+        totals->unlisted += files;
 }
 
 }  // namespace
 
 int file_intact(const RestoredFile* file)
 {
-    return file->state == OUTPUT_WRITING && file->announced >= 0 && file->written == file->announced &&
-           file->planes_failed == 0 && !file->inconsistent && !file->size_inferred;
+    if (file->state != OUTPUT_WRITING)
+        return 0;
+    if (file->record_state == RecordState::VALID)
+        return file->written == static_cast<int64_t>(file->record.size) && file->digest == file->record.hash;
+    return file->announced >= 0 && file->written == file->announced && file->planes_failed == 0 &&
+           !file->inconsistent && !file->size_inferred && !file->parity_disagrees && !file->unverified;
 }
 
 void verify_file_done(VerifyTotals* totals, const RestoredFile* file)
@@ -78,26 +136,46 @@ void verify_file_done(VerifyTotals* totals, const RestoredFile* file)
     ++totals->files;
     if (file_intact(file))
         ++totals->intact;
-    else if (totals->listed < MAX_LISTED_DAMAGED)
-        totals->damaged[totals->listed++] = *file;
     else
-        ++totals->unlisted;
+        list(totals, file, 1);
+}
+
+void verify_missing_done(VerifyTotals* totals, const RestoredFile* file)
+{
+    const int64_t files = static_cast<int64_t>(file->last_file_index) - file->file_index + 1;
+    totals->files += files;
+    RestoredFile* last = totals->listed > 0 ? &totals->damaged[totals->listed - 1] : nullptr;
+    if (last && last->state == OUTPUT_MISSING && last->file_count == file->file_count &&
+        last->last_file_index + 1 == file->file_index && totals->unlisted == 0) {
+        last->last_file_index = file->last_file_index;
+        return;
+    }
+    list(totals, file, files);
 }
 
 void print_verification(const VerifyTotals* totals, FILE* log)
 {
     char line[NAME_BUFFER_SIZE + 2 * REASON_SIZE];
     char reason[REASON_SIZE];
+    char name[NAME_BUFFER_SIZE];
     emit(log, "\nVerification\n------------\n");
     for (int i = 0; i < totals->listed; ++i) {
-        describe(&totals->damaged[i], reason);
-        std::snprintf(line, sizeof line, "DAMAGED: %s (%s)\n", totals->damaged[i].name, reason);
+        const RestoredFile* f = &totals->damaged[i];
+        describe(f, reason);
+        name_of(f, name, sizeof name);
+        std::snprintf(line, sizeof line, "%s: %s (%s)\n", file_unverified(f) ? "NOT VERIFIED" : "DAMAGED", name,
+                      reason);
         emit(log, line);
     }
     if (totals->unlisted > 0) {
-        std::snprintf(line, sizeof line, "DAMAGED: %d more files\n", totals->unlisted);
+        std::snprintf(line, sizeof line, "DAMAGED: %" PRId64 " more files\n", totals->unlisted);
         emit(log, line);
     }
-    std::snprintf(line, sizeof line, "Verified: %d of %d files intact\n", totals->intact, totals->files);
+    if (totals->foreign_frames > 0) {
+        std::snprintf(line, sizeof line, "Not used: %" PRId64 " frames of another recording\n", totals->foreign_frames);
+        emit(log, line);
+    }
+    std::snprintf(line, sizeof line, "Verified: %" PRId64 " of %" PRId64 " files intact\n", totals->intact,
+                  totals->files);
     emit(log, line);
 }

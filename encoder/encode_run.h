@@ -17,6 +17,8 @@ struct EncoderRun {
     FrameInfo info;
     uint8_t frame[FRAME_CHUNK_SIZE];  // the template frame chunk, packed in place
     uint8_t plane[ECC_PLANE_ALLOC];   // the current data or padding plane
+    uint8_t recording_id[RECORDING_ID_SIZE];
+    uint8_t scan[SCAN_BUFFER_SIZE];   // the input slot's buffer
     InputSlot input;
     FILE* avi;                        // the open AVI file, or null
     ECCEncoder ecc;

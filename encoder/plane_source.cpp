@@ -3,7 +3,51 @@
 #include <cerrno>
 #include <cstring>
 
+#include "console_log.h"
+#include "file_facts.h"
+
 namespace {
+
+// Hashes the first `planned` bytes of the open file (fewer if it is shorter now)
+// and rewinds it. Returns the bytes found, or -1 when the file cannot be read or
+// rewound; *longer is set when it holds more bytes than planned.
+int64_t scan_file(FILE* stream, int64_t planned, InputSlot* slot, int* longer)
+{
+    content_hash_reset(&slot->read);
+    int64_t seen = 0;
+    *longer = 0;
+    while (seen < planned) {
+        const int64_t left = planned - seen;
+        const size_t want = left < SCAN_BUFFER_SIZE ? static_cast<size_t>(left) : static_cast<size_t>(SCAN_BUFFER_SIZE);
+        const size_t got = fread(slot->scan, 1, want, stream);
+        content_hash_update(&slot->read, slot->scan, got);
+        seen += static_cast<int64_t>(got);
+        if (got < want)
+            break;
+    }
+    if (seen == planned && fread(slot->scan, 1, 1, stream) == 1)
+        *longer = 1;
+    slot->listed = content_hash_digest(&slot->read);
+    content_hash_reset(&slot->read);
+    if (ferror(stream) || fseek(stream, 0, SEEK_SET) != 0)
+        return -1;
+    return seen;
+}
+
+void make_record(uint8_t* plane, FILE* stream, int64_t planned, const InputSlot* slot)
+{
+    FileRecord record{};
+    std::memcpy(record.recording_id, slot->recording_id, RECORDING_ID_SIZE);
+    record.hash = slot->listed;
+    record.size = static_cast<uint64_t>(planned);
+    FileFacts facts{};
+    if (stream)
+        read_file_facts(stream, &facts);
+    record.mtime_seconds = facts.mtime_seconds;
+    record.mtime_nanoseconds = facts.mtime_nanoseconds;
+    record.mode = facts.mode;
+    write_file_record(plane, &record);
+}
 
 // Reads `count` bytes of the open file into `at`. A file that cannot deliver them
 // (it shrank or cannot be opened) gets zero bytes for the rest, reported once.
@@ -11,12 +55,13 @@ void read_planned(uint8_t* at, int64_t count, const EncodePlan* plan, InputSlot*
 {
     const size_t wanted = static_cast<size_t>(count);
     size_t got = slot->stream ? fread(at, 1, wanted, slot->stream) : 0;
+    content_hash_update(&slot->read, at, got);
     if (got == wanted)
         return;
     std::memset(at + got, 0, wanted - got);
     if (!slot->reported) {
-        printf("\nnext_plane() : %s is shorter than when it was listed, padding it with zero bytes!\n",
-               plan->file_path[plan->file_current].c_str());
+        say(slot->log, "\nnext_plane() : %s is shorter than when it was listed, padding it with zero bytes!\n",
+            plan->file_path[plan->file_current].c_str());
         slot->reported = 1;
     }
 }
@@ -27,12 +72,26 @@ void open_file(uint8_t* plane, FrameInfo* info, const EncodePlan* plan, InputSlo
     slot->open = 1;
     slot->reported = 0;
     slot->stream = fopen(plan->file_path[i].c_str(), "rb");
+    const char* path = plan->file_path[i].c_str();
+    content_hash_reset(&slot->read);
+    slot->listed = content_hash_digest(&slot->read);
     if (slot->stream) {
         // Reads are plane-sized; a stream buffer would only add a copy.
         setvbuf(slot->stream, nullptr, _IONBF, 0);
+        int longer = 0;
+        if (scan_file(slot->stream, plan->file_size[i], slot, &longer) < 0) {
+            say(slot->log, "\nnext_plane() : cannot read %s (%s), writing zero bytes in its place!\n", path,
+                strerror(errno));
+            fclose(slot->stream);
+            slot->stream = nullptr;
+            slot->reported = 1;
+        } else if (longer) {
+            say(slot->log, "\nnext_plane() : %s is longer than when it was listed, storing its first %lld bytes!\n",
+                path, static_cast<long long>(plan->file_size[i]));
+        }
     } else {
-        printf("\nnext_plane() : cannot open %s any more (%s), writing zero bytes in its place!\n",
-               plan->file_path[i].c_str(), strerror(errno));
+        say(slot->log, "\nnext_plane() : cannot open %s any more (%s), writing zero bytes in its place!\n", path,
+            strerror(errno));
         slot->reported = 1;
     }
     info->file_index = i;
@@ -43,9 +102,31 @@ void open_file(uint8_t* plane, FrameInfo* info, const EncodePlan* plan, InputSlo
     std::memset(plane, 0, HEADER_AREA_SIZE);
     const std::string& name = plan->file_name[i];
     std::memcpy(plane, name.data(), name.size() < MAX_STORED_PATH ? name.size() : MAX_STORED_PATH);
+    make_record(plane, slot->stream, plan->file_size[i], slot);
+}
+
+// At a file's end: the bytes read while encoding must be the ones hashed before.
+void close_file(const EncodePlan* plan, InputSlot* slot)
+{
+    if (slot->stream)
+        fclose(slot->stream);
+    slot->stream = nullptr;
+    slot->open = 0;
+    if (!slot->reported && content_hash_digest(&slot->read) != slot->listed)
+        say(slot->log, "\nnext_plane() : %s changed while it was being stored; it will be reported damaged when "
+                       "restored!\n",
+            plan->file_path[plan->file_current].c_str());
 }
 
 }  // namespace
+
+int input_slot_init(InputSlot* slot, const uint8_t* recording_id, uint8_t* scan, FILE* log)
+{
+    slot->recording_id = recording_id;
+    slot->scan = scan;
+    slot->log = log;
+    return content_hash_init(&slot->read);
+}
 
 int next_plane(uint8_t* plane, FrameInfo* info, EncodePlan* plan, InputSlot* slot)
 {
@@ -66,10 +147,7 @@ int next_plane(uint8_t* plane, FrameInfo* info, EncodePlan* plan, InputSlot* slo
     info->bytes_remaining = remaining;
     remaining -= count;
     if (remaining == 0) {
-        if (slot->stream)
-            fclose(slot->stream);
-        slot->stream = nullptr;
-        slot->open = 0;
+        close_file(plan, slot);
         plan->file_current++;
     }
     return 1;

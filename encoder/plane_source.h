@@ -5,24 +5,41 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "content_hash.h"
 #include "encode_plan.h"
+#include "file_record.h"
 #include "frame_layout.h"
+
+// Bytes read per step of the hash taken before a file is encoded.
+constexpr int SCAN_BUFFER_SIZE = 1 << 20;
 
 // The driver's slot for the one input file being read.
 struct InputSlot {
     FILE* stream;      // null between files, and while a file that cannot be opened is replaced by zeros
     int32_t open;      // 1 while the planes of file_current are being produced
     int32_t reported;  // 1 once a shortfall of the open file has been reported
+    FILE* log;         // warnings go to the console and here (may be null)
+    const uint8_t* recording_id;   // RECORDING_ID_SIZE bytes, for every file record
+    Digest128 listed;  // hash of the open file's bytes read before its encoding
+    ContentHash read;  // hash of the bytes read while it is encoded
+    uint8_t* scan;     // SCAN_BUFFER_SIZE bytes, for the hash before encoding
 };
 
+// Prepares `slot` for a run of the recording `recording_id` (kept, not copied):
+// `scan` is a buffer of SCAN_BUFFER_SIZE bytes. Returns 1, or 0 when memory is short.
+int input_slot_init(InputSlot* slot, const uint8_t* recording_id, uint8_t* scan, FILE* log);
+
 // Produces the next plane of the input into `plane` (PLANE_SIZE bytes): a file's
-// first plane is the header area with its stored path, then its first
+// first plane is the header area with its stored path and its file record (the
+// hash of its bytes read once through before it is encoded), then its first
 // FIRST_PLANE_DATA bytes; every further plane its next PLANE_SIZE bytes. Bytes
 // behind a file's end keep what the buffer held. Sets file_index, file_count,
 // frame_index, final_frame and bytes_remaining of `info`, counts the file's
 // file_size down and moves to the next file once it reaches 0. Never reads past a
 // file's planned size; a file that became shorter is padded with zero bytes to its
 // planned planes, and one that cannot be opened any more is written as zero planes,
-// each with a warning naming it. Returns 1 with a plane, 0 at the end of the input
+// each with a warning naming it; so is a file whose bytes changed between the two
+// readings (its record then holds the hash of neither, and it will be reported
+// damaged when restored). Returns 1 with a plane, 0 at the end of the input
 // (nothing changed).
 int next_plane(uint8_t* plane, FrameInfo* info, EncodePlan* plan, InputSlot* slot);

@@ -3,6 +3,8 @@
 #include <array>
 #include <cstring>
 
+#include "byte_order.h"
+
 // BRIM_PORTABLE_RUNS forces the plain C++ run helpers (for checking them on x86).
 #if !defined(BRIM_PORTABLE_RUNS) && (defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2))
 #define BRIM_RUNS_SSE2 1
@@ -23,8 +25,8 @@ constexpr int FH_INDEX_BYTES = 2;
 constexpr int FH_FRAME_INDEX = 16;
 constexpr int FH_LAST_FRAME_INDEX = 19;
 constexpr int FH_FRAME_BYTES = 3;
-constexpr int FH_RESERVED = 22;
-constexpr uint8_t FH_RESERVED_FILL = 0xFF;
+constexpr int FH_RECORDING_TAG = 22;
+constexpr int FH_RECORDING_TAG_BYTES = 2;
 constexpr int MAGIC_SIZE = 4;
 constexpr uint32_t SUM_MASK_24 = 0xFFFFFF;
 
@@ -130,20 +132,6 @@ inline uint32_t run_sum_total(RunSum sum) { return sum; }
 
 #endif
 
-void put_le(uint8_t* out, uint64_t value, int bytes)
-{
-    for (int i = 0; i < bytes; ++i)
-        out[i] = static_cast<uint8_t>(value >> (8 * i));
-}
-
-uint64_t get_le(const uint8_t* in, int bytes)
-{
-    uint64_t value = 0;
-    for (int i = 0; i < bytes; ++i)
-        value |= static_cast<uint64_t>(in[i]) << (8 * i);
-    return value;
-}
-
 // Wide values are cut to their field widths; unsigned arithmetic keeps the
 // last-frame difference defined for any inputs.
 void encode_frame_header(const FrameInfo* info, int repeat0, uint8_t* out)
@@ -156,8 +144,8 @@ void encode_frame_header(const FrameInfo* info, int repeat0, uint8_t* out)
     put_le(out + FH_FRAME_INDEX, static_cast<uint32_t>(info->frame_index), FH_FRAME_BYTES);
     uint32_t last = static_cast<uint32_t>(info->final_frame) - static_cast<uint32_t>(repeat0) + 1u;
     put_le(out + FH_LAST_FRAME_INDEX, last, FH_FRAME_BYTES);
-    out[FH_RESERVED] = FH_RESERVED_FILL;
-    out[FH_RESERVED + 1] = FH_RESERVED_FILL;
+    put_le(out + FH_RECORDING_TAG, info->recording_tag == NO_RECORDING_TAG ? UNTAGGED_FIELD : info->recording_tag,
+           FH_RECORDING_TAG_BYTES);
 }
 
 void decode_frame_header(const uint8_t* in, FrameRecord* record)
@@ -168,6 +156,7 @@ void decode_frame_header(const uint8_t* in, FrameRecord* record)
     record->file_count = static_cast<int32_t>(get_le(in + FH_FILE_COUNT, FH_INDEX_BYTES));
     record->frame_index = static_cast<int32_t>(get_le(in + FH_FRAME_INDEX, FH_FRAME_BYTES));
     record->last_frame_index = static_cast<int32_t>(get_le(in + FH_LAST_FRAME_INDEX, FH_FRAME_BYTES));
+    record->recording_tag = static_cast<uint16_t>(get_le(in + FH_RECORDING_TAG, FH_RECORDING_TAG_BYTES));
 }
 
 int copies_equal(const uint8_t* a, const uint8_t* b)

@@ -57,6 +57,11 @@ constexpr int is_payload_block(int s, int b)
     return b >= FIRST_VIDEO_BLOCK && !is_audio_block(b) && !(s == 0 && b == FRAME_HEADER_BLOCK);
 }
 
+// The FrameHeader's last two bytes tell the recording a frame belongs to; a
+// FrameInfo without a tag writes them as 0xFF 0xFF, as tapes without tags hold them.
+constexpr uint16_t NO_RECORDING_TAG = 0;
+constexpr uint16_t UNTAGGED_FIELD = 0xFFFF;
+
 constexpr uint8_t FRAME_CHUNK_ID[4] = {'0', '0', 'd', 'c'};
 constexpr uint8_t FRAME_HEADER_MAGIC[4] = {'S', 'P', 'O', 'E'};
 
@@ -84,6 +89,7 @@ struct FrameInfo {
     uint8_t vaux_id;
     uint8_t audio_id;
     uint8_t video_id;
+    uint16_t recording_tag;    // NO_RECORDING_TAG: the header's last two bytes are 0xFF 0xFF
 };
 
 // Decoder's record of one frame: the decoded header, then the classifier's fields.
@@ -96,6 +102,7 @@ struct FrameRecord {
     int32_t file_count;
     int32_t frame_index;       // 24-bit field
     int32_t last_frame_index;  // 24-bit field
+    uint16_t recording_tag;    // the header's last two bytes (0xFFFF: a tape without tags)
     int32_t frame0_run;
     int32_t Zerobytes;
     int32_t RealBytes;

@@ -166,7 +166,8 @@ TEST_F(BlockCorrection, LostFramesAreErasuresAndComeBack)
     }
     queue(received);
     uint8_t intact[ECC_K];
-    correct_block(entries, 1, intact);
+    BlockCheck check{};
+    correct_block(entries, 1, intact, &check);
     for (int p = 0; p < ECC_K; ++p) {
         EXPECT_EQ(std::memcmp(out(p), planes[static_cast<size_t>(p)].data(), PLANE_SIZE), 0) << p;
         EXPECT_EQ(intact[p], 1) << p;
@@ -232,7 +233,8 @@ TEST_F(BlockCorrection, AMiscorrectionThatBreaksATrustedChecksumIsUndone)
     }
     queue(received);
     uint8_t intact[ECC_K];
-    correct_block(entries, 1, intact);
+    BlockCheck check{};
+    correct_block(entries, 1, intact, &check);
     // The trusted plane s is as received (and so as encoded), not flipped.
     EXPECT_EQ(std::memcmp(out(s), planes[static_cast<size_t>(s)].data(), PLANE_SIZE), 0);
     EXPECT_EQ(plane_sum24(out(s)), entries[s].record.sum_stored);

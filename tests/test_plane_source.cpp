@@ -18,7 +18,12 @@ struct Source {
     FrameInfo info{};
     InputSlot slot{};
     std::vector<uint8_t> plane = std::vector<uint8_t>(PLANE_SIZE, STALE);
+    std::vector<uint8_t> scan = std::vector<uint8_t>(SCAN_BUFFER_SIZE);
+    uint8_t recording_id[RECORDING_ID_SIZE] = {1, 2, 3};
     std::string console;
+
+    Source() { EXPECT_EQ(input_slot_init(&slot, recording_id, scan.data(), nullptr), 1); }
+    ~Source() { content_hash_release(&slot.read); }
 
     int next()
     {

@@ -1,0 +1,42 @@
+#include "restored_names.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "content_hash.h"
+#include "restore_path.h"
+
+int restored_names_init(RestoredNames* names)
+{
+    if (!names->slots)
+        names->slots = static_cast<uint64_t*>(std::calloc(RESTORED_NAME_SLOTS, sizeof(uint64_t)));
+    else
+        std::memset(names->slots, 0, RESTORED_NAME_SLOTS * sizeof(uint64_t));
+    names->count = 0;
+    return names->slots != nullptr;
+}
+
+NameClaim claim_restored_name(RestoredNames* names, const char* name)
+{
+    char folded[NAME_BUFFER_SIZE];
+    size_t n = 0;
+    const int fold = restore_names_fold_case();
+    for (; name[n] != '\0' && n + 1 < sizeof folded; ++n) {
+        const char c = name[n];
+        folded[n] = fold && c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    }
+    uint64_t key = check_value_of(folded, n);
+    if (key == 0)
+        key = 1;   // 0 marks an empty slot
+    size_t at = static_cast<size_t>(key) & (RESTORED_NAME_SLOTS - 1);
+    while (names->slots[at] != 0) {
+        if (names->slots[at] == key)
+            return NameClaim::TAKEN;
+        at = (at + 1) & (RESTORED_NAME_SLOTS - 1);
+    }
+    if (names->count >= RESTORED_NAME_LIMIT)
+        return NameClaim::FULL;
+    names->slots[at] = key;
+    ++names->count;
+    return NameClaim::NEW;
+}

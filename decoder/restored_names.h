@@ -1,0 +1,31 @@
+// The output names restored in one run, so that a second stored file with the
+// same output name (two directories' x.txt restored flat, or two recordings of
+// one file in one capture) is never written over the first. Names are kept as
+// 64-bit hashes in one table allocated once; names that the platform's file
+// system does not tell apart (case, on Windows) hash alike.
+#pragma once
+
+#include <cstdint>
+
+constexpr int RESTORED_NAME_SLOTS = 1 << 18;
+constexpr int RESTORED_NAME_LIMIT = RESTORED_NAME_SLOTS / 4 * 3;   // names one run can hold
+
+struct RestoredNames {
+    uint64_t* slots;   // RESTORED_NAME_SLOTS hashes, 0 = empty
+    int count;
+};
+
+enum class NameClaim {
+    NEW,     // the name was not restored before in this run; it is now booked
+    TAKEN,   // a file of this name was restored earlier in this run
+    FULL,    // the table holds RESTORED_NAME_LIMIT names: no more can be checked
+};
+
+// Allocates the table (once) and empties it. Returns 1, or 0 when memory is short.
+int restored_names_init(RestoredNames* names);
+
+// Books the output path `name` (UTF-8, relative to the current directory).
+NameClaim claim_restored_name(RestoredNames* names, const char* name);
+
+// 1 when the platform's file names compare without regard to case.
+int restore_names_fold_case();

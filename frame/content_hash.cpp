@@ -1,0 +1,43 @@
+#include "content_hash.h"
+
+// Header-only use: the whole hash is compiled into this file, so nothing is
+// linked from the system and the Windows cross build needs no library.
+#define XXH_INLINE_ALL
+#include "xxhash.h"
+
+namespace {
+
+Digest128 from_xxh(XXH128_hash_t h) { return Digest128{h.low64, h.high64}; }
+
+XXH3_state_t* state_of(const ContentHash* hash) { return static_cast<XXH3_state_t*>(hash->state); }
+
+}  // namespace
+
+int content_hash_init(ContentHash* hash)
+{
+    if (!hash->state)
+        hash->state = XXH3_createState();
+    if (!hash->state)
+        return 0;
+    content_hash_reset(hash);
+    return 1;
+}
+
+void content_hash_reset(ContentHash* hash) { XXH3_128bits_reset(state_of(hash)); }
+
+void content_hash_update(ContentHash* hash, const void* data, size_t count)
+{
+    XXH3_128bits_update(state_of(hash), data, count);
+}
+
+Digest128 content_hash_digest(const ContentHash* hash) { return from_xxh(XXH3_128bits_digest(state_of(hash))); }
+
+void content_hash_release(ContentHash* hash)
+{
+    XXH3_freeState(state_of(hash));
+    hash->state = nullptr;
+}
+
+Digest128 content_hash_of(const void* data, size_t count) { return from_xxh(XXH3_128bits(data, count)); }
+
+uint64_t check_value_of(const void* data, size_t count) { return XXH3_64bits(data, count); }

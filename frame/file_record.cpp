@@ -1,0 +1,65 @@
+#include "file_record.h"
+
+#include <cstring>
+
+#include "byte_order.h"
+
+namespace {
+
+constexpr uint8_t RECORD_MAGIC[4] = {'B', 'R', 'F', 'R'};
+constexpr int AT_VERSION = 4;
+constexpr int AT_ID = 8;
+constexpr int AT_HASH = 24;
+constexpr int AT_SIZE = 40;
+constexpr int AT_MTIME = 48;
+constexpr int AT_MTIME_NS = 56;
+constexpr int AT_MODE = 60;
+constexpr int AT_CHECK = 64;
+static_assert(AT_CHECK + 8 == FILE_RECORD_SIZE, "the check value closes the record");
+
+}  // namespace
+
+void write_file_record(uint8_t* plane, const FileRecord* record)
+{
+    uint8_t* out = plane + FILE_RECORD_OFFSET;
+    std::memset(out, 0, FILE_RECORD_SIZE);
+    std::memcpy(out, RECORD_MAGIC, sizeof RECORD_MAGIC);
+    out[AT_VERSION] = FILE_RECORD_VERSION;
+    std::memcpy(out + AT_ID, record->recording_id, RECORDING_ID_SIZE);
+    put_le(out + AT_HASH, record->hash.low, 8);
+    put_le(out + AT_HASH + 8, record->hash.high, 8);
+    put_le(out + AT_SIZE, record->size, 8);
+    put_le(out + AT_MTIME, static_cast<uint64_t>(record->mtime_seconds), 8);
+    put_le(out + AT_MTIME_NS, record->mtime_nanoseconds, 4);
+    put_le(out + AT_MODE, record->mode, 4);
+    put_le(out + AT_CHECK, check_value_of(out, AT_CHECK), 8);
+}
+
+RecordState read_file_record(const uint8_t* plane, FileRecord* record)
+{
+    const uint8_t* in = plane + FILE_RECORD_OFFSET;
+    uint8_t any = 0;
+    for (int i = 0; i < FILE_RECORD_SIZE; ++i)
+        any |= in[i];
+    if (any == 0)
+        return RecordState::ABSENT;
+    if (std::memcmp(in, RECORD_MAGIC, sizeof RECORD_MAGIC) != 0 || in[AT_VERSION] != FILE_RECORD_VERSION ||
+        get_le(in + AT_CHECK, 8) != check_value_of(in, AT_CHECK))
+        return RecordState::DAMAGED;
+    std::memcpy(record->recording_id, in + AT_ID, RECORDING_ID_SIZE);
+    record->hash = Digest128{get_le(in + AT_HASH, 8), get_le(in + AT_HASH + 8, 8)};
+    record->size = get_le(in + AT_SIZE, 8);
+    record->mtime_seconds = static_cast<int64_t>(get_le(in + AT_MTIME, 8));
+    record->mtime_nanoseconds = static_cast<uint32_t>(get_le(in + AT_MTIME_NS, 4));
+    record->mode = static_cast<uint32_t>(get_le(in + AT_MODE, 4));
+    return RecordState::VALID;
+}
+
+uint16_t recording_tag(const uint8_t* id)
+{
+    const uint64_t mixed = check_value_of(id, RECORDING_ID_SIZE);
+    const uint16_t tag = static_cast<uint16_t>(mixed);
+    if (tag == UNTAGGED_FIELD)
+        return UNTAGGED_FIELD - 1;
+    return tag == NO_RECORDING_TAG ? NO_RECORDING_TAG + 1 : tag;
+}
