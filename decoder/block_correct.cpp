@@ -151,21 +151,125 @@ int settle_trusted(const QueueEntry* entries)
     return restored;
 }
 
-// 1 when any syndrome bit is left: the planes disagree with their parity.
-int syndromes_left(uint8_t* const* syndromes)
+// The parity checks that every syndrome in the span of some erased columns
+// passes: a basis of the vectors orthogonal to all of them. A syndrome that
+// fails one lies outside the span: no value of the erased positions explains it.
+struct Annihilator {
+    int count;
+    uint8_t check[ECC_NMK];   // bit k: syndrome plane k takes part
+};
+
+int parity8(unsigned v)
 {
-    uint64_t any = 0;
-    for (int k = 0; k < ECC_NMK; ++k) {
-        const uint8_t* plane = syndromes[k];
-        for (size_t offset = 0; offset + sizeof(uint64_t) <= ECC_PLANE_BYTES; offset += sizeof(uint64_t)) {
-            uint64_t v;
-            std::memcpy(&v, plane + offset, sizeof v);
-            any |= v;
-        }
-        for (size_t offset = ECC_PLANE_BYTES - ECC_PLANE_BYTES % sizeof(uint64_t); offset < ECC_PLANE_BYTES; ++offset)
-            any |= plane[offset];
+    v ^= v >> 4;
+    v ^= v >> 2;
+    v ^= v >> 1;
+    return static_cast<int>(v & 1u);
+}
+
+// Reduces `v` by the basis `basis` (count vectors, each with its own leading bit).
+uint8_t reduce(uint8_t v, const uint8_t* basis, int count)
+{
+    for (int i = 0; i < count; ++i)
+        if ((v ^ basis[i]) < v)
+            v = static_cast<uint8_t>(v ^ basis[i]);
+    return v;
+}
+
+void insert_sorted(uint8_t v, uint8_t* basis, int* count)
+{
+    int i = (*count)++;
+    for (; i > 0 && basis[i - 1] < v; --i)
+        basis[i] = basis[i - 1];
+    basis[i] = v;
+}
+
+void annihilator_of(const uint8_t* erased, Annihilator* out)
+{
+    uint8_t span[ECC_NMK];
+    int rank = 0;
+    for (int p = 0; p < ECC_N && rank < ECC_NMK; ++p) {
+        if (!erased[p])
+            continue;
+        const uint8_t v = reduce(column_bits(p), span, rank);
+        if (v)
+            insert_sorted(v, span, &rank);
     }
-    return any != 0;
+    uint8_t kept[ECC_NMK];
+    out->count = 0;
+    constexpr unsigned SYNDROME_VALUES = 1u << ECC_NMK;
+    for (unsigned a = 1; a < SYNDROME_VALUES && out->count < ECC_NMK - rank; ++a) {
+        int orthogonal = 1;
+        for (int i = 0; i < rank && orthogonal; ++i)
+            orthogonal = !parity8(a & span[i]);
+        if (!orthogonal)
+            continue;
+        const uint8_t v = reduce(static_cast<uint8_t>(a), kept, out->count);
+        if (!v)
+            continue;
+        out->check[out->count] = static_cast<uint8_t>(a);
+        int n = out->count;
+        insert_sorted(v, kept, &n);
+        out->count = n;
+    }
+}
+
+// 1 when some codeword of the words [first, first + words) has a syndrome
+// outside the span that `a` describes.
+int outside_span(uint8_t* const* syndromes, size_t first, size_t words, const Annihilator& a)
+{
+    uint32_t outside = 0;
+    for (size_t offset = first * WORD_BYTES; offset < (first + words) * WORD_BYTES; offset += WORD_BYTES) {
+        uint32_t s[ECC_NMK];
+        uint32_t any = 0;
+        for (int k = 0; k < ECC_NMK; ++k) {
+            s[k] = load_word(syndromes[k], offset);
+            any |= s[k];
+        }
+        if (!any)
+            continue;
+        for (int i = 0; i < a.count; ++i) {
+            uint32_t x = 0;
+            for (int k = 0; k < ECC_NMK; ++k)
+                if ((a.check[i] >> k) & 1u)
+                    x ^= s[k];
+            outside |= x;
+        }
+    }
+    return outside != 0;
+}
+
+// 1 when a syndrome is left after correction that the erasures of its codeword
+// do not explain: some plane not known bad is not as the encoder wrote it.
+// (Codewords with more erasures than the checks determine keep a syndrome in
+// the erasures' span; that is no disagreement.)
+int syndromes_unexplained(const QueueEntry* entries, const ECCErasures* known, uint8_t* const* syndromes)
+{
+    uint8_t erased[ECC_N];
+    int marked = 0;
+    for (int p = 0; p < ECC_N; ++p) {
+        erased[p] = static_cast<uint8_t>(entries[p].bad ? 1 : 0);
+        marked |= entries[p].marked;
+    }
+    Annihilator whole{};
+    annihilator_of(erased, &whole);
+    if (!marked)
+        return outside_span(syndromes, 0, ECC_PLANE_WORDS, whole);
+    for (int g = 0; g < ECC_SEGMENTS; ++g) {
+        uint8_t here[ECC_N];
+        int extra = 0;
+        for (int p = 0; p < ECC_N; ++p) {
+            here[p] = static_cast<uint8_t>(erased[p] | (entries[p].marked && known->segment_bad[p][g]));
+            extra |= here[p] != erased[p];
+        }
+        Annihilator local{};
+        if (extra)
+            annihilator_of(here, &local);
+        if (outside_span(syndromes, static_cast<size_t>(g) * ECC_SEGMENT_WORDS, ECC_SEGMENT_WORDS,
+                         extra ? local : whole))
+            return 1;
+    }
+    return 0;
 }
 
 // Syndrome values the erased columns `columns` (count of them) can produce:
@@ -292,7 +396,7 @@ void correct_block(const QueueEntry* entries, int correct, uint8_t* intact, Bloc
         if (g_segments.guarded_count > 0)
             restored = settle_trusted(entries);
     }
-    check->disagrees = correct && (restored || syndromes_left(decoder->pSyndromePlanes));
+    check->disagrees = correct && (restored || syndromes_unexplained(entries, known, decoder->pSyndromePlanes));
     check->unverified = correct && any_known && some_codeword_unchecked(entries, known);
     clear_erasures(entries);
 

@@ -119,9 +119,22 @@ int claim_name(RestoredFile* file, const char* output)
     return 0;
 }
 
+// The file record tells the file's size where no header has: its last plane's
+// length need not be inferred.
+void learn_size_from_record(const RestoredFile* file, FileTrack* t)
+{
+    if (file->record_state != RecordState::VALID || file->record.size > static_cast<uint64_t>(MAX_TAPE_FILE_BYTES))
+        return;
+    const int64_t size = static_cast<int64_t>(file->record.size);
+    if (t->size < 0)
+        t->size = size;
+    else if (t->size != size)
+        t->inconsistent = 1;
+}
+
 // A file's frame 0 whose plane is usable: the file named in its header area
 // starts here (or is skipped until the "-startfile" name comes).
-void start_file(const uint8_t* plane, const FileTrack* t)
+void start_file(const uint8_t* plane, FileTrack* t)
 {
     RestorePath path;
     restore_path_from_plane(plane, g_run.recurse, &path);
@@ -143,6 +156,7 @@ void start_file(const uint8_t* plane, const FileTrack* t)
     RestoredFile* file = track_file(t, OUTPUT_WRITING);
     file->path_verdict = path.verdict;
     file->record_state = read_file_record(plane, &file->record);
+    learn_size_from_record(file, t);
     std::memcpy(file->name, g_run.current_name, sizeof file->name);
     if (path.verdict != PATH_OK) {
         file->state = OUTPUT_REFUSED;
@@ -171,7 +185,7 @@ void start_file(const uint8_t* plane, const FileTrack* t)
 // The writer reaches the first position of file `t` held in the queue. Returns
 // 1 when the file starts here: its frame 0 is known right, or at least its path
 // field is (a damaged path could name any file).
-int enter_file(const QueueEntry* e, const FileTrack* t, const uint8_t* plane, int intact)
+int enter_file(const QueueEntry* e, FileTrack* t, const uint8_t* plane, int intact)
 {
     if (e->frame_index == 0 && (intact || !e->path_suspect)) {
         start_file(plane, t);

@@ -236,10 +236,10 @@ TEST_F(BlockWriter, FramesLostAtTheEndOfAFileKeepTheBlockAligned)
 TEST_F(BlockWriter, MoreLostThanTheBlockRebuildsDamagesOnlyTheFilesHit)
 {
     // Ten frames of a lost: beyond the code (the checks may still determine
-    // some of them). b, received whole in the same block, is still written and
-    // known intact; a is reported.
-    std::vector<TapeFile> files = {{"a.bin", file_data(size_for_planes(20, 9000), 40)},
-                                   {"b.bin", file_data(size_for_planes(3, 50), 41)}};
+    // some of them). b, received whole in the same block, is still written; its
+    // hash proves it intact; a is reported.
+    std::vector<TapeFile> files = capture::with_records({{"a.bin", file_data(size_for_planes(20, 9000), 40)},
+                                                         {"b.bin", file_data(size_for_planes(3, 50), 41)}});
     std::vector<TapeFrame> frames = capture::build_tape(files);
     run_all(frames, {2, 3, 4, 5, 6, 7, 8, 9, 10, 11});
     EXPECT_EQ(read_file(work / "b.bin"), files[1].data);
@@ -252,11 +252,26 @@ TEST_F(BlockWriter, MoreLostThanTheBlockRebuildsDamagesOnlyTheFilesHit)
     EXPECT_LE(g_run.verify.damaged[0].planes_failed, 10);
 }
 
+TEST_F(BlockWriter, WithoutRecordsAFrameTheParityCannotCheckIsNotVerified)
+{
+    // The same on a tape without records: the ten erasures leave no check for
+    // b's planes beyond their checksums, so b is not called intact.
+    std::vector<TapeFile> files = {{"a.bin", file_data(size_for_planes(20, 9000), 40)},
+                                   {"b.bin", file_data(size_for_planes(3, 50), 41)}};
+    run_all(capture::build_tape(files), {2, 3, 4, 5, 6, 7, 8, 9, 10, 11});
+    EXPECT_EQ(read_file(work / "b.bin"), files[1].data);
+    EXPECT_EQ(g_run.verify.intact, 0);
+    ASSERT_EQ(g_run.verify.listed, 2);
+    EXPECT_STREQ(g_run.verify.damaged[1].name, "b.bin");
+    EXPECT_EQ(g_run.verify.damaged[1].unverified, 1);
+    EXPECT_EQ(g_run.verify.damaged[1].parity_disagrees, 0);
+}
+
 TEST_F(BlockWriter, InputEndingInsideABlockCompletesItWithFillers)
 {
     // The input stops three frames before the end of the only block: the lost
     // frames (padding and parity) are erasures, and the block is written.
-    std::vector<TapeFile> files = {{"a.bin", file_data(size_for_planes(20, 9000), 42)}};
+    std::vector<TapeFile> files = capture::with_records({{"a.bin", file_data(size_for_planes(20, 9000), 42)}});
     std::vector<TapeFrame> frames = capture::build_tape(files);
     frames.resize(frames.size() - 3);
     testing::internal::CaptureStdout();
@@ -354,7 +369,12 @@ TEST_F(BlockWriter, WithoutRecurseOnlyTheBaseNameIsUsed)
                                    {"..\\..\\up.txt", file_data(300, 17)}};
     std::string console = run_all(capture::build_tape(files));
     EXPECT_EQ(console.find("mkdir"), std::string::npos);
-    EXPECT_EQ(read_file(work / "same.txt"), files[1].data);   // the later one replaces the earlier
+    // The later one does not replace the earlier: it is reported as not written.
+    EXPECT_EQ(read_file(work / "same.txt"), files[0].data);
+    ASSERT_GE(g_run.verify.listed, 1);
+    EXPECT_EQ(g_run.verify.damaged[0].state, OUTPUT_NAME_TAKEN);
+    EXPECT_STREQ(g_run.verify.damaged[0].name, "\\y\\same.txt");
+    EXPECT_STREQ(g_run.verify.damaged[0].taken_by, "same.txt");
     EXPECT_EQ(read_file(work / "up.txt"), files[2].data);
     EXPECT_FALSE(fs::exists(dir.path / "up.txt"));
 }

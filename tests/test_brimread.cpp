@@ -448,7 +448,9 @@ TEST(BrimreadRun, RepeatedUnreadableAndDamagedFrames)
     RunResult n = brimread(raw, "-nocorrect x ../CAP0001.avi");
     ASSERT_EQ(n.status, 1);
     EXPECT_NE(read_file(raw / "a.bin"), e.files[0].second);
-    EXPECT_NE(n.output.find("DAMAGED: a.bin (1 frames could not be restored)"), std::string::npos)
+    EXPECT_NE(n.output.find("DAMAGED: a.bin (1 frames could not be restored; its content does not match its "
+                            "stored hash)"),
+              std::string::npos)
         << n.output;
 }
 
@@ -468,6 +470,22 @@ TEST(BrimreadRun, InputEndingInsideABlock)
     ASSERT_EQ(r.status, 1);
     EXPECT_NE(r.output.find("\nmain() : g_ecc_n == 10 (should be 0), uh oh..."), std::string::npos) << r.output;
     EXPECT_EQ(read_file(dir.path / "a.bin"), files[0].data);
+    EXPECT_EQ(read_file(dir.path / "b.bin"), files[1].data);
+    // Nothing but b's checksum vouches for its plane on a tape without records.
+    EXPECT_NE(r.output.find("\nNOT VERIFIED: b.bin (a block holding its data had no parity left to check its "
+                            "frames)\nVerified: 1 of 2 files intact\n"),
+              std::string::npos)
+        << r.output;
+    // With records b's hash does.
+    write_file(dir.path / "CAP0001.avi", capture::pack_capture(
+                                             [&] {
+                                                 std::vector<TapeFrame> f = capture::build_tape(
+                                                     capture::with_records(files));
+                                                 f.resize(ECC_N + 10);
+                                                 return f;
+                                             }(),
+                                             4));
+    r = brimread(dir.path, "CAP0001.avi");
     EXPECT_EQ(read_file(dir.path / "b.bin"), files[1].data);
     EXPECT_NE(r.output.find("\nVerified: 2 of 2 files intact\n"), std::string::npos) << r.output;
 

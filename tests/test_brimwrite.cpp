@@ -9,6 +9,7 @@
 
 #include "avi_writer.h"
 #include "ecc.h"
+#include "file_record.h"
 #include "frame_layout.h"
 #include "test_support.h"
 
@@ -355,8 +356,22 @@ TEST(BrimwriteRun, FileOfTheOverviewFromConsoleToTape)
     }
     const uint8_t* area = packed[0]->plane.data();
     EXPECT_STREQ(reinterpret_cast<const char*>(area), "movie.mpg");
+    // Behind the path only the file record: the content hash and size of the
+    // file, and the ID whose tag every frame of the recording carries.
     for (int i = 9; i < HEADER_AREA_SIZE; i++)
-        ASSERT_EQ(area[i], 0) << i;
+        if (i < FILE_RECORD_OFFSET || i >= FILE_RECORD_OFFSET + FILE_RECORD_SIZE) {
+            ASSERT_EQ(area[i], 0) << i;
+        }
+    FileRecord record{};
+    ASSERT_EQ(read_file_record(area, &record), RecordState::VALID);
+    EXPECT_EQ(record.size, movie.size());
+    EXPECT_TRUE(record.hash == content_hash_of(movie.data(), movie.size()));
+#ifndef _WIN32
+    EXPECT_EQ(record.mode, static_cast<uint32_t>(fs::status(tmp.path / "movie.mpg").permissions()) & 07777u);
+#endif
+    const uint16_t tag = recording_tag(record.recording_id);
+    for (const TapeFrame& frame : frames)
+        EXPECT_EQ(frame.record.recording_tag, tag);
     const auto files = restore(packed, 1);
     ASSERT_EQ(files.count("movie.mpg"), 1u);
     EXPECT_TRUE(files.at("movie.mpg") == movie);

@@ -10,18 +10,33 @@
 #include <string>
 #include <vector>
 
+#include "content_hash.h"
 #include "dv_template.h"
 #include "ecc.h"
+#include "file_record.h"
 #include "frame_layout.h"
 
 namespace capture {
 
 // One file to put on tape: the bytes of its 228-byte path field (shorter text is
-// NUL-padded; 228 bytes without a NUL are allowed) and its contents.
+// NUL-padded; 228 bytes without a NUL are allowed) and its contents. With
+// `record` its first plane carries a file record and its frames the recording
+// tag, as brimwrite writes them; without, the tape is one without records.
 struct TapeFile {
     std::string path;
     std::vector<uint8_t> data;
+    bool record = false;
 };
+
+// The recording ID of the tapes built here with records.
+constexpr uint8_t TEST_RECORDING_ID[RECORDING_ID_SIZE] = {0x42, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
+
+inline std::vector<TapeFile> with_records(std::vector<TapeFile> files)
+{
+    for (TapeFile& f : files)
+        f.record = true;
+    return files;
+}
 
 // One distinct frame as the encoder writes it.
 struct TapeFrame {
@@ -31,6 +46,7 @@ struct TapeFrame {
     int32_t file_count;
     int32_t frame_index;
     int32_t last_frame_index;
+    uint16_t tag = NO_RECORDING_TAG;
 };
 
 inline std::vector<uint8_t> first_plane(const TapeFile& file)
@@ -40,6 +56,14 @@ inline std::vector<uint8_t> first_plane(const TapeFile& file)
     size_t n = file.data.size() < FIRST_PLANE_DATA ? file.data.size() : FIRST_PLANE_DATA;
     if (n)
         std::memcpy(plane.data() + HEADER_AREA_SIZE, file.data.data(), n);
+    if (file.record) {
+        FileRecord record{};
+        std::memcpy(record.recording_id, TEST_RECORDING_ID, RECORDING_ID_SIZE);
+        record.hash = content_hash_of(file.data.data(), file.data.size());
+        record.size = file.data.size();
+        record.mode = 0644;
+        write_file_record(plane.data(), &record);
+    }
     return plane;
 }
 
@@ -82,6 +106,9 @@ inline std::vector<TapeFrame> build_tape(const std::vector<TapeFile>& files)
     while (in_block != 0 && !frames.empty())
         add_data(std::vector<uint8_t>(PLANE_SIZE, 0), 0, count, frames.back().frame_index + 1);
     ecc_encoder_shutdown(&encoder);
+    const uint16_t tag = !files.empty() && files[0].record ? recording_tag(TEST_RECORDING_ID) : NO_RECORDING_TAG;
+    for (TapeFrame& f : frames)
+        f.tag = tag;
     // Every frame of a file carries the index of the file's last frame.
     for (size_t i = frames.size(); i-- > 0;) {
         if (i + 1 == frames.size() || frames[i + 1].file_index != frames[i].file_index)
@@ -117,6 +144,7 @@ struct Packer {
         info.file_count = f.file_count;
         info.frame_index = f.frame_index;
         info.final_frame = f.last_frame_index;   // with a repeat count of 1 the header holds it as is
+        info.recording_tag = f.tag;
         pack_frame(f.plane.data(), &info, 1, chunk.data());
         return chunk;
     }

@@ -107,8 +107,10 @@ TEST(DecoderStatistics, VerificationReportNamesWhatIsNotKnownIntact)
     cut.state = OUTPUT_CUT;
     RestoredFile lost = cut;
     lost.state = OUTPUT_FIRST_LOST;
-    RestoredFile missing = cut;
+    RestoredFile missing{};
     missing.state = OUTPUT_MISSING;
+    missing.file_index = missing.last_file_index = 2;
+    missing.file_count = 9;
     RestoredFile refused = good;
     std::strcpy(refused.name, "..\\x");
     refused.state = OUTPUT_REFUSED;
@@ -116,9 +118,38 @@ TEST(DecoderStatistics, VerificationReportNamesWhatIsNotKnownIntact)
     RestoredFile unopened = good;
     std::strcpy(unopened.name, "dir.bin");
     unopened.state = OUTPUT_OPEN_FAILED;
+    // Files with a record: the hash alone decides.
+    RestoredFile hashed = good;
+    std::strcpy(hashed.name, "hashed.bin");
+    hashed.record_state = RecordState::VALID;
+    hashed.record.size = 100;
+    hashed.record.hash = hashed.digest = Digest128{1, 2};
+    hashed.planes_failed = 3;          // rebuilt in a way the checks could not confirm: the hash does
+    RestoredFile changed = hashed;
+    std::strcpy(changed.name, "changed.bin");
+    changed.digest = Digest128{1, 3};
+    // Without a record the parity speaks.
+    RestoredFile disagrees = good;
+    std::strcpy(disagrees.name, "disagrees.bin");
+    disagrees.parity_disagrees = 1;
+    RestoredFile unchecked = good;
+    std::strcpy(unchecked.name, "unchecked.bin");
+    unchecked.unverified = 1;
+    RestoredFile taken = good;
+    std::strcpy(taken.name, "b\\x.txt");
+    taken.state = OUTPUT_NAME_TAKEN;
+    std::strcpy(taken.taken_by, "x.txt");
     for (const RestoredFile* f : {&good, &shorter, &unsure, &refused, &unopened, &inferred, &unknown, &cut, &lost,
-                                  &missing})
+                                  &hashed, &changed, &disagrees, &unchecked, &taken})
         verify_file_done(&totals, f);
+    verify_missing_done(&totals, &missing);
+    // Files missing alike, one after the other, make one line.
+    missing.file_index = 3;
+    missing.last_file_index = 5;
+    verify_missing_done(&totals, &missing);
+    missing.file_index = missing.last_file_index = 8;
+    verify_missing_done(&totals, &missing);
+    totals.foreign_frames = 7;
 
     FILE* log = std::tmpfile();
     testing::internal::CaptureStdout();
@@ -135,8 +166,15 @@ TEST(DecoderStatistics, VerificationReportNamesWhatIsNotKnownIntact)
               "DAMAGED: unknown.bin (its size is not known)\n"
               "DAMAGED: file #2 of 9 (not written: its first frame lies before the capture)\n"
               "DAMAGED: file #2 of 9 (not written: its first frame was lost or damaged and could not be rebuilt)\n"
-              "DAMAGED: file #2 of 9 (not written: none of its frames is in the capture)\n"
-              "Verified: 1 of 10 files intact\n");
+              "DAMAGED: changed.bin (3 frames could not be restored; its content does not match its stored hash)\n"
+              "DAMAGED: disagrees.bin (the block's parity disagrees with its frames)\n"
+              "NOT VERIFIED: unchecked.bin (a block holding its data had no parity left to check its frames)\n"
+              "DAMAGED: b\\x.txt (not written: a file restored before it in this run is named x.txt; -recurse "
+              "keeps their directories apart)\n"
+              "DAMAGED: files #2 to #5 of 9 (not written: none of their frames is in the capture)\n"
+              "DAMAGED: file #8 of 9 (not written: none of its frames is in the capture)\n"
+              "Not used: 7 frames of another recording\n"
+              "Verified: 2 of 19 files intact\n");
     EXPECT_EQ(read_all(log), console);
     std::fclose(log);
 }

@@ -35,20 +35,23 @@ TEST(FaultsCapture, CaptureBeginningInsideTheRecording)
     // Inside a5's data in block 0: a5 is cut and reported, the files after it
     // come back whole, the files before the capture are not the capture's.
     faults::Outcome o = run_case("-first " + std::to_string(first_chunk(at(0, 30))));
-    expect_damaged(o, {"file #5 of 8"}, 4);
+    expect_damaged(o, {"files #1 to #4 of 8", "file #5 of 8"}, 8);
+    EXPECT_NE(o.brimread.output.find("DAMAGED: files #1 to #4 of 8 (not written: none of their frames is in the "
+                                     "capture)"),
+              std::string::npos);
     EXPECT_NE(o.brimread.output.find("DAMAGED: file #5 of 8 (not written: its first frame lies before the capture)"),
               std::string::npos);
     EXPECT_FALSE(o.exists["a5.bin"]);
     // In a6's parity frames, and with a loss in the next block.
     o = run_case("-first " + std::to_string(first_chunk(at(1, 66))) + " -drop " + chunks({at(2, 1)}));
-    expect_damaged(o, {"file #6 of 8"}, 3);
+    expect_damaged(o, {"files #1 to #5 of 8", "file #6 of 8"}, 8);
     // Two positions into block 0: the lost frames are erasures the block
     // rebuilds, a3 on come back whole.
     o = run_case("-first " + std::to_string(first_chunk(at(0, 2))));
-    expect_damaged(o, {}, 6);
+    expect_damaged(o, {"files #1 to #2 of 8"}, 8);
     // Among the copies of a file's frame 0: that file is whole.
     o = run_case("-first " + std::to_string(first_chunk(at(1, 63)) + 2));
-    expect_damaged(o, {}, 3);
+    expect_damaged(o, {"files #1 to #5 of 8"}, 8);
 }
 
 TEST(FaultsCapture, LaterSplitFileAsTheFirstCapture)
@@ -80,9 +83,12 @@ TEST(FaultsCapture, LaterSplitFileAsTheFirstCapture)
     for (size_t i = static_cast<size_t>(file); i < files.size(); ++i)
         EXPECT_EQ(read_file(out / files[i].name), r.contents[i]) << files[i].name;
     EXPECT_FALSE(fs::exists(out / files[static_cast<size_t>(file - 1)].name));
-    const std::string due = std::to_string(files.size() - static_cast<size_t>(file) + 1);
-    EXPECT_NE(dec.output.find("\nDAMAGED: file #" + std::to_string(file) + " of 8 (not written: its first frame "
-                              "lies before the capture)\nVerified: " +
+    const std::string due = std::to_string(files.size());
+    const std::string before = file == 2 ? "file #1 of 8 (not written: none of its frames"
+                                         : "files #1 to #" + std::to_string(file - 1) +
+                                               " of 8 (not written: none of their frames";
+    EXPECT_NE(dec.output.find("\nDAMAGED: " + before + " is in the capture)\nDAMAGED: file #" + std::to_string(file) +
+                              " of 8 (not written: its first frame lies before the capture)\nVerified: " +
                               std::to_string(files.size() - static_cast<size_t>(file)) + " of " + due),
               std::string::npos)
         << dec.output.substr(dec.output.find("Verification"));
@@ -110,7 +116,7 @@ TEST(FaultsCapture, CaptureEndingInsideTheRecording)
     // Beginning and ending inside it.
     o = run_case("-first " + std::to_string(first_chunk(at(0, 40))) + " -last " +
                  std::to_string(last_chunk(at(2, 1))));
-    expect_damaged(o, {"file #5 of 8", "a7.bin", "file #8 of 8"}, 4);
+    expect_damaged(o, {"files #1 to #4 of 8", "file #5 of 8", "a7.bin", "file #8 of 8"}, 8);
     EXPECT_TRUE(o.same["a6.bin"]);
 }
 

@@ -82,7 +82,9 @@ TEST(FaultsDamage, WithoutCorrectionDamageIsReported)
 {
     faults::Outcome o = run_case("-damage " + one_chunk({at(0, 12)}), "-nocorrect x");
     expect_damaged(o, {"a5.bin"}, 8);
-    EXPECT_NE(o.brimread.output.find("DAMAGED: a5.bin (1 frames could not be restored)"), std::string::npos);
+    EXPECT_NE(o.brimread.output.find("DAMAGED: a5.bin (1 frames could not be restored; its content does not match "
+                                     "its stored hash)"),
+              std::string::npos);
     // Every copy of a frame 0 damaged and nothing to rebuild it: its path
     // cannot be trusted, so the file is not written under any name.
     o = run_case("-damage-blocks 1349 -damage " + chunks({at(1, 63)}), "-nocorrect x");

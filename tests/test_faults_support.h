@@ -231,7 +231,14 @@ inline void expect_damaged(const Outcome& o, const std::vector<std::string>& dam
             EXPECT_TRUE(f.second) << f.first << " reported intact but differs\n" << describe(o);
         }
     }
-    const int intact = files_due - static_cast<int>(damaged.size());
+    // A line "files #a to #b of n" stands for b - a + 1 files.
+    int reported_files = 0;
+    for (const std::string& name : damaged) {
+        int first = 0;
+        int last = 0;
+        reported_files += std::sscanf(name.c_str(), "files #%d to #%d", &first, &last) == 2 ? last - first + 1 : 1;
+    }
+    const int intact = files_due - reported_files;
     EXPECT_EQ(o.verified, "Verified: " + std::to_string(intact) + " of " + std::to_string(files_due) +
                               " files intact")
         << describe(o);

@@ -55,6 +55,24 @@ bool all_bytes(const uint8_t* at, size_t count, uint8_t value)
     return true;
 }
 
+// The header area from `from` on is zero but for the file record.
+bool zero_beside_record(const uint8_t* plane, int from)
+{
+    return all_bytes(plane + from, static_cast<size_t>(FILE_RECORD_OFFSET - from), 0) &&
+           all_bytes(plane + FILE_RECORD_OFFSET + FILE_RECORD_SIZE,
+                     static_cast<size_t>(HEADER_AREA_SIZE - FILE_RECORD_OFFSET - FILE_RECORD_SIZE), 0);
+}
+
+// The record of the first plane `plane` holds `size` and the hash of `bytes`.
+void expect_record(const uint8_t* plane, const std::vector<uint8_t>& bytes, uint64_t size)
+{
+    FileRecord record{};
+    ASSERT_EQ(read_file_record(plane, &record), RecordState::VALID);
+    EXPECT_EQ(record.size, size);
+    EXPECT_TRUE(record.hash == content_hash_of(bytes.data(), bytes.size()));
+    EXPECT_EQ(record.recording_id[0], 1);
+}
+
 }  // namespace
 
 TEST(PlaneSource, FileOfOneFullFirstPlaneThenTheNextFile)
@@ -74,7 +92,8 @@ TEST(PlaneSource, FileOfOneFullFirstPlaneThenTheNextFile)
     EXPECT_EQ(source.info.final_frame, source.plan.file_frames[1] - 1);
     EXPECT_EQ(source.info.bytes_remaining, FIRST_PLANE_DATA);
     EXPECT_STREQ(reinterpret_cast<const char*>(source.plane.data()), "a.dat");
-    EXPECT_TRUE(all_bytes(source.plane.data() + 5, HEADER_AREA_SIZE - 5, 0));
+    EXPECT_TRUE(zero_beside_record(source.plane.data(), 5));
+    expect_record(source.plane.data(), a, a.size());
     EXPECT_TRUE(same(source.plane.data() + HEADER_AREA_SIZE, a.data(), a.size()));
     EXPECT_EQ(source.plan.file_current, 2);
     EXPECT_EQ(source.slot.open, 0);
@@ -136,7 +155,7 @@ TEST(PlaneSource, LongestStoredPathFillsThePathField)
     EXPECT_TRUE(all_bytes(source.plane.data(), MAX_STORED_PATH, 'p'));
     EXPECT_EQ(source.plane[227], 0);
     EXPECT_EQ(source.plane[228], 0);
-    EXPECT_TRUE(all_bytes(source.plane.data() + 229, HEADER_AREA_SIZE - 229, 0));
+    EXPECT_TRUE(zero_beside_record(source.plane.data(), 229));
 }
 
 TEST(PlaneSource, FileThatShrankIsPaddedWithZerosToItsPlannedPlanes)
@@ -151,6 +170,9 @@ TEST(PlaneSource, FileThatShrankIsPaddedWithZerosToItsPlannedPlanes)
 
     ASSERT_EQ(source.next(), 1);
     EXPECT_TRUE(same(source.plane.data() + HEADER_AREA_SIZE, data.data(), FIRST_PLANE_DATA));
+    // The record holds the hash of the bytes there are, which the stored bytes
+    // padded with zeros do not match: a reader reports the file damaged.
+    expect_record(source.plane.data(), std::vector<uint8_t>(data.begin(), data.begin() + 150000), 300000);
     ASSERT_EQ(source.next(), 1);
     EXPECT_TRUE(same(source.plane.data(), data.data() + FIRST_PLANE_DATA, 150000 - FIRST_PLANE_DATA));
     EXPECT_TRUE(all_bytes(source.plane.data() + 150000 - FIRST_PLANE_DATA,
@@ -185,7 +207,30 @@ TEST(PlaneSource, FileThatGrewIsReadOnlyToItsPlannedSize)
     EXPECT_TRUE(same(source.plane.data(), data.data() + FIRST_PLANE_DATA, 10));
     EXPECT_TRUE(same(source.plane.data() + 10, previous.data() + 10, PLANE_SIZE - 10));
     EXPECT_EQ(source.next(), 0);
-    EXPECT_EQ(source.console, "");
+    expect_record(previous.data(), data, data.size());
+    EXPECT_EQ(source.console, "\nnext_plane() : " + (tmp.path / "grows").string() +
+                                  " is longer than when it was listed, storing its first " +
+                                  std::to_string(data.size()) + " bytes!\n");
+}
+
+TEST(PlaneSource, FileChangedWhileItIsEncodedIsNamed)
+{
+    // Hashed when its first plane is made, then changed before its second is
+    // read: the record holds the hash of the bytes before the change, and the
+    // file is named.
+    TempDir tmp;
+    const std::vector<uint8_t> data = random_bytes(FIRST_PLANE_DATA + 5000, 9);
+    write_file(tmp.path / "moving", data);
+    Source source;
+    plan_files(&source, {tmp.path / "moving"}, {"moving"});
+    ASSERT_EQ(source.next(), 1);
+    expect_record(source.plane.data(), data, data.size());
+    std::vector<uint8_t> changed = data;
+    changed[FIRST_PLANE_DATA + 10] ^= 1;
+    write_file(tmp.path / "moving", changed);
+    ASSERT_EQ(source.next(), 1);
+    EXPECT_EQ(source.console, "\nnext_plane() : " + (tmp.path / "moving").string() +
+                                  " changed while it was being stored; it will be reported damaged when restored!\n");
 }
 
 TEST(PlaneSource, FileThatVanishedIsWrittenAsZeroPlanes)
