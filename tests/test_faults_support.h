@@ -73,10 +73,9 @@ struct Recording {
     std::vector<int> file_of;                  // file index of each global position
     std::vector<int> frame_of;                 // frame index of each global position
 
-    Recording()
+    explicit Recording(uint32_t seed = 1000)
     {
         fs::create_directories(src);
-        uint32_t seed = 1000;
         std::string names;
         for (const InputFile& f : input_files()) {
             contents.push_back(random_bytes(f.size, ++seed));
@@ -115,6 +114,14 @@ struct Recording {
 inline const Recording& recording()
 {
     static Recording r;
+    return r;
+}
+
+// An older recording of the same file names and sizes, other contents: what a
+// tape holds under a newer recording that stopped early.
+inline const Recording& older_recording()
+{
+    static Recording r(5000);
     return r;
 }
 

@@ -70,6 +70,10 @@ struct Options {
     Fault garbage;
     int64_t garbage_max;
     int64_t cut_keep;  // NO_FRAME: no cut
+    int64_t splice_at;           // NO_FRAME: no splice
+    char* splice_from[1];        // the other recording's file
+    int64_t exchange_first;      // NO_FRAME: no exchange
+    int64_t exchange_second;
     char* const* inputs;
     int input_count;
 };
@@ -84,6 +88,7 @@ struct Counts {
     int64_t header_damaged;
     int64_t frameheader_damaged;
     int64_t garbage;
+    int64_t spliced;
 };
 
 // The run's state: the options and the counts.
@@ -132,11 +137,16 @@ const char* const USAGE_TEXT =
     "                      garbage bytes before the frame\n"
     "  -garbage-max N      most garbage bytes in one place, drawn from 1..N (default 4096)\n"
     "  -cut N              the last file ends N bytes into its last frame chunk\n"
+    "  -splice N,FILE      from input frame N on, the frames of another recording: frame N of\n"
+    "                      FILE and those after it, as a recording left on tape under a newer\n"
+    "                      one that stopped at frame N\n"
+    "  -exchange A,B       frames A and B change places\n"
     "  -h                  this text\n"
     "\n"
     "Report on standard output, one line each: dropped F, repeated F, damaged F payload-blocks K,\n"
     "concealed F blocks K, header-damaged F, frameheader-damaged F copies C hit I[,I], swapped F,\n"
-    "garbage-before F bytes B, wrote NAME frames N bytes B, cut NAME at OFFSET frame F,\n"
+    "garbage-before F bytes B, spliced F from FILE, exchanged A B, wrote NAME frames N bytes B,\n"
+    "cut NAME at OFFSET frame F,\n"
     "and a closing summary line.\n";
 
 void usage(FILE* to) { std::fputs(USAGE_TEXT, to); }
@@ -181,6 +191,22 @@ int parse_size(const char* text, int64_t* size)
         return 0;
     *size = value * unit;
     return 1;
+}
+
+// "N,REST": a frame number, then the text after the comma. Returns 1, or 0.
+int parse_number_and(const char* text, int64_t* value, const char** rest)
+{
+    const char* comma = std::strchr(text, ',');
+    if (!comma || comma == text || comma[1] == '\0')
+        return 0;
+    char digits[32];
+    const size_t length = static_cast<size_t>(comma - text);
+    if (length >= sizeof digits)
+        return 0;
+    std::memcpy(digits, text, length);
+    digits[length] = '\0';
+    *rest = comma + 1;
+    return parse_count(digits, value);
 }
 
 int parse_ranged(const char* text, int64_t low, int64_t high, int64_t* value)
@@ -248,6 +274,8 @@ int parse_options(int argc, char** argv)
     init_fault(&o.garbage);
     o.garbage_max = DEFAULT_GARBAGE_MAX;
     o.cut_keep = NO_FRAME;
+    o.splice_at = NO_FRAME;
+    o.exchange_first = NO_FRAME;
 
     int i = 1;
     for (; i < argc && argv[i][0] == '-' && argv[i][1] != '\0'; ++i) {
@@ -295,6 +323,14 @@ int parse_options(int argc, char** argv)
             ok = parse_ranged(value, 1, FRAME_HEADER_COPIES, &o.frameheader_copies);
         } else if (std::strcmp(opt, "-garbage-max") == 0) {
             ok = parse_ranged(value, 1, MAX_GARBAGE, &o.garbage_max);
+        } else if (std::strcmp(opt, "-splice") == 0) {
+            const char* file = nullptr;
+            ok = parse_number_and(value, &o.splice_at, &file);
+            o.splice_from[0] = const_cast<char*>(file);
+        } else if (std::strcmp(opt, "-exchange") == 0) {
+            const char* second = nullptr;
+            ok = parse_number_and(value, &o.exchange_first, &second) && parse_count(second, &o.exchange_second) &&
+                 o.exchange_first < o.exchange_second;
         } else if (std::strcmp(opt, "-cut") == 0) {
             ok = parse_count(value, &o.cut_keep);
         } else {
@@ -334,11 +370,11 @@ void print_summary(const OutputWriter* writer)
     const Counts& c = g_counts;
     std::printf(
         "summary read %lld written %lld dropped %lld repeated %lld damaged %lld concealed %lld "
-        "header-damaged %lld frameheader-damaged %lld garbage %lld files %d seed %llu\n",
+        "header-damaged %lld frameheader-damaged %lld garbage %lld spliced %lld files %d seed %llu\n",
         static_cast<long long>(c.read), static_cast<long long>(c.written), static_cast<long long>(c.dropped),
         static_cast<long long>(c.repeated), static_cast<long long>(c.damaged), static_cast<long long>(c.concealed),
         static_cast<long long>(c.header_damaged), static_cast<long long>(c.frameheader_damaged),
-        static_cast<long long>(c.garbage), writer->files, static_cast<unsigned long long>(g_options.seed));
+        static_cast<long long>(c.garbage), static_cast<long long>(c.spliced), writer->files, static_cast<unsigned long long>(g_options.seed));
 }
 
 // Tape-side faults: what the camcorder delivers for this frame.
@@ -388,8 +424,52 @@ void play_tape(uint8_t* frame, const uint8_t* previous, int have_previous, int64
     }
 }
 
-// Reads, damages and writes every frame. Returns 1, or 0 after a message.
-int run(InputWalker* input, OutputWriter* output, uint8_t* frame, uint8_t* previous)
+// Frame `n` of the files `names` into `frame`, read through from the start.
+// Returns 1, 0 when they hold fewer frames, -1 after a message.
+int fetch_frame(char* const* names, int count, int64_t n, uint8_t* frame)
+{
+    InputWalker walker;
+    input_init(&walker, names, count);
+    int got = 1;
+    for (int64_t k = 0; k <= n && got == 1; ++k)
+        got = input_next_frame(&walker, frame);
+    input_close(&walker);
+    return got;
+}
+
+// Where the tape's frame `n` comes from other than the recording's own frame `n`
+// (already in `frame`): a spliced recording from its frame `n` on (`other`
+// walks it), or the exchanged frame, with the first of the pair kept in `held`.
+// Returns 1, 0 when the spliced recording has ended, -1 after a message.
+int take_other_frame(int64_t n, uint8_t* frame, InputWalker* other, uint8_t* held)
+{
+    Options& o = g_options;
+    if (o.splice_at != NO_FRAME && n >= o.splice_at) {
+        if (n == o.splice_at) {
+            for (int64_t k = 0; k < o.splice_at; ++k)
+                if (input_next_frame(other, frame) != 1)
+                    return 0;
+            std::printf("spliced %lld from %s\n", static_cast<long long>(n), o.splice_from[0]);
+        }
+        const int got = input_next_frame(other, frame);
+        g_counts.spliced += got == 1;
+        return got;
+    }
+    if (n == o.exchange_first) {
+        std::memcpy(held, frame, DV_FRAME_SIZE);
+        if (fetch_frame(o.inputs, o.input_count, o.exchange_second, frame) != 1)
+            return -1;
+        std::printf("exchanged %lld %lld\n", static_cast<long long>(o.exchange_first),
+                    static_cast<long long>(o.exchange_second));
+    } else if (n == o.exchange_second) {
+        std::memcpy(frame, held, DV_FRAME_SIZE);
+    }
+    return 1;
+}
+
+// The frame loop of run().
+int run_frames(InputWalker* input, InputWalker* other, uint8_t* held, OutputWriter* output, uint8_t* frame,
+               uint8_t* previous)
 {
     Options& o = g_options;
     Rng burst_rng;
@@ -399,7 +479,9 @@ int run(InputWalker* input, OutputWriter* output, uint8_t* frame, uint8_t* previ
     int64_t burst_left = 0;
     int have_previous = 0;
     for (int64_t n = 0; o.last == NO_FRAME || n <= o.last; ++n) {
-        const int got = input_next_frame(input, frame);
+        int got = input_next_frame(input, frame);
+        if (got == 1)
+            got = take_other_frame(n, frame, other, held);
         if (got < 0)
             return 0;
         if (got == 0)
@@ -449,6 +531,18 @@ int run(InputWalker* input, OutputWriter* output, uint8_t* frame, uint8_t* previ
         have_previous = 1;
     }
     return output_finish(output, o.cut_keep);
+}
+
+// Reads, damages and writes every frame. Returns 1, or 0 after a message.
+int run(InputWalker* input, OutputWriter* output, uint8_t* frame, uint8_t* previous)
+{
+    InputWalker other;
+    input_init(&other, g_options.splice_from, g_options.splice_at == NO_FRAME ? 0 : 1);
+    uint8_t* held = new uint8_t[DV_FRAME_SIZE];
+    const int ok = run_frames(input, &other, held, output, frame, previous);
+    input_close(&other);
+    delete[] held;
+    return ok;
 }
 
 }  // namespace
