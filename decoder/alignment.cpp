@@ -148,7 +148,7 @@ void find_alignment(const char* first_name, FrameReader* reader, uint8_t* spare,
         if (!frame_recognised(&r))
             continue;
         if (!tag_chosen) {
-            if (!have_first || r.recording_tag != first.recording_tag) {
+            if (!have_first || r.recording_tag != first.recording_tag || r.file_count != first.file_count) {
                 first = r;
                 have_first = 1;
                 continue;
@@ -157,13 +157,15 @@ void find_alignment(const char* first_name, FrameReader* reader, uint8_t* spare,
             if (add_seen(first, &count, &file_count, out))
                 break;
         }
-        if (r.recording_tag == first.recording_tag && add_seen(r, &count, &file_count, out))
+        if (r.recording_tag == first.recording_tag && r.file_count == first.file_count &&
+            add_seen(r, &count, &file_count, out))
             break;
     }
     if (!tag_chosen && have_first)
         add_seen(first, &count, &file_count, out);
     out->tag_known = have_first;
     out->recording_tag = first.recording_tag;
+    out->file_count = first.file_count;
     frame_reader_rewind(reader);
     reader->quiet = 0;
 }

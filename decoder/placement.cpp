@@ -39,6 +39,13 @@ struct Placement {
     int32_t first_count;
     int32_t confirmed_file;      // the latest file confirmed, 0 before one is
     int32_t confirmed_count;
+    // A frame far ahead of `next`, waiting for the next frame to confirm it.
+    int held;
+    int64_t held_at;
+    ReceivedFrame held_frame;    // its pointers lead to the fields below
+    FrameRecord held_record;
+    uint8_t* held_plane;         // PLANE_SIZE bytes
+    uint16_t* held_concealed;    // PAYLOAD_BLOCKS entries
 };
 
 Placement g_place;
@@ -300,7 +307,12 @@ int placement_allocate()
         p.lost_block = static_cast<QueueEntry*>(std::calloc(ECC_N, sizeof(QueueEntry)));
     if (!p.kept_plane)
         p.kept_plane = static_cast<uint8_t*>(std::malloc(PLANE_SIZE));
-    return p.candidate_plane && p.candidate_concealed && p.lost_block && p.kept_plane;
+    if (!p.held_plane)
+        p.held_plane = static_cast<uint8_t*>(std::malloc(PLANE_SIZE));
+    if (!p.held_concealed)
+        p.held_concealed = static_cast<uint16_t*>(std::malloc(sizeof(uint16_t) * PAYLOAD_BLOCKS));
+    return p.candidate_plane && p.candidate_concealed && p.lost_block && p.kept_plane && p.held_plane &&
+           p.held_concealed;
 }
 
 void placement_reset(const Alignment* alignment)
@@ -310,14 +322,75 @@ void placement_reset(const Alignment* alignment)
     uint16_t* concealed = p.candidate_concealed;
     QueueEntry* lost = p.lost_block;
     uint8_t* kept = p.kept_plane;
+    uint8_t* held = p.held_plane;
+    uint16_t* held_concealed = p.held_concealed;
     std::memset(&p, 0, sizeof p);
     p.candidate_plane = plane;
     p.candidate_concealed = concealed;
     p.lost_block = lost;
     p.kept_plane = kept;
+    p.held_plane = held;
+    p.held_concealed = held_concealed;
     p.current = NO_TRACK;
     p.upcoming_start = UNKNOWN_START;
     g_alignment = *alignment;
+}
+
+// Holds frame `f` located at `g` (or, for another copy at the same place, keeps
+// the better of the two: an accepted frame 0, else one whose checksum matches).
+void hold(const ReceivedFrame* f, int64_t g)
+{
+    Placement& p = g_place;
+    if (p.held && g == p.held_at && p.held_record.frame_code == FRAME0_ACCEPTED)
+        return;
+    if (p.held && g == p.held_at && f->record->frame_code != FRAME0_ACCEPTED && sum_matches(&p.held_record) &&
+        !sum_matches(f->record))
+        return;
+    p.held = 1;
+    p.held_at = g;
+    p.held_record = *f->record;
+    std::memcpy(p.held_plane, f->plane, PLANE_SIZE);
+    if (f->concealed_count > 0)
+        std::memcpy(p.held_concealed, f->concealed, sizeof(uint16_t) * static_cast<size_t>(f->concealed_count));
+    p.held_frame = *f;
+    p.held_frame.plane = p.held_plane;
+    p.held_frame.record = &p.held_record;
+    p.held_frame.concealed = p.held_concealed;
+}
+
+int place_at(ReceivedFrame* f, int64_t g);
+
+// Whether frame `f` at `g` is placed now: a frame far ahead is held; the frame
+// after a held one confirms it (the held frame is then placed first) or not (it
+// is dropped). Returns 1 when `f` is to be placed at *g (recomputed), 0 when it
+// is held, or a negative QUEUE_ result as -result - 1 in *result.
+int settle_jump(ReceivedFrame* f, int64_t* g, int* result)
+{
+    Placement& p = g_place;
+    *result = QUEUE_OK;
+    if (p.held) {
+        if (*g == p.held_at) {
+            hold(f, *g);
+            return 0;
+        }
+        const int confirmed = *g > p.held_at && *g <= p.held_at + CONFIRM_JUMP;
+        p.held = 0;
+        if (confirmed) {
+            keep_plane(f);
+            *result = place_at(&p.held_frame, p.held_at);
+            if (*result != QUEUE_OK)
+                return 0;
+            p.target_file = f->record->file_index;
+            p.target_last = f->record->last_frame_index;
+            *g = locate(f);
+            return *g >= 0;
+        }
+    }
+    if (*g >= p.next + CONFIRM_JUMP) {
+        hold(f, *g);
+        return 0;
+    }
+    return 1;
 }
 
 int place_frame(const ReceivedFrame* frame)
@@ -326,6 +399,9 @@ int place_frame(const ReceivedFrame* frame)
     ReceivedFrame moved = *frame;
     ReceivedFrame* f = &moved;
     const FrameRecord* r = f->record;
+    // The recording's first frame must have the file count two frames agreed on.
+    if (!p.started && g_alignment.tag_known && r->file_count != g_alignment.file_count)
+        return QUEUE_OK;
     // Even a "repeat" is placed by its indices: the classifier compares frame
     // indices only, so the next file's frame k after the previous file's frame
     // k looks like one. A true repeat lies behind `next` and is passed over.
@@ -336,6 +412,7 @@ int place_frame(const ReceivedFrame* frame)
 
     int64_t g = locate(f);
     if ((g < 0 || f->new_recording) && r->frame_code == FRAME0_ACCEPTED && r->file_index == 1) {
+        p.held = 0;
         keep_plane(f);
         int result = start_new_recording(r);
         if (result != QUEUE_OK)
@@ -344,6 +421,19 @@ int place_frame(const ReceivedFrame* frame)
     }
     if (g < 0)
         return QUEUE_OK;
+    int result = QUEUE_OK;
+    if (!settle_jump(f, &g, &result))
+        return result;
+    return place_at(f, g);
+}
+
+// Places frame `f` at its position `g` (see place_frame).
+int place_at(ReceivedFrame* f, int64_t g)
+{
+    Placement& p = g_place;
+    const FrameRecord* r = f->record;
+    p.target_file = r->file_index;
+    p.target_last = r->last_frame_index;
     if (p.pending) {
         if (g == p.next)
             return take_frame0_copy(f);

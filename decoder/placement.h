@@ -31,9 +31,14 @@ struct Alignment {
     int32_t file_index;   // 0: nothing known (the first frame's file is then taken to start at 0)
     int64_t start;
     int anchored;         // found in the recording itself rather than assumed
-    int tag_known;        // a frame was seen: `recording_tag` is the recording's
+    int tag_known;        // a frame was seen: `recording_tag` and `file_count` are the recording's
     uint16_t recording_tag;   // the tag of the capture's first recording (two frames agreeing on it)
+    int32_t file_count;       // its file count, from the same two frames
 };
+
+// A frame placed this far or farther beyond the next position waits until the
+// next frame confirms where it lies: one header cannot claim a gap of any size.
+constexpr int64_t CONFIRM_JUMP = ECC_N;
 
 // Allocates the buffers of the placement (once). Returns 1, or 0 when memory is short.
 int placement_allocate();
@@ -43,8 +48,9 @@ void placement_reset(const Alignment* alignment);
 
 // Places one frame: queues fillers for the positions lost before it, then the
 // frame itself, unless it repeats a position already queued, contradicts what
-// is known of its file or belongs to no recording that can be followed. Returns
-// a QUEUE_ result.
+// is known of its file or belongs to no recording that can be followed. A frame
+// CONFIRM_JUMP or more positions ahead is held (copied) until the next frame
+// lies shortly after it; otherwise it is dropped. Returns a QUEUE_ result.
 int place_frame(const ReceivedFrame* frame);
 
 // 1 while the input would end inside a block: planes are queued, or a frame 0

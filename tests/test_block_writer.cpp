@@ -75,7 +75,9 @@ protected:
         g_run.block = block;
         ASSERT_EQ(run_state_allocate(), 1);
         ASSERT_EQ(placement_allocate(), 1);
-        const Alignment from_the_start{1, 0, 1};
+        Alignment from_the_start{};
+        from_the_start.file_index = 1;
+        from_the_start.anchored = 1;
         placement_reset(&from_the_start);
         ASSERT_EQ(ecc_decoder_init(&g_run.decoder), 0);
         g_run.log = std::tmpfile();
@@ -109,7 +111,7 @@ protected:
         r.last_frame_index = f.last_frame_index;
         classify_frame(&r, &prev);
         prev = r;
-        ReceivedFrame received{f.plane.data(), &r, f.bytes_remaining, nullptr, 0};
+        ReceivedFrame received{f.plane.data(), &r, f.bytes_remaining, nullptr, 0, 0};
         return place_frame(&received);
     }
 

@@ -88,7 +88,6 @@ struct Counts {
     int64_t header_damaged;
     int64_t frameheader_damaged;
     int64_t garbage;
-    int64_t spliced;
 };
 
 // The run's state: the options and the counts.
@@ -276,6 +275,7 @@ int parse_options(int argc, char** argv)
     o.cut_keep = NO_FRAME;
     o.splice_at = NO_FRAME;
     o.exchange_first = NO_FRAME;
+    o.exchange_second = NO_FRAME;
 
     int i = 1;
     for (; i < argc && argv[i][0] == '-' && argv[i][1] != '\0'; ++i) {
@@ -370,11 +370,11 @@ void print_summary(const OutputWriter* writer)
     const Counts& c = g_counts;
     std::printf(
         "summary read %lld written %lld dropped %lld repeated %lld damaged %lld concealed %lld "
-        "header-damaged %lld frameheader-damaged %lld garbage %lld spliced %lld files %d seed %llu\n",
+        "header-damaged %lld frameheader-damaged %lld garbage %lld files %d seed %llu\n",
         static_cast<long long>(c.read), static_cast<long long>(c.written), static_cast<long long>(c.dropped),
         static_cast<long long>(c.repeated), static_cast<long long>(c.damaged), static_cast<long long>(c.concealed),
         static_cast<long long>(c.header_damaged), static_cast<long long>(c.frameheader_damaged),
-        static_cast<long long>(c.garbage), static_cast<long long>(c.spliced), writer->files, static_cast<unsigned long long>(g_options.seed));
+        static_cast<long long>(c.garbage), writer->files, static_cast<unsigned long long>(g_options.seed));
 }
 
 // Tape-side faults: what the camcorder delivers for this frame.
@@ -451,9 +451,7 @@ int take_other_frame(int64_t n, uint8_t* frame, InputWalker* other, uint8_t* hel
                     return 0;
             std::printf("spliced %lld from %s\n", static_cast<long long>(n), o.splice_from[0]);
         }
-        const int got = input_next_frame(other, frame);
-        g_counts.spliced += got == 1;
-        return got;
+        return input_next_frame(other, frame);
     }
     if (n == o.exchange_first) {
         std::memcpy(held, frame, DV_FRAME_SIZE);
