@@ -15,6 +15,8 @@ constexpr int FRAME_NUMBER_STEP = 10;   // progress numbers at the multiples of 
 // Every queued copy of a drop record marks the drop with dashes; the count per
 // copy is capped so that a long gap prints linearly many marks, not n * n.
 constexpr uint32_t MAX_DASHES_PER_MARK = ECC_N;
+// Blocks lost whole in a row whose marks are shown; the rest are counted.
+constexpr int64_t LOST_BLOCKS_SHOWN = 2;
 // Payload blocks holding the path field of a file's first plane.
 constexpr int PATH_PAYLOAD_BLOCKS = (PATH_FIELD_SIZE + PAYLOAD_BLOCK_BYTES - 1) / PAYLOAD_BLOCK_BYTES;
 
@@ -344,8 +346,10 @@ void keep_last_plane(const QueueEntry* entries, uint8_t* const* planes, const ui
 }
 
 // Marks and writes the 64 data positions of a block, `planes` holding each one's
-// plane; each file with data here takes the block's verdict `check`.
-int write_block(const QueueEntry* entries, uint8_t* const* planes, const uint8_t* intact, const BlockCheck* check)
+// plane; each file with data here takes the block's verdict `check`. With
+// `quiet` nothing is printed.
+int write_block(const QueueEntry* entries, uint8_t* const* planes, const uint8_t* intact, const BlockCheck* check,
+                int quiet)
 {
     int32_t previous_index = -1;
     for (int i = 0; i < ECC_K; ++i) {
@@ -359,14 +363,15 @@ int write_block(const QueueEntry* entries, uint8_t* const* planes, const uint8_t
             if (t)
                 starts_file = enter_file(e, t, planes[i], intact[i]);
         }
-        print_mark(e, previous_index, starts_file, t);
+        if (!quiet)
+            print_mark(e, previous_index, starts_file, t);
         RestoredFile* file = &g_run.file;
         if (t && file->tracked && file->track == e->track) {
             file->parity_disagrees |= check->disagrees;
             file->unverified |= check->unverified;
         }
         const FrameRecord* r = &e->record;
-        if (r->Zerobytes > 0 && g_run.output)
+        if (r->Zerobytes > 0 && g_run.output && !quiet)
             std::printf("\nZerobytes = %d, RealBytes = %d", static_cast<int>(r->Zerobytes),
                         static_cast<int>(r->RealBytes));
         if (t && g_run.output &&
@@ -433,8 +438,18 @@ int add2queue(const uint8_t* plane, const QueueEntry* entry, const uint16_t* con
 
 uint8_t* queue_buffer() { return g_run.decoder.pReceivedPlanes[g_ecc_n]; }
 
+// Ends a run of blocks lost whole: how many went unshown.
+void end_lost_run()
+{
+    if (g_run.lost_unshown > 0)
+        emit("\ndump_eccblock() : %lld more blocks lost whole", static_cast<long long>(g_run.lost_unshown));
+    g_run.lost_unshown = 0;
+    g_run.lost_in_row = 0;
+}
+
 int dump_eccblock(const uint8_t* intact, const BlockCheck* check)
 {
+    end_lost_run();
     std::printf("\ndump_eccblock():");
     uint8_t* planes[ECC_K];
     for (int i = 0; i < ECC_K; ++i) {
@@ -443,12 +458,18 @@ int dump_eccblock(const uint8_t* intact, const BlockCheck* check)
             return QUEUE_CATASTROPHIC;
         }
     }
-    return write_block(g_run.block, planes, intact, check);
+    return write_block(g_run.block, planes, intact, check, 0);
 }
 
 int dump_lost_block(const QueueEntry* entries)
 {
-    std::printf("\ndump_eccblock():");
+    // A long run of lost blocks shows its first blocks only: a gap claimed by
+    // headers must not flood the console and the log.
+    const int quiet = ++g_run.lost_in_row > LOST_BLOCKS_SHOWN;
+    if (quiet)
+        ++g_run.lost_unshown;
+    else
+        std::printf("\ndump_eccblock():");
     uint8_t* planes[ECC_K];
     uint8_t intact[ECC_K];
     for (int i = 0; i < ECC_K; ++i) {
@@ -456,11 +477,12 @@ int dump_lost_block(const QueueEntry* entries)
         intact[i] = 0;
     }
     const BlockCheck nothing_known{};
-    return write_block(entries, planes, intact, &nothing_known);
+    return write_block(entries, planes, intact, &nothing_known, quiet);
 }
 
 int finish_output()
 {
+    end_lost_run();
     const int result = close_output();
     g_run.writer_track = NO_TRACK;
     return result;

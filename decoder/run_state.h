@@ -124,6 +124,8 @@ struct BrimreadRun {
     RestoredNames names;                  // output names restored in this run
     int output_failed;                    // a restored file could not be created or written
     int sync_outputs;                     // restored files go to disk as they close (-inplace)
+    int64_t lost_in_row;                  // blocks lost whole since the last decoded one
+    int64_t lost_unshown;                 // of them, those whose marks were not shown
 };
 
 extern BrimreadRun g_run;

@@ -248,3 +248,81 @@ TEST(FaultsTrust, SeededMixturesOfEveryFault)
 }
 
 }  // namespace
+
+namespace {
+
+// Hostile headers: frames whose indices and counts claim what no other frame
+// confirms (a frame 0 is packed several times, which would confirm it: these
+// are later frames). The genuine files come back intact, and the output stays a few
+// lines per frame read, whatever the headers claim.
+struct Hostile {
+    const char* what;
+    size_t insert_at;       // index into the distinct frames
+    int32_t file_index;
+    int32_t file_count;
+    int32_t frame_index;
+    int32_t last_frame_index;
+    int copies;
+};
+
+class FaultsHostile : public testing::TestWithParam<Hostile> {};
+
+TEST_P(FaultsHostile, HeadersNoOtherFrameConfirmsAreNotBelieved)
+{
+    const Hostile& h = GetParam();
+    std::vector<capture::TapeFile> files = capture::with_records({{"h1.bin", random_bytes(300000, 81)},
+                                                                 {"h2.bin", random_bytes(200000, 82)},
+                                                                 {"h3.bin", random_bytes(5000, 83)}});
+    std::vector<capture::TapeFrame> frames = capture::build_tape(files);
+    capture::TapeFrame bad = frames[h.insert_at];
+    bad.file_index = h.file_index;
+    bad.file_count = h.file_count;
+    bad.frame_index = h.frame_index;
+    bad.last_frame_index = h.last_frame_index;
+    frames.insert(frames.begin() + static_cast<std::ptrdiff_t>(h.insert_at), static_cast<size_t>(h.copies), bad);
+    TempDir dir;
+    write_file(dir.path / "CAP0001.avi", capture::pack_capture(frames));
+    RunResult r = run_in(dir.path, shell_quote(program("brimread")) + " CAP0001.avi");
+    for (size_t i = 0; i < files.size(); ++i)
+        EXPECT_EQ(read_file(dir.path / files[i].path), files[i].data) << files[i].path;
+    EXPECT_NE(r.output.find("\nVerified: 3 of 3 files intact\n"), std::string::npos) << r.output.substr(0, 3000);
+    EXPECT_LT(r.output.size(), 8 * 1024u) << h.what;
+    EXPECT_LT(fs::file_size(dir.path / "Brimreadlog.txt"), 8 * 1024u) << h.what;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Claims, FaultsHostile,
+    testing::Values(Hostile{"a first frame of 65,535 files", 0, 1, 65535, 1, 1, 1},
+                    Hostile{"a frame of file 60,000 of 65,535", 10, 60000, 65535, 0, 0, 1},
+                    Hostile{"a frame far ahead in the last file", 10, 3, 3, 5000000, 5000000, 1},
+                    Hostile{"a frame of a later file far ahead", 3, 3, 3, 900000, 900000, 2},
+                    Hostile{"a gap claimed inside the first file", 2, 1, 3, 200000, 200000, 1}),
+    [](const testing::TestParamInfo<Hostile>& param) { return "case" + std::to_string(param.index); });
+
+}  // namespace
+
+namespace {
+
+TEST(FaultsHostilePair, AConfirmedHugeGapPrintsABoundedReport)
+{
+    // Two frames that agree on a gap of 900,000 frames: believed, so the files
+    // behind them are lost, but the report of the lost blocks stays short and
+    // nothing is called intact that is not.
+    std::vector<capture::TapeFile> files = capture::with_records(
+        {{"p1.bin", random_bytes(300000, 91)}, {"p2.bin", random_bytes(200000, 92)}});
+    std::vector<capture::TapeFrame> frames = capture::build_tape(files);
+    capture::TapeFrame bad = frames[3];   // claims p2 lies 900,000 frames on
+    bad.frame_index = 900000;
+    bad.last_frame_index = 900001;
+    capture::TapeFrame next = bad;
+    next.frame_index = 900001;
+    frames.insert(frames.begin() + 3, {bad, next});
+    TempDir dir;
+    write_file(dir.path / "CAP0001.avi", capture::pack_capture(frames));
+    RunResult r = run_in(dir.path, shell_quote(program("brimread")) + " CAP0001.avi");
+    EXPECT_NE(r.output.find(" more blocks lost whole"), std::string::npos) << r.output.substr(0, 4000);
+    EXPECT_LT(r.output.size(), 16 * 1024u);
+    EXPECT_EQ(r.output.find("Verified: 2 of 2"), std::string::npos);
+}
+
+}  // namespace
