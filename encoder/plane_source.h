@@ -11,7 +11,7 @@
 #include "frame_layout.h"
 
 // Bytes read per step of the hash taken before a file is encoded.
-constexpr int SCAN_BUFFER_SIZE = 1 << 20;
+constexpr int SCAN_BUFFER_SIZE = 1 << 17;
 
 // The driver's slot for the one input file being read.
 struct InputSlot {

@@ -1,5 +1,7 @@
 #include "content_hash.h"
 
+#include "content_hash_kernels.h"
+
 // Header-only use: the whole hash is compiled into this file, so nothing is
 // linked from the system and the Windows cross build needs no library.
 #define XXH_INLINE_ALL
@@ -10,6 +12,11 @@ namespace {
 Digest128 from_xxh(XXH128_hash_t h) { return Digest128{h.low64, h.high64}; }
 
 XXH3_state_t* state_of(const ContentHash* hash) { return static_cast<XXH3_state_t*>(hash->state); }
+
+#if defined(BRIM_HASH_AVX2)
+// XXH3 runs about 2.5 times as fast with AVX2 as with the SSE2 every x86-64 has.
+const bool HAVE_AVX2 = __builtin_cpu_supports("avx2");
+#endif
 
 }  // namespace
 
@@ -27,6 +34,12 @@ void content_hash_reset(ContentHash* hash) { XXH3_128bits_reset(state_of(hash));
 
 void content_hash_update(ContentHash* hash, const void* data, size_t count)
 {
+#if defined(BRIM_HASH_AVX2)
+    if (HAVE_AVX2) {
+        content_hash_update_avx2(hash->state, data, count);
+        return;
+    }
+#endif
     XXH3_128bits_update(state_of(hash), data, count);
 }
 
