@@ -272,47 +272,29 @@ int syndromes_unexplained(const QueueEntry* entries, const ECCErasures* known, u
     return 0;
 }
 
-// Syndrome values the erased columns `columns` (count of them) can produce:
-// bit v of `span` (256 bits) is set when v lies in their span.
-void span_of(const uint8_t* columns, int count, uint64_t* span)
-{
-    constexpr int SPAN_WORDS = 4;
-    constexpr int WORD_BITS = 64;
-    std::memset(span, 0, SPAN_WORDS * sizeof(uint64_t));
-    span[0] = 1;
-    for (int i = 0; i < count; ++i) {
-        uint64_t next[SPAN_WORDS];
-        std::memcpy(next, span, sizeof next);
-        for (int v = 0; v < SPAN_WORDS * WORD_BITS; ++v)
-            if ((span[v / WORD_BITS] >> (v % WORD_BITS)) & 1u) {
-                const int w = v ^ columns[i];
-                next[w / WORD_BITS] |= uint64_t{1} << (w % WORD_BITS);
-            }
-        std::memcpy(span, next, sizeof next);
-    }
-}
-
 // 1 when a wrong plane at some position outside `erased` (ECC_N flags) could hide
 // in a codeword with those erasures: its column lies in their span, so the
 // checks cannot tell its error from values of the erased positions.
 int error_could_hide(const uint8_t* erased)
 {
-    uint8_t columns[ECC_N];
+    uint8_t span[ECC_NMK];
+    int rank = 0;
     int count = 0;
-    for (int p = 0; p < ECC_N; ++p)
-        if (erased[p])
-            columns[count++] = column_bits(p);
+    for (int p = 0; p < ECC_N; ++p) {
+        if (!erased[p])
+            continue;
+        ++count;
+        const uint8_t v = reduce(column_bits(p), span, rank);
+        if (v)
+            insert_sorted(v, span, &rank);
+    }
     // Any three columns are independent: with two erasures or fewer every other
     // single wrong plane still shows in the syndrome.
     if (count < 3)
         return 0;
-    uint64_t span[4];
-    span_of(columns, count, span);
-    for (int p = 0; p < ECC_N; ++p) {
-        const uint8_t c = column_bits(p);
-        if (!erased[p] && ((span[c / 64] >> (c % 64)) & 1u))
+    for (int p = 0; p < ECC_N; ++p)
+        if (!erased[p] && reduce(column_bits(p), span, rank) == 0)
             return 1;
-    }
     return 0;
 }
 
