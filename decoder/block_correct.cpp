@@ -239,6 +239,31 @@ int outside_span(uint8_t* const* syndromes, size_t first, size_t words, const An
     return outside != 0;
 }
 
+// The positions erased whole (`erased`, ECC_N flags). Returns 1 when some
+// position has marked payload blocks besides.
+int whole_erasures(const QueueEntry* entries, uint8_t* erased)
+{
+    int marked = 0;
+    for (int p = 0; p < ECC_N; ++p) {
+        erased[p] = static_cast<uint8_t>(entries[p].bad ? 1 : 0);
+        marked |= entries[p].marked;
+    }
+    return marked;
+}
+
+// The positions erased at segment `g`: those erased whole and those whose
+// payload block g is marked. Returns 1 when they differ from `erased`.
+int segment_erasures(const QueueEntry* entries, const ECCErasures* known, const uint8_t* erased, int g,
+                     uint8_t* here)
+{
+    int extra = 0;
+    for (int p = 0; p < ECC_N; ++p) {
+        here[p] = static_cast<uint8_t>(erased[p] | (entries[p].marked && known->segment_bad[p][g]));
+        extra |= here[p] != erased[p];
+    }
+    return extra;
+}
+
 // 1 when a syndrome is left after correction that the erasures of its codeword
 // do not explain: some plane not known bad is not as the encoder wrote it.
 // (Codewords with more erasures than the checks determine keep a syndrome in
@@ -246,22 +271,14 @@ int outside_span(uint8_t* const* syndromes, size_t first, size_t words, const An
 int syndromes_unexplained(const QueueEntry* entries, const ECCErasures* known, uint8_t* const* syndromes)
 {
     uint8_t erased[ECC_N];
-    int marked = 0;
-    for (int p = 0; p < ECC_N; ++p) {
-        erased[p] = static_cast<uint8_t>(entries[p].bad ? 1 : 0);
-        marked |= entries[p].marked;
-    }
+    const int marked = whole_erasures(entries, erased);
     Annihilator whole{};
     annihilator_of(erased, &whole);
     if (!marked)
         return outside_span(syndromes, 0, ECC_PLANE_WORDS, whole);
     for (int g = 0; g < ECC_SEGMENTS; ++g) {
         uint8_t here[ECC_N];
-        int extra = 0;
-        for (int p = 0; p < ECC_N; ++p) {
-            here[p] = static_cast<uint8_t>(erased[p] | (entries[p].marked && known->segment_bad[p][g]));
-            extra |= here[p] != erased[p];
-        }
+        const int extra = segment_erasures(entries, known, erased, g, here);
         Annihilator local{};
         if (extra)
             annihilator_of(here, &local);
@@ -304,22 +321,14 @@ int error_could_hide(const uint8_t* erased)
 int some_codeword_unchecked(const QueueEntry* entries, const ECCErasures* known)
 {
     uint8_t erased[ECC_N];
-    int marked = 0;
-    for (int p = 0; p < ECC_N; ++p) {
-        erased[p] = static_cast<uint8_t>(entries[p].bad ? 1 : 0);
-        marked |= entries[p].marked;
-    }
+    const int marked = whole_erasures(entries, erased);
     if (error_could_hide(erased))
         return 1;
     if (!marked)
         return 0;
     for (int g = 0; g < ECC_SEGMENTS; ++g) {
         uint8_t here[ECC_N];
-        int extra = 0;
-        for (int p = 0; p < ECC_N; ++p) {
-            here[p] = static_cast<uint8_t>(erased[p] | (entries[p].marked && known->segment_bad[p][g]));
-            extra |= here[p] != erased[p];
-        }
+        const int extra = segment_erasures(entries, known, erased, g, here);
         if (extra && error_could_hide(here))
             return 1;
     }
