@@ -6,5 +6,7 @@
 
 #include "file_record.h"
 
-// Draws a new ID into `id` (RECORDING_ID_SIZE bytes).
+// Draws a new ID into `id` (RECORDING_ID_SIZE bytes), or takes the one that
+// BRIM_RECORDING_ID holds as 32 hexadecimal digits (for output that is the same
+// from run to run: the same files, modification times and ID give the same AVI files).
 void draw_recording_id(uint8_t* id);

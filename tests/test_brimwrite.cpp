@@ -507,6 +507,43 @@ TEST(BrimwriteRun, RunEndingOnABlockBoundaryNeedsNoPadding)
     EXPECT_TRUE(files.at("block.bin") == data);
 }
 
+// Sets (or with null clears) the recording ID the programs started next take.
+static void set_recording_id(const char* hex)
+{
+#ifdef _WIN32
+    _putenv_s("BRIM_RECORDING_ID", hex ? hex : "");
+#else
+    if (hex)
+        setenv("BRIM_RECORDING_ID", hex, 1);
+    else
+        unsetenv("BRIM_RECORDING_ID");
+#endif
+}
+
+TEST(BrimwriteRun, EveryRunIsARecordingOfItsOwnUnlessItsIdIsGiven)
+{
+    // Two runs over the same file: their recordings carry different tags, so
+    // a reader never mixes their frames; with BRIM_RECORDING_ID the same bytes.
+    TempDir tmp;
+    copy_template(tmp.path);
+    write_file(tmp.path / "same.bin", random_bytes(5000, 11));
+    std::vector<std::vector<uint8_t>> avis;
+    for (const char* id : {static_cast<const char*>(nullptr), static_cast<const char*>(nullptr),
+                           "0123456789abcdef0123456789ABCDEF", "0123456789abcdef0123456789ABCDEF"}) {
+        set_recording_id(id);
+        ASSERT_EQ(brimwrite(tmp.path, "same.bin").status, EXIT_COMPLETED);
+        avis.push_back(read_file(tmp.path / "DV000001.avi"));
+    }
+    set_recording_id(nullptr);
+    EXPECT_NE(avis[0], avis[1]);
+    EXPECT_EQ(avis[2], avis[3]);
+    std::vector<uint32_t> per_file;
+    const std::vector<TapeFrame> frames = read_tape(tmp.path, 1, &per_file);
+    const uint8_t id[RECORDING_ID_SIZE] = {0x01, 0x23, 0x45, 0x67, 0x89, 0xab, 0xcd, 0xef,
+                                           0x01, 0x23, 0x45, 0x67, 0x89, 0xab, 0xcd, 0xef};
+    EXPECT_EQ(frames.front().record.recording_tag, recording_tag(id));
+}
+
 TEST(BrimwriteRun, RecursiveRunStoresPathsFromTheRoot)
 {
     TempDir tmp;
