@@ -38,7 +38,7 @@ constexpr SyncKind RAW_SYNC = {SYNC_PATTERN + RAW_SYNC_START, SYNC_MASK + RAW_SY
 static_assert(CHUNK_SYNC.first_compared < SYNC_LENGTH && RAW_SYNC.first_compared < RAW_SYNC_LENGTH,
               "each signature compares a byte");
 
-const char RAW_SUFFIX[] = ".dv";
+constexpr int RIFF_MAGIC_SIZE = sizeof RIFF_MAGIC;
 
 int64_t window_end(const FrameReader* r) { return r->window_pos + r->window_len; }
 
@@ -68,9 +68,83 @@ void ensure_window(FrameReader* r, int64_t pos, int64_t need)
     }
 }
 
+// Console, then log, unless the reader is quiet.
+void tell(const FrameReader* r, FILE* log, const char* format, const char* a, const char* b = "")
+{
+    if (r->quiet)
+        return;
+    std::printf(format, a, b);
+    if (log)
+        std::fprintf(log, format, a, b);
+}
+
+// What the file is decides how it is searched: a RIFF file by its chunks, any
+// other as a raw DV stream.
+int file_is_riff(FILE* file)
+{
+    uint8_t first[RIFF_MAGIC_SIZE];
+    const size_t got = std::fread(first, 1, sizeof first, file);
+    std::rewind(file);
+    return starts_as_riff(first, got);
+}
+
+uint64_t name_key(const char* name)
+{
+    // FNV-1a: names need no stronger hash, and a clash only ends the input early.
+    constexpr uint64_t FNV_OFFSET = 14695981039346656037ull;
+    constexpr uint64_t FNV_PRIME = 1099511628211ull;
+    uint64_t h = FNV_OFFSET;
+    for (const char* p = name; *p; ++p)
+        h = (h ^ static_cast<uint8_t>(*p)) * FNV_PRIME;
+    return h == 0 ? 1 : h;
+}
+
+// Books `name` as read in this run. Returns 0 when it was read already, or when
+// no more names can be booked.
+int book_name(FrameReader* r, const char* name)
+{
+    const uint64_t key = name_key(name);
+    size_t at = static_cast<size_t>(key) & (SEEN_NAME_SLOTS - 1);
+    while (r->seen[at] != 0) {
+        if (r->seen[at] == key)
+            return 0;
+        at = (at + 1) & (SEEN_NAME_SLOTS - 1);
+    }
+    if (r->seen_count >= SEEN_NAME_LIMIT)
+        return 0;
+    r->seen[at] = key;
+    ++r->seen_count;
+    return 1;
+}
+
+int file_exists(const char* name)
+{
+    FILE* f = std::fopen(name, "rb");
+    if (!f)
+        return 0;
+    std::fclose(f);
+    return 1;
+}
+
+// The file due next is missing: a later successor that exists says that a
+// capture file is missing rather than that the capture has ended.
+void look_past_missing(const FrameReader* r, const char* name, FILE* log)
+{
+    char later[CAPTURE_NAME_CAPACITY];
+    std::snprintf(later, sizeof later, "%s", name);
+    for (int i = 0; i < MISSING_PROBES && next_capture_name(later); ++i) {
+        if (file_exists(later)) {
+            tell(r, log, "\nReadDVFrame() : %s is missing, but %s exists: a capture file seems to be missing\n",
+                 name, later);
+            return;
+        }
+    }
+}
+
 void open_current(FrameReader* r, const char* name, FILE* log)
 {
-    r->raw = is_raw_dv_name(name);
+    r->raw = !file_is_riff(r->file);
+    r->found = 0;
     if (!r->quiet)
         std::printf("\n\n\nReadDVFrame() : (Reading from %s) ", name);
     if (log && !r->quiet)
@@ -87,6 +161,8 @@ void finish_current(FrameReader* r, char* name, int inplace, FILE* log, int ecc_
 {
     if (!r->quiet)
         std::printf("\nReadDVFrame(): end...(g_ecc_n=%d)", ecc_n);
+    if (r->found == 0)
+        tell(r, log, "\n%s: no DV frames found%s", name);
     if (std::ferror(r->file)) {
         std::printf("\nReadDVFrame() : read error in %s: %s", name, std::strerror(errno));
         if (log)
@@ -96,7 +172,7 @@ void finish_current(FrameReader* r, char* name, int inplace, FILE* log, int ecc_
     r->file = nullptr;
     if (inplace)
         std::remove(name);
-    if (!successor_name(name))
+    if (!next_capture_name(name))
         r->ended = 1;
 }
 
@@ -106,7 +182,8 @@ int frame_reader_init(FrameReader* reader)
 {
     std::memset(reader, 0, sizeof *reader);
     reader->window = static_cast<uint8_t*>(std::malloc(WINDOW_CAPACITY));
-    return reader->window != nullptr ? 1 : 0;
+    reader->seen = static_cast<uint64_t*>(std::calloc(SEEN_NAME_SLOTS, sizeof(uint64_t)));
+    return reader->window != nullptr && reader->seen != nullptr ? 1 : 0;
 }
 
 void frame_reader_shutdown(FrameReader* reader)
@@ -114,6 +191,7 @@ void frame_reader_shutdown(FrameReader* reader)
     if (reader->file)
         std::fclose(reader->file);
     std::free(reader->window);
+    std::free(reader->seen);
     std::memset(reader, 0, sizeof *reader);
 }
 
@@ -123,6 +201,9 @@ void frame_reader_rewind(FrameReader* reader)
         std::fclose(reader->file);
     reader->file = nullptr;
     reader->ended = 0;
+    if (reader->seen)
+        std::memset(reader->seen, 0, SEEN_NAME_SLOTS * sizeof(uint64_t));
+    reader->seen_count = 0;
     reader->window_pos = 0;
     reader->window_len = 0;
     reader->read_pos = 0;
@@ -148,16 +229,9 @@ int find_sync(const uint8_t* data, int raw)
     return -1;
 }
 
-int is_raw_dv_name(const char* name)
+int starts_as_riff(const uint8_t* bytes, size_t count)
 {
-    const size_t length = std::strlen(name);
-    const size_t suffix = sizeof RAW_SUFFIX - 1;
-    if (length < suffix)
-        return 0;
-    for (size_t i = 0; i < suffix; ++i)
-        if (std::tolower(static_cast<unsigned char>(name[length - suffix + i])) != RAW_SUFFIX[i])
-            return 0;
-    return 1;
+    return count >= sizeof RIFF_MAGIC && std::memcmp(bytes, RIFF_MAGIC, sizeof RIFF_MAGIC) == 0;
 }
 
 int ReadDVFrame(const uint8_t** frame, uint8_t* spare, FrameReader* reader, char* name, int inplace,
@@ -168,9 +242,19 @@ int ReadDVFrame(const uint8_t** frame, uint8_t* spare, FrameReader* reader, char
         if (!r->file) {
             if (r->ended)
                 return 0;
-            r->file = std::fopen(name, "rb");
-            if (!r->file)
+            const int first = r->seen_count == 0;
+            if (!book_name(r, name)) {
+                tell(r, log, "\nReadDVFrame() : %s was read already in this run; the input ends here\n", name);
+                r->ended = 1;
                 return 0;
+            }
+            r->file = std::fopen(name, "rb");
+            if (!r->file) {
+                if (!first)
+                    look_past_missing(r, name, log);
+                r->ended = 1;
+                return 0;
+            }
             open_current(r, name, log);
         }
 
@@ -195,6 +279,7 @@ int ReadDVFrame(const uint8_t** frame, uint8_t* spare, FrameReader* reader, char
         available = window_end(r) - r->read_pos;
         search = r->window + (r->read_pos - r->window_pos);
         int64_t got = available - frame_offset;
+        ++r->found;
         if (got >= DV_FRAME_SIZE) {
             *frame = search + frame_offset;
             r->read_pos += frame_offset + DV_FRAME_SIZE;
@@ -208,6 +293,36 @@ int ReadDVFrame(const uint8_t** frame, uint8_t* spare, FrameReader* reader, char
         r->read_pos += frame_offset + got;
         return 1;
     }
+}
+
+int next_capture_name(char* name)
+{
+    const size_t length = std::strlen(name);
+    size_t base = 0;
+    for (size_t i = 0; i < length; ++i)
+        if (name[i] == '/' || name[i] == '\\')
+            base = i + 1;
+    size_t end = length;
+    while (end > base && (name[end - 1] < '0' || name[end - 1] > '9'))
+        --end;
+    size_t start = end;
+    int all_nines = end > base;
+    while (start > base && name[start - 1] >= '0' && name[start - 1] <= '9') {
+        all_nines &= name[start - 1] == '9';
+        --start;
+    }
+    if (all_nines && length + 2 <= CAPTURE_NAME_CAPACITY) {
+        char widened[CAPTURE_NAME_CAPACITY];
+        std::memcpy(widened, name, start);
+        widened[start] = '1';
+        std::memset(widened + start + 1, '0', end - start);
+        std::memcpy(widened + end + 1, name + end, length - end + 1);
+        if (file_exists(widened)) {
+            std::memcpy(name, widened, length + 2);
+            return 1;
+        }
+    }
+    return successor_name(name);
 }
 
 int successor_name(char* name)

@@ -1,7 +1,9 @@
 // Reader of captured files: finds every DV frame in a plain byte stream by a
 // masked 16-byte signature (the frame chunk header and the first bytes of the DV
-// header block), file after file along the successor-name rule. A file whose
-// name ends in ".dv" (any case) is a raw DV stream without chunk headers: there
+// header block), file after file along the successor-name rule. A file that
+// begins as a RIFF file (AVI of any type, the DV stream of any number) is
+// searched by the chunk signature, whose identifier is not examined; any other
+// file (raw DV, QuickTime, Matroska, ...) is searched as a raw DV stream: there
 // the signature is the 8 DV bytes alone and the frame starts where they do.
 //
 // The search behaves as if the file were read 120,000 bytes at a time, each read
@@ -9,6 +11,7 @@
 // was found; the reader gets the same result from one large sequential read.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 
@@ -16,11 +19,24 @@
 
 constexpr int SYNC_LENGTH = 16;
 
-// Chunk header ("00??", length 120,000) followed by DV bytes 0..7 of the first
-// header block; mask 1 = must match, 0 = any value.
+// Chunk header (any identifier: "00dc", "01dc", "00__", "01__", "00db" ...; the
+// length 120,000) followed by DV bytes 0..7 of the first header block; mask 1 =
+// must match, 0 = any value.
 constexpr uint8_t SYNC_PATTERN[SYNC_LENGTH] = {'0',  '0',  'd',  'c',  0xC0, 0xD4, 0x01, 0x00,
                                                0x1F, 0x07, 0x00, 0x3F, 0x68, 0x78, 0x78, 0x78};
-constexpr uint8_t SYNC_MASK[SYNC_LENGTH] = {1, 1, 0, 0, 1, 1, 1, 1, 0, 1, 1, 1, 0, 1, 1, 1};
+constexpr uint8_t SYNC_MASK[SYNC_LENGTH] = {0, 0, 0, 0, 1, 1, 1, 1, 0, 1, 1, 1, 0, 1, 1, 1};
+
+// The first bytes of a RIFF file.
+constexpr uint8_t RIFF_MAGIC[4] = {'R', 'I', 'F', 'F'};
+
+// Capture files one run remembers by name, to end the input instead of reading
+// one again (successor names that wrap around).
+constexpr int SEEN_NAME_SLOTS = 1 << 16;
+constexpr int SEEN_NAME_LIMIT = SEEN_NAME_SLOTS / 4 * 3;
+// Later successor names looked for when the next capture file is missing.
+constexpr int MISSING_PROBES = 100;
+// Bytes of the callers' name buffers (a widened name is one digit longer).
+constexpr int CAPTURE_NAME_CAPACITY = 256;
 
 // Raw DV streams: the DV part of the signature (its last 8 bytes).
 constexpr int RAW_SYNC_START = CHUNK_HEADER_SIZE;
@@ -48,28 +64,33 @@ struct FrameReader {
     int64_t read_pos;     // file offset of the next searching read
     int at_eof;           // the window reaches the end of the file
     int raw;              // the open file is a raw DV stream
+    int64_t found;        // frames found in the open file
+    uint64_t* seen;       // SEEN_NAME_SLOTS hashes of the names opened in this run (0 = empty)
+    int seen_count;
     int ended;            // the input is exhausted: no file is due any more
     int quiet;            // print no progress lines (a look ahead that the run repeats)
 };
 
-// Allocates the window once; every field starts empty. Returns 1, or 0 when the
-// allocation fails.
+// Allocates the window and the table of names once; every field starts empty.
+// Returns 1, or 0 when the allocation fails.
 int frame_reader_init(FrameReader* reader);
 
 // Closes the open file (if any) and releases the window.
 void frame_reader_shutdown(FrameReader* reader);
 
 // Closes the open file (if any) so that the next ReadDVFrame starts afresh from
-// the name it is given; keeps the window.
+// the name it is given, with no name read yet; keeps the window.
 void frame_reader_rewind(FrameReader* reader);
 
 // Delivers the next DV frame: *frame points at DV_FRAME_SIZE bytes that stay valid
 // until the next call (inside the reader's window, or `spare` for a frame cut
 // short by the end of its file, whose tail keeps the bytes of its searching read).
-// `name` is the current file name, changed in place to step to the successor;
-// with `inplace` each file is deleted once it has been read to its end; `ecc_n`
-// is shown in the end-of-file line; `log` may be null. Returns 1 with a frame,
-// 0 when the file due next cannot be opened (end of input).
+// `name` is the current file name, changed in place to step to the successor
+// (next_capture_name); with `inplace` each file is deleted once it has been read
+// to its end; `ecc_n` is shown in the end-of-file line; `log` may be null. A file
+// without a frame is named; a name already read in this run, or a missing file
+// while a later one exists, ends the input with a message. Returns 1 with a
+// frame, 0 when the file due next cannot be opened (end of input).
 int ReadDVFrame(const uint8_t** frame, uint8_t* spare, FrameReader* reader, char* name, int inplace,
                 FILE* log, int ecc_n);
 
@@ -78,8 +99,14 @@ int ReadDVFrame(const uint8_t** frame, uint8_t* spare, FrameReader* reader, char
 // holds none.
 int find_sync(const uint8_t* data, int raw);
 
-// 1 if `name` ends in ".dv" without regard to case (a raw DV stream).
-int is_raw_dv_name(const char* name);
+// 1 if the `count` first bytes of a file, `bytes`, begin a RIFF file.
+int starts_as_riff(const uint8_t* bytes, size_t count);
+
+// Steps `name` to the next capture file: where the last run of digits in its
+// base name is all nines and the widened name exists ("out9" -> "out10",
+// "SCENE9999" -> "SCENE10000"), that one; else successor_name. Returns 0 when the
+// name has no successor.
+int next_capture_name(char* name);
 
 // Counts the decimal digits of `name` up by one, in place, as one counter across
 // the whole name. Returns 1 if the name holds a digit (it has a successor), 0
