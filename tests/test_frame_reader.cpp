@@ -220,7 +220,7 @@ TEST(FindSync, RawStreamsSearchTheDvBytesAlone)
     EXPECT_EQ(starts_as_riff(reinterpret_cast<const uint8_t*>("RIFF\0\0\0\0AVI "), 12), 1);
     EXPECT_EQ(starts_as_riff(reinterpret_cast<const uint8_t*>("RIF"), 3), 0);
     EXPECT_EQ(starts_as_riff(reinterpret_cast<const uint8_t*>("\x1f\x07\x00\x3f"), 4), 0);
-    EXPECT_EQ(starts_as_riff(reinterpret_cast<const uint8_t*>("\0\0\0\x14ftypqt  "), 12), 0);
+    EXPECT_EQ(starts_as_riff(reinterpret_cast<const uint8_t*>("\0\0\0\x14" "ftypqt  "), 12), 0);
 }
 
 TEST(SuccessorName, CountsAllDigitsOfTheNameAsOneNumber)
