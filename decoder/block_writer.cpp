@@ -1,6 +1,7 @@
 #include "block_writer.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdarg>
 #include <cstring>
 
@@ -486,6 +487,14 @@ int finish_output()
     const int result = close_output();
     g_run.writer_track = NO_TRACK;
     return result;
+}
+
+int64_t writer_file_start()
+{
+    if (!g_run.output || !g_run.file.tracked)
+        return INT64_MAX;
+    const FileTrack* t = track_of(g_run.file.track);
+    return t->id == g_run.file.track ? t->start : 0;
 }
 
 void report_missing_files(int32_t first, int32_t last, int32_t file_count)

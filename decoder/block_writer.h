@@ -40,6 +40,10 @@ int dump_lost_block(const QueueEntry* entries);
 // the verification report. Returns QUEUE_OK or QUEUE_WRITE_FAILED.
 int finish_output();
 
+// Where the file being written starts (global position), or INT64_MAX when none
+// is: a capture file holding any of its frames is still needed until it is closed.
+int64_t writer_file_start();
+
 // Books for the verification report the files `first` .. `last` of a recording
 // of `file_count` files, of which nothing was captured; consecutive missing files
 // make one line of the report.

@@ -1,5 +1,6 @@
 #include "driver.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -19,7 +20,8 @@
 namespace {
 
 constexpr int EXIT_USAGE = -1;
-constexpr int EXIT_NO_MEMORY = 1;
+constexpr int EXIT_NO_MEMORY = -1;
+constexpr int EXIT_START_NOT_FOUND = -1;
 constexpr int EXIT_NOTHING_DECODED = 0;
 constexpr int EXIT_DONE = 1;
 constexpr int EXIT_WRITE_FAILED = -1;
@@ -169,14 +171,17 @@ int handle_frame(const uint8_t* frame, const uint8_t* plane, int64_t header_rema
 }
 
 // Deletes the capture files read to their end whose every frame used is
-// corrected and written to disk (all of them with `all`), unless a restored file
-// could not be created or written, or output has not started yet.
+// corrected and written to disk, and every file with data in them closed (all of
+// them with `all`), unless a restored file could not be created or written, or
+// output has not started yet.
 void delete_used_captures(int all)
 {
     Driver& d = g_driver;
+    // Positions before this one are written, and so is every file with data there.
+    const int64_t done = std::min(placement_written_through(), writer_file_start());
     while (d.pending_count > 0 && !g_run.output_failed && g_run.output_started) {
         CaptureFile& c = d.pending[d.pending_first];
-        if (!all && c.reach > placement_written_through())
+        if (!all && c.reach > done)
             return;
         if (g_run.output && !flush_to_disk(g_run.output))
             return;
@@ -348,5 +353,11 @@ int brimread_main(int argc, char** argv)
     const std::time_t end_time = std::time(nullptr);
     print_statistics(&g_driver.stats, static_cast<int64_t>(end_time - start_time), g_run.log);
     print_verification(&g_run.verify, g_run.log);
+    if (!g_run.output_started) {
+        // A -startfile name that never came: the run did not do what was asked.
+        std::printf("\nno stored file named %s was found; nothing was restored\n", g_run.start_name);
+        std::fprintf(g_run.log, "\nno stored file named %s was found; nothing was restored\n", g_run.start_name);
+        return end_run(EXIT_START_NOT_FOUND);
+    }
     return end_run(EXIT_DONE);
 }

@@ -154,6 +154,8 @@ int build_plan(EncodePlan* plan, const std::vector<PlanInput>& inputs)
     return static_cast<int>(ecc_k);
 }
 
+constexpr char BACKSLASH = '\\';
+
 int findfiles(EncodePlan* plan, const std::vector<std::string>& patterns)
 {
     std::vector<ListedFile> listed;
@@ -167,6 +169,11 @@ int findfiles(EncodePlan* plan, const std::vector<std::string>& patterns)
         if (file.stored.size() > static_cast<size_t>(MAX_STORED_PATH)) {
             printf("(Ignoring file, pathname exceeds 227 chars)\n");
             printf("    %s\n", path);
+            continue;
+        }
+        if (!listing_is_separator(BACKSLASH) && file.path.find(BACKSLASH) != std::string::npos) {
+            // On tape a backslash separates directories: the name would mean another file.
+            printf("(Ignoring file %s: its name holds a backslash, which on tape separates directories)\n", path);
             continue;
         }
         if (is_reserved_name(file.stored)) {

@@ -169,5 +169,14 @@ void report_plan(const EncodePlan* plan, FILE* log)
             static_cast<long long>(plan->file_size[i]), plan->file_frames[i]);
     for (int32_t k = 1; k <= plan->avi_count; k++)
         say(log, "AVI File %d: %d Frames\n", k, plan->avi_frames[k]);
+    for (int32_t k = 1; k <= plan->avi_count; k++) {
+        if (plan->avi_frames[k] <= AVI_PORTABLE_FRAMES)
+            continue;
+        char name[AVI_NAME_SIZE];
+        avi_file_name(k, name);
+        say(log, "(Warning: %s will be over 2 GiB; some DV tools read AVI 1.0 files only up to 2 GiB: -avisize %d "
+                 "keeps every file below)\n",
+            name, AVI_PORTABLE_FRAMES - (ECC_N - 1));
+    }
     say(log, "(Frame 0 Repeated %d times)\n", plan->repeat0);
 }

@@ -20,6 +20,11 @@ constexpr int AVI_STREAM_BUFFER_SIZE = 1 << 20;
 constexpr int32_t AVI_MAX_FRAMES =
     static_cast<int32_t>((UINT32_MAX - AVI_HEADER_SIZE) / (FRAME_CHUNK_SIZE + AVI_INDEX_ENTRY_SIZE));
 
+// Largest frame count whose file stays within 2 GiB - 1, where some DV tools stop
+// reading an AVI 1.0 file.
+constexpr int32_t AVI_PORTABLE_FRAMES = static_cast<int32_t>(
+    (INT32_MAX - AVI_HEADER_SIZE - AVI_INDEX_HEADER_SIZE) / (FRAME_CHUNK_SIZE + AVI_INDEX_ENTRY_SIZE));
+
 // Writes the name of AVI file `number` ("DV%06d.avi") into `name` (AVI_NAME_SIZE bytes).
 void avi_file_name(int32_t number, char* name);
 
