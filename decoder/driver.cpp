@@ -220,8 +220,8 @@ void follow_capture()
 
 // A recognised frame of another recording than the run's: classified against
 // that recording's own frames and not placed, unless it is the accepted first
-// frame of a new recording's first file, which the run then follows. Returns 1
-// when the frame is to be placed.
+// frame of a new recording's first file in the capture file being read, which
+// the run then follows. Returns 1 when the frame is to be placed.
 int take_recording_of(FrameRecord* current, const FrameRecord* previous)
 {
     Driver& d = g_driver;
@@ -230,8 +230,11 @@ int take_recording_of(FrameRecord* current, const FrameRecord* previous)
     FrameRecord foreign = *current;
     classify_frame(&foreign, &d.foreign_previous);
     d.foreign_previous = foreign;
+    // A new recording is followed where it begins on the tape the capture file
+    // has been showing, never from a successor file that holds none of the
+    // run's frames: the digit rule may have led to another tape's capture.
     if (foreign.frame_code == FRAME0_ACCEPTED && foreign.file_index == 1 &&
-        foreign.sum_computed == foreign.sum_stored) {
+        foreign.sum_computed == foreign.sum_stored && d.capture.used > 0) {
         d.recording_tag = foreign.recording_tag;
         *current = foreign;
         return 1;

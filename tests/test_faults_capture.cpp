@@ -2,11 +2,14 @@
 // DV streams, captures that begin or end inside the recording (the decoder
 // finds the block alignment from the frames themselves), and a capture that
 // stops in the middle of a frame.
+#include <functional>
+
 #include "test_faults_support.h"
 
 namespace {
 
 using faults::at;
+using faults::Bytes;
 using faults::chunks;
 using faults::expect_all_restored;
 using faults::expect_damaged;
@@ -131,5 +134,193 @@ TEST(FaultsCapture, CaptureStoppingInsideAFrame)
     expect_damaged(o, {"a8.bin"}, 8);
     EXPECT_TRUE(o.exists["a8.bin"]);
 }
+
+}  // namespace
+
+namespace {
+
+// A capture of the recording split by capsim into files renamed as `name(i)`
+// gives them, in `dir`; returns how many there are.
+int split_capture(const fs::path& dir, const std::string& split, const std::function<std::string(int)>& name,
+                  const fs::path& avi = faults::recording().avi())
+{
+    fs::create_directories(dir);
+    RunResult cap = run_in(dir, shell_quote(program("capsim")) + " -o cap0001.avi -split " + split + " " +
+                                    shell_quote(avi.string()));
+    EXPECT_EQ(cap.status, 0) << cap.output;
+    int n = 0;
+    for (;; ++n) {
+        char from[32];
+        std::snprintf(from, sizeof from, "cap%04d.avi", n + 1);
+        if (!fs::exists(dir / from))
+            break;
+        fs::rename(dir / from, dir / ("renamed-" + name(n)));
+    }
+    for (int i = 0; i < n; ++i)
+        fs::rename(dir / ("renamed-" + name(i)), dir / name(i));
+    return n;
+}
+
+faults::Outcome read_capture(const fs::path& work, const std::string& args, const std::string& shell_prefix = "")
+{
+    const fs::path out = work / "out";
+    fs::create_directories(out);
+    faults::Outcome o;
+    o.brimread = run_in(out, shell_prefix + shell_quote(program("brimread")) + " " + args);
+    for (size_t i = 0; i < faults::input_files().size(); ++i) {
+        const fs::path p = out / faults::input_files()[i].name;
+        o.exists[faults::input_files()[i].name] = fs::exists(p);
+        o.same[faults::input_files()[i].name] = fs::exists(p) && read_file(p) == faults::recording().contents[i];
+    }
+    for (const std::string& line : faults::lines_with(o.brimread.output, "\nDAMAGED: "))
+        o.damaged.push_back(line.substr(10, line.find(" (") - 10));
+    const std::vector<std::string> verified = faults::lines_with(o.brimread.output, "Verified: ");
+    o.verified = verified.empty() ? "" : verified.back();
+    return o;
+}
+
+TEST(FaultsCapture, SuccessorNamesWidenAndNeverLoop)
+{
+    // out0 ... out12 as ffmpeg's segment muxer names them: out9 is followed by
+    // out10, which exists.
+    TempDir a;
+    const int n = split_capture(a.path, "2500k", [](int i) { return "out" + std::to_string(i) + ".avi"; });
+    ASSERT_GE(n, 11);
+    faults::expect_all_restored(read_capture(a.path, "../out0.avi"));
+    // SCENE9998 ... SCENE10001: the counter widens past four digits.
+    TempDir b;
+    ASSERT_GE(split_capture(b.path, "9m",
+                            [](int i) {
+                                char name[32];
+                                std::snprintf(name, sizeof name, "SCENE%04d.avi", 9998 + i);
+                                return std::string(name);
+                            }),
+              3);
+    faults::expect_all_restored(read_capture(b.path, "../SCENE9998.avi"));
+    // out0 ... out9 and no out10: after out9 comes out0 again, which ends the input.
+    TempDir c;
+    const int m = split_capture(c.path, "2500k", [](int i) { return "out" + std::to_string(i) + ".avi"; });
+    for (int i = 10; i < m; ++i)
+        fs::remove(c.path / ("out" + std::to_string(i) + ".avi"));
+    faults::Outcome o = read_capture(c.path, "../out0.avi");
+    EXPECT_EQ(o.brimread.status, 1);
+    EXPECT_NE(o.brimread.output.find("ReadDVFrame() : ../out0.avi was read already in this run; the input ends here"),
+              std::string::npos)
+        << o.brimread.output.substr(0, 2000);
+}
+
+TEST(FaultsCapture, MissingMiddleCaptureFileIsNamed)
+{
+    TempDir dir;
+    const int n = split_capture(dir.path, "5m", [](int i) { return "cap000" + std::to_string(i + 1) + ".avi"; });
+    ASSERT_GE(n, 4);
+    fs::remove(dir.path / "cap0002.avi");
+    faults::Outcome o = read_capture(dir.path, "../cap0001.avi");
+    EXPECT_NE(o.brimread.output.find("ReadDVFrame() : ../cap0002.avi is missing, but ../cap0003.avi exists: a "
+                                     "capture file seems to be missing"),
+              std::string::npos)
+        << o.brimread.output.substr(0, 2000);
+}
+
+TEST(FaultsCapture, InplaceNeverTouchesAnotherTapesCapture)
+{
+    // tape1/capture.avi is followed by tape2/capture.avi by the digit rule;
+    // tape2 holds another recording: read, named, never deleted.
+    TempDir dir;
+    split_capture(dir.path / "tape1", "1g", [](int) { return std::string("capture.avi"); });
+    split_capture(dir.path / "tape2", "1g", [](int) { return std::string("capture.avi"); },
+                  faults::older_recording().avi());
+    faults::Outcome o = read_capture(dir.path, "-inplace ../tape1/capture.avi");
+    faults::expect_all_restored(o);
+    EXPECT_FALSE(fs::exists(dir.path / "tape1" / "capture.avi"));
+    EXPECT_TRUE(fs::exists(dir.path / "tape2" / "capture.avi"));
+    EXPECT_NE(o.brimread.output.find("../tape2/capture.avi holds frames of another recording only"),
+              std::string::npos);
+}
+
+TEST(FaultsCapture, InplaceOnAFullFileSystemKeepsWhatIsStillNeeded)
+{
+    // Restored files may not grow past 6 MB (a5 is 12 MB): the write fails in
+    // a5 and nothing that a5 or a later file needs is deleted, so a second run
+    // on the first capture file left restores every file.
+    TempDir dir;
+    const auto name = [](int i) {
+        char text[32];
+        std::snprintf(text, sizeof text, "cap%04d.avi", i + 1);
+        return std::string(text);
+    };
+    const int n = split_capture(dir.path, "3m", name);
+    ASSERT_GE(n, 6);
+    const fs::path out = dir.path / "out";
+    fs::create_directories(out);
+    RunResult full = run_in(out, "bash -c " + shell_quote("trap '' XFSZ; ulimit -f 6000; exec " +
+                                                          shell_quote(program("brimread")) + " -inplace ../cap0001.avi"));
+    EXPECT_EQ(full.status, -1) << full.output.substr(full.output.size() > 2000 ? full.output.size() - 2000 : 0);
+    EXPECT_NE(full.output.find("cannot write 'a5.bin'"), std::string::npos);
+    int first_left = 0;
+    while (first_left < n && !fs::exists(dir.path / name(first_left)))
+        ++first_left;
+    ASSERT_LT(first_left, n);
+    for (int i = first_left; i < n; ++i)
+        EXPECT_TRUE(fs::exists(dir.path / name(i))) << name(i);
+    faults::Outcome again = read_capture(dir.path, "-inplace ../" + name(first_left));
+    for (const auto& f : again.same)
+        EXPECT_TRUE(f.second) << f.first << "\n" << again.brimread.output.substr(0, 3000);
+    for (int i = 0; i < n; ++i)
+        EXPECT_FALSE(fs::exists(dir.path / name(i))) << name(i);
+}
+
+TEST(FaultsCapture, StartNameThatNeverComesDeletesNothing)
+{
+    TempDir dir;
+    const int n = split_capture(dir.path, "5m", [](int i) { return "cap000" + std::to_string(i + 1) + ".avi"; });
+    faults::Outcome o = read_capture(dir.path, "-inplace -startfile nosuch.bin ../cap0001.avi");
+    EXPECT_EQ(o.brimread.status, -1);
+    EXPECT_NE(o.brimread.output.find("\nno stored file named nosuch.bin was found; nothing was restored\n"),
+              std::string::npos);
+    for (int i = 0; i < n; ++i)
+        EXPECT_TRUE(fs::exists(dir.path / ("cap000" + std::to_string(i + 1) + ".avi")));
+}
+
+// A capture remuxed by ffmpeg into another container or stream order.
+struct Container {
+    const char* name;
+    const char* ffmpeg_args;   // after -i; empty: the chunk identifiers are patched instead
+};
+
+class FaultsContainer : public testing::TestWithParam<Container> {};
+
+TEST_P(FaultsContainer, FramesAreFoundInAnyContainer)
+{
+    const Container& c = GetParam();
+    TempDir dir;
+    split_capture(dir.path, "1g", [](int) { return std::string("capture.avi"); });
+    if (c.ffmpeg_args[0] == '\0') {
+        // A type-1 style file: every frame chunk identified as "01__".
+        Bytes avi = read_file(dir.path / "capture.avi");
+        const uint8_t length[4] = {0xC0, 0xD4, 0x01, 0x00};
+        for (size_t i = 0; i + 8 <= avi.size(); ++i)
+            if (std::memcmp(&avi[i], "00dc", 4) == 0 && std::memcmp(&avi[i + 4], length, 4) == 0)
+                std::memcpy(&avi[i], "01__", 4);
+        write_file(dir.path / c.name, avi);
+    } else {
+        if (!have_program("ffmpeg"))
+            GTEST_SKIP() << "ffmpeg is not installed";
+        RunResult remux = run_in(dir.path, "ffmpeg -v error -i capture.avi " + std::string(c.ffmpeg_args) + " " + c.name);
+        ASSERT_EQ(remux.status, 0) << remux.output;
+    }
+    faults::expect_all_restored(read_capture(dir.path, std::string("../") + c.name));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Remuxed, FaultsContainer,
+    testing::Values(Container{"stream1.avi", "-map 0:1 -map 0:0 -c copy -f avi"},
+                    Container{"type1.avi", ""},
+                    Container{"capture.mov", "-map 0:0 -c copy"},
+                    Container{"capture.mkv", "-map 0:0 -c copy"}),
+    [](const testing::TestParamInfo<Container>& param) {
+        std::string n = param.param.name;
+        return n.substr(0, n.find('.')) + "_" + n.substr(n.find('.') + 1);
+    });
 
 }  // namespace
