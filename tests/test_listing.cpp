@@ -237,6 +237,26 @@ TEST(FindFiles, FilesLeftOutAreNamedWithTheReason)
     EXPECT_NE(planned.console.find("\nfindfiles() : rounding up AVIfile[1] from ecc_k = 2\n"), std::string::npos);
 }
 
+#ifndef _WIN32
+TEST(FindFiles, NameWithABackslashIsLeftOutWhereItIsNoSeparator)
+{
+    // On tape "back\slash.txt" would mean slash.txt in the directory back: both
+    // files below would restore to one name.
+    TempDir tmp;
+    InDirectory in(tmp.path);
+    touch("back\\slash.txt", 10);
+    touch("back/slash.txt", 20);
+    Planned planned = run_findfiles({"back*", "back/*"});
+    ASSERT_EQ(planned.plan.file_count, 1);
+    EXPECT_EQ(planned.plan.file_name[1], "back\\slash.txt");
+    EXPECT_EQ(planned.plan.file_size[1], 20);
+    EXPECT_NE(planned.console.find("(Ignoring file back\\slash.txt: its name holds a backslash, which on tape "
+                                   "separates directories)\n"),
+              std::string::npos)
+        << planned.console;
+}
+#endif
+
 TEST(FindFiles, UnreadableFileIsNamed)
 {
     TempDir tmp;

@@ -8,6 +8,7 @@
 #include "ecc.h"
 #include "frame_layout.h"
 #include "plan.h"
+#include "avi_writer.h"
 #include "startup.h"
 
 namespace {
@@ -155,6 +156,24 @@ TEST(PlanCounting, AviBudgetSplitsFramesAcrossFiles)
     build_plan(&tiny, inputs_of({size_of_planes(2)}));
     EXPECT_EQ(tiny.avi_count, 4);
     EXPECT_EQ(avis_of(tiny), std::vector<int32_t>({1, 1, 1, 0 + 70}));
+}
+
+TEST(PlanCounting, AviFilesOver2GiBAreNamedInTheReport)
+{
+    // 17,892 frames keep a file within 2 GiB - 1; the plan is the one place that
+    // knows every file's count, the last one's closing block included.
+    EXPECT_EQ(AVI_PORTABLE_FRAMES, 17892);
+    EncodePlan plan = make_plan(DEFAULT_REPEAT0, AVI_PORTABLE_FRAMES + 1);
+    build_plan(&plan, inputs_of({size_of_planes(AVI_PORTABLE_FRAMES), size_of_planes(20)}));
+    ASSERT_GT(avis_of(plan)[0], AVI_PORTABLE_FRAMES);
+    testing::internal::CaptureStdout();
+    report_plan(&plan, nullptr);
+    const std::string report = testing::internal::GetCapturedStdout();
+    EXPECT_NE(report.find("(Warning: DV000001.avi will be over 2 GiB; some DV tools read AVI 1.0 files only up to 2 "
+                          "GiB: -avisize 17821 keeps every file below)\n"),
+              std::string::npos)
+        << report;
+    EXPECT_EQ(report.find("DV000002.avi will be over"), std::string::npos);
 }
 
 TEST(PlanCounting, MultiFileRunAcrossEccAndAviBoundaries)
