@@ -243,6 +243,9 @@ TEST(FaultsCapture, InplaceOnAFullFileSystemKeepsWhatIsStillNeeded)
     // Restored files may not grow past 6 MB (a5 is 12 MB): the write fails in
     // a5 and nothing that a5 or a later file needs is deleted, so a second run
     // on the first capture file left restores every file.
+#ifdef _WIN32
+    GTEST_SKIP() << "the file size limit is set with a POSIX shell";
+#endif
     TempDir dir;
     const auto name = [](int i) {
         char text[32];
