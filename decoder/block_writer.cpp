@@ -117,6 +117,7 @@ int claim_name(RestoredFile* file, const char* output)
         return 1;
     file->state = OUTPUT_NAME_TAKEN;
     file->recursed = g_run.recurse;
+    g_run.keep_captures = 1;
     if (claim == NameClaim::TAKEN)
         std::snprintf(file->taken_by, sizeof file->taken_by, "%s", output);
     return 0;
@@ -137,11 +138,11 @@ void learn_size_from_record(const RestoredFile* file, FileTrack* t)
 
 // A file's frame 0 whose plane is usable: the file named in its header area
 // starts here (or is skipped until the "-startfile" name comes).
-void start_file(const uint8_t* plane, FileTrack* t)
+void start_file(const uint8_t* plane, FileTrack* t, RecordState record_state, const FileRecord* record)
 {
     RestorePath path;
     restore_path_from_plane(plane, g_run.recurse, &path);
-    if (path.verdict == PATH_OK && names_capture_still_due(path.output, g_run.capture_name))
+    if (path.verdict == PATH_OK && names_capture_of_run(path.output, g_run.capture_name))
         path.verdict = PATH_CAPTURE_FILE;
     if (path.verdict == PATH_OK && names_log_file(path.output, LOG_FILE_NAME))
         path.verdict = PATH_LOG_FILE;
@@ -158,11 +159,13 @@ void start_file(const uint8_t* plane, FileTrack* t)
 
     RestoredFile* file = track_file(t, OUTPUT_WRITING);
     file->path_verdict = path.verdict;
-    file->record_state = read_file_record(plane, &file->record);
+    file->record_state = record_state;
+    file->record = *record;
     learn_size_from_record(file, t);
     std::memcpy(file->name, g_run.current_name, sizeof file->name);
     if (path.verdict != PATH_OK) {
         file->state = OUTPUT_REFUSED;
+        g_run.keep_captures = 1;
         emit("\ndump_eccblock() : refusing stored path '%s' (%s); nothing is written for it\n", g_run.current_name,
              path_verdict_text(path.verdict));
         return;
@@ -191,8 +194,17 @@ void start_file(const uint8_t* plane, FileTrack* t)
 int enter_file(const QueueEntry* e, FileTrack* t, const uint8_t* plane, int intact)
 {
     if (e->frame_index == 0 && (intact || !e->path_suspect)) {
-        start_file(plane, t);
-        return 1;
+        FileRecord record{};
+        const RecordState state = read_file_record(plane, &record);
+        if (state != RecordState::DAMAGED) {
+            start_file(plane, t, state, &record);
+            return 1;
+        }
+        // The record does not check, so neither does the path it covers.
+        g_run.keep_captures = 1;
+        if (g_run.output_started)
+            track_file(t, OUTPUT_FIRST_LOST);
+        return 0;
     }
     // A file lost whole between two files seen; or its frame 0 lies before the
     // capture, or was lost beyond repair: its name and so where it goes are unknown.

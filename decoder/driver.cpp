@@ -64,10 +64,12 @@ struct CaptureFile {
 // Driver-local settings, buffers and counters.
 struct Driver {
     char first_name[NAME_BUFFER_SIZE];   // AVI file to start with; stepped in place by the reader
+    char first_capture[NAME_BUFFER_SIZE];   // the same, as given
     int inplace;
     uint16_t recording_tag;              // the tag of the recording being restored
     int tag_known;
     FrameRecord foreign_previous;        // the last frame of another recording, for its own classification
+    int64_t foreign_first_copies;        // copies of another recording's first frame in a row, counted foreign
     CaptureFile capture;                 // the capture file being read
     CaptureFile pending[PENDING_DELETIONS];   // read to their end, to be deleted (-inplace)
     int pending_first;
@@ -161,10 +163,15 @@ int handle_frame(const uint8_t* frame, const uint8_t* plane, int64_t header_rema
     ReceivedFrame received{plane, cur, header_remaining, g_driver.concealed, 0, new_recording};
     if (damaged)
         received.concealed_count = concealed_payload_blocks(frame, g_driver.concealed);
+    const int64_t reach_before = placement_reach();
     const int result = place_frame(&received);
+    // A frame that moved the placement on was used; a repeat behind it was not
+    // (a copy of a frame 0 kept as the best one does not move it: the file that
+    // gave it is then kept, which is safe).
     CaptureFile& c = g_driver.capture;
-    ++c.used;
     const int64_t reach = placement_reach();
+    if (reach > reach_before)
+        ++c.used;
     if (reach > c.reach)
         c.reach = reach;
     return result;
@@ -179,13 +186,15 @@ void delete_used_captures(int all)
     Driver& d = g_driver;
     // Positions before this one are written, and so is every file with data there.
     const int64_t done = std::min(placement_written_through(), writer_file_start());
-    while (d.pending_count > 0 && !g_run.output_failed && g_run.output_started) {
+    while (d.pending_count > 0 && !g_run.output_failed && !g_run.keep_captures && g_run.output_started) {
         CaptureFile& c = d.pending[d.pending_first];
         if (!all && c.reach > done)
             return;
         if (g_run.output && !flush_to_disk(g_run.output))
             return;
-        std::remove(c.name);
+        // Frames of another recording are left for a run of their own.
+        if (c.foreign == 0)
+            std::remove(c.name);
         d.pending_first = (d.pending_first + 1) % PENDING_DELETIONS;
         --d.pending_count;
     }
@@ -230,6 +239,8 @@ int take_recording_of(FrameRecord* current, const FrameRecord* previous)
     FrameRecord foreign = *current;
     classify_frame(&foreign, &d.foreign_previous);
     d.foreign_previous = foreign;
+    const int first_copy = foreign.file_index == 1 && foreign.frame_index == 0;
+    d.foreign_first_copies = first_copy ? d.foreign_first_copies + 1 : 0;
     // A new recording is followed where it begins on the tape the capture file
     // has been showing, never from a successor file that holds none of the
     // run's frames: the digit rule may have led to another tape's capture.
@@ -237,6 +248,11 @@ int take_recording_of(FrameRecord* current, const FrameRecord* previous)
         foreign.sum_computed == foreign.sum_stored && d.capture.used > 0) {
         d.recording_tag = foreign.recording_tag;
         *current = foreign;
+        // The copies before the accepted one belong to the recording now followed.
+        const int64_t counted = d.foreign_first_copies - 1;
+        d.capture.foreign -= counted;
+        g_run.verify.foreign_frames -= counted;
+        d.foreign_first_copies = 0;
         return 1;
     }
     *current = *previous;
@@ -254,12 +270,21 @@ int end_run(int status)
     return status;
 }
 
+// Allocates the driver's buffers once: a second run in the same process (a
+// program that restores several captures, a fuzzer) reuses them.
 int allocate_buffers()
 {
-    g_driver.spare_frame = static_cast<uint8_t*>(std::malloc(DV_FRAME_SIZE));
-    g_driver.plane = static_cast<uint8_t*>(std::malloc(PLANE_SIZE));
-    g_driver.concealed = static_cast<uint16_t*>(std::malloc(sizeof(uint16_t) * PAYLOAD_BLOCKS));
-    int reader_ok = frame_reader_init(&g_driver.reader);
+    if (!g_driver.spare_frame)
+        g_driver.spare_frame = static_cast<uint8_t*>(std::malloc(DV_FRAME_SIZE));
+    if (!g_driver.plane)
+        g_driver.plane = static_cast<uint8_t*>(std::malloc(PLANE_SIZE));
+    if (!g_driver.concealed)
+        g_driver.concealed = static_cast<uint16_t*>(std::malloc(sizeof(uint16_t) * PAYLOAD_BLOCKS));
+    int reader_ok = 1;
+    if (g_driver.reader.window)
+        frame_reader_rewind(&g_driver.reader);
+    else
+        reader_ok = frame_reader_init(&g_driver.reader);
     int state_ok = run_state_allocate();
     int placement_ok = placement_allocate();
     return g_driver.spare_frame && g_driver.plane && g_driver.concealed && reader_ok && state_ok && placement_ok;
@@ -274,8 +299,16 @@ int queue_failed(int result)
 
 int brimread_main(int argc, char** argv)
 {
+    // A fresh run over the buffers a previous one in this process allocated.
+    uint8_t* kept_spare = g_driver.spare_frame;
+    uint8_t* kept_plane = g_driver.plane;
+    uint16_t* kept_concealed = g_driver.concealed;
+    FrameReader kept_reader = g_driver.reader;
     std::memset(&g_driver, 0, sizeof g_driver);
-    std::memset(&g_run.decoder, 0, sizeof g_run.decoder);
+    g_driver.spare_frame = kept_spare;
+    g_driver.plane = kept_plane;
+    g_driver.concealed = kept_concealed;
+    g_driver.reader = kept_reader;
     run_state_reset();
 
     if (!allocate_buffers() || ecc_decoder_init(&g_run.decoder) != 0) {
@@ -303,7 +336,8 @@ int brimread_main(int argc, char** argv)
     Alignment alignment;
     find_alignment(g_driver.first_name, &g_driver.reader, g_driver.spare_frame, g_driver.plane, &alignment);
     placement_reset(&alignment);
-    g_run.capture_name = g_driver.first_name;
+    std::memcpy(g_driver.first_capture, g_driver.first_name, sizeof g_driver.first_capture);
+    g_run.capture_name = g_driver.first_capture;
     g_run.sync_outputs = g_driver.inplace;
     g_driver.tag_known = alignment.tag_known;
     g_driver.recording_tag = alignment.recording_tag;

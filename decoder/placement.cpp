@@ -470,7 +470,14 @@ int place_at(ReceivedFrame* f, int64_t g)
 
 int64_t placement_written_through() { return g_place.started ? g_place.next - g_ecc_n : 0; }
 
-int64_t placement_reach() { return g_place.started ? g_place.next + g_place.pending : 0; }
+int64_t placement_reach()
+{
+    const Placement& p = g_place;
+    if (!p.started)
+        return 0;
+    const int64_t queued = p.next + p.pending;
+    return p.held && p.held_at + 1 > queued ? p.held_at + 1 : queued;
+}
 
 int placement_inside_block() { return g_place.started && (g_ecc_n > 0 || g_place.pending); }
 

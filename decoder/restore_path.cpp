@@ -123,7 +123,7 @@ const char* path_verdict_text(int verdict)
     case PATH_BAD_CHARACTER:
         return "a name holds a character that file names here cannot hold";
     case PATH_CAPTURE_FILE:
-        return "it names a capture file still to be read";
+        return "it names a capture file of this run";
     case PATH_LOG_FILE:
         return "it names the log of this run";
     case PATH_DEVICE_NAME:
@@ -162,29 +162,39 @@ int mkdir_recursive(const char* path)
     }
 }
 
-int names_capture_still_due(const char* output, const char* capture)
+namespace {
+
+// The letters of `name` without its digits (lower case), and its digits read as
+// one number (leading zeros dropped).
+void split_digits(const std::string& name, std::string* letters, std::string* number)
+{
+    for (char c : name) {
+        const unsigned char u = static_cast<unsigned char>(c);
+        if (std::isdigit(u)) {
+            if (!number->empty() || c != '0')
+                number->push_back(c);
+        } else {
+            letters->push_back(static_cast<char>(std::tolower(u)));
+        }
+    }
+}
+
+}  // namespace
+
+int names_capture_of_run(const char* output, const char* capture)
 {
     if (!capture || capture[0] == '\0' || output[0] == '\0')
         return 0;
     // Both names are UTF-8 (from tape, and from the command line through the
     // UTF-8 code page on Windows), and are compared as UTF-8.
-    const std::string a = absolute_utf8(output);
-    const std::string b = absolute_utf8(capture);
-    if (a.size() != b.size())
+    std::string letters_a, number_a, letters_b, number_b;
+    split_digits(absolute_utf8(output), &letters_a, &number_a);
+    split_digits(absolute_utf8(capture), &letters_b, &number_b);
+    if (letters_a != letters_b)
         return 0;
-    int order = 0;   // the first differing digit decides which number is larger
-    for (size_t i = 0; i < a.size(); ++i) {
-        const int da = std::isdigit(static_cast<unsigned char>(a[i]));
-        const int db = std::isdigit(static_cast<unsigned char>(b[i]));
-        if (da && db) {
-            if (order == 0 && a[i] != b[i])
-                order = a[i] < b[i] ? -1 : 1;
-        } else if (da || db ||
-                   std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) {
-            return 0;
-        }
-    }
-    return order >= 0;
+    if (number_a.size() != number_b.size())
+        return number_a.size() > number_b.size();
+    return number_a >= number_b;
 }
 
 int names_log_file(const char* output, const char* log_name)

@@ -20,7 +20,7 @@ enum PathVerdict {
     PATH_DOT_NAME,       // "." or ".." as the name of the file
     PATH_PARENT,         // a ".." directory would lead outside the current directory
     PATH_BAD_CHARACTER,  // a name holds a character that file names here cannot hold
-    PATH_CAPTURE_FILE,   // it names a capture file still to be read
+    PATH_CAPTURE_FILE,   // it names a capture file of this run
     PATH_LOG_FILE,       // it names this run's log file
     PATH_DEVICE_NAME,    // a name opens a device here rather than a file
     PATH_BAD_ENDING,     // a name ends in a character that would be dropped here
@@ -48,11 +48,12 @@ const char* path_verdict_text(int verdict);
 // opening the file below them reports them. Returns 0.
 int mkdir_recursive(const char* path);
 
-// 1 if the output path `output` names the capture file `capture` (the one being
-// read) or one of its successors, which are still to be read: the two paths,
-// made absolute, differ only in digits, and their digits read as one number
-// are not smaller in `output`. Letters are compared without regard to case.
-int names_capture_still_due(const char* output, const char* capture);
+// 1 if the output path `output` names the run's first capture file `capture` or
+// one of its successors (read already, or still to be read): the two paths,
+// made absolute, differ only in their digits (in how many, too: successor names
+// widen), and the digits of `output` read as one number are not smaller. Letters
+// are compared without regard to case.
+int names_capture_of_run(const char* output, const char* capture);
 
 // 1 if `output` is the same path as `log_name` (both relative to the current directory).
 int names_log_file(const char* output, const char* log_name);

@@ -114,7 +114,7 @@ struct BrimreadRun {
     int output_started;                   // 0 until the start name is reached
     FILE* output;                         // restored file open for writing, or null
     FILE* log;                            // "Brimreadlog.txt", or null
-    const char* capture_name;             // the capture file being read (the reader steps it), or null
+    const char* capture_name;             // the run's first capture file, or null
     char current_name[NAME_BUFFER_SIZE];  // output name of the current file (also when skipped)
     int64_t writer_track;                 // track of the file the writer is in, or NO_TRACK
     int64_t previous_plane_at;            // position of the plane kept in correction.previous_plane, or -1
@@ -124,6 +124,7 @@ struct BrimreadRun {
     RestoredNames names;                  // output names restored in this run
     int output_failed;                    // a restored file could not be created or written
     int sync_outputs;                     // restored files go to disk as they close (-inplace)
+    int keep_captures;                    // a file with data in the capture was not written: delete no capture
     int64_t lost_in_row;                  // blocks lost whole since the last decoded one
     int64_t lost_unshown;                 // of them, those whose marks were not shown
 };

@@ -7,6 +7,12 @@
 #define XXH_INLINE_ALL
 #include "xxhash.h"
 
+// XXH3's output is stable from 0.8.0 on; an earlier header would write hashes
+// that other builds cannot check.
+#if XXH_VERSION_NUMBER < 800
+#error "xxHash 0.8.0 or later is needed (libxxhash-dev)"
+#endif
+
 namespace {
 
 Digest128 from_xxh(XXH128_hash_t h) { return Digest128{h.low64, h.high64}; }

@@ -17,6 +17,15 @@ constexpr int AT_MODE = 60;
 constexpr int AT_CHECK = 64;
 static_assert(AT_CHECK + 8 == FILE_RECORD_SIZE, "the check value closes the record");
 
+// The check value of the record at `record` in the first plane `plane`.
+uint64_t check_of(const uint8_t* plane, const uint8_t* record)
+{
+    uint8_t covered[PATH_FIELD_SIZE + AT_CHECK];
+    std::memcpy(covered, plane, PATH_FIELD_SIZE);
+    std::memcpy(covered + PATH_FIELD_SIZE, record, AT_CHECK);
+    return check_value_of(covered, sizeof covered);
+}
+
 }  // namespace
 
 void write_file_record(uint8_t* plane, const FileRecord* record)
@@ -32,7 +41,7 @@ void write_file_record(uint8_t* plane, const FileRecord* record)
     put_le(out + AT_MTIME, static_cast<uint64_t>(record->mtime_seconds), 8);
     put_le(out + AT_MTIME_NS, record->mtime_nanoseconds, 4);
     put_le(out + AT_MODE, record->mode, 4);
-    put_le(out + AT_CHECK, check_value_of(out, AT_CHECK), 8);
+    put_le(out + AT_CHECK, check_of(plane, out), 8);
 }
 
 RecordState read_file_record(const uint8_t* plane, FileRecord* record)
@@ -44,7 +53,7 @@ RecordState read_file_record(const uint8_t* plane, FileRecord* record)
     if (any == 0)
         return RecordState::ABSENT;
     if (std::memcmp(in, RECORD_MAGIC, sizeof RECORD_MAGIC) != 0 || in[AT_VERSION] != FILE_RECORD_VERSION ||
-        get_le(in + AT_CHECK, 8) != check_value_of(in, AT_CHECK))
+        get_le(in + AT_CHECK, 8) != check_of(plane, in))
         return RecordState::DAMAGED;
     std::memcpy(record->recording_id, in + AT_ID, RECORDING_ID_SIZE);
     record->hash = Digest128{get_le(in + AT_HASH, 8), get_le(in + AT_HASH + 8, 8)};

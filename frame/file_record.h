@@ -9,7 +9,10 @@
 //   5  3  zero                     48  8 modification time, seconds since 1970
 //   8 16  recording ID             56  4 nanoseconds of it
 //                                  60  4 permission bits
-//                                  64  8 check value (XXH3-64 of bytes 0..63)
+//                                  64  8 check value: XXH3-64 of the plane's
+//                                        path field and record bytes 0..63
+// The check value covers the path as well: a path damaged so that the plane's
+// checksum still matches makes the record fail, and the name is not trusted.
 #pragma once
 
 #include <cstdint>
@@ -39,7 +42,8 @@ enum class RecordState {
     DAMAGED,   // something is there, but not a record that checks
 };
 
-// Writes `record` into the header area of `plane` (a first plane).
+// Writes `record` into the header area of `plane` (a first plane whose path
+// field is written already).
 void write_file_record(uint8_t* plane, const FileRecord* record);
 
 // Reads the record of the first plane `plane` into `record` (when VALID).

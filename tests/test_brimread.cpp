@@ -577,7 +577,7 @@ TEST(BrimreadHostile, RestoredFilesDoNotReplaceCaptureFilesStillToBeRead)
     const Bytes second = read_file(e.out / "CAP0002.avi");
     RunResult r = brimread(e.out, "CAP0001.avi");
     ASSERT_EQ(r.status, 1) << r.output;
-    EXPECT_NE(r.output.find("refusing stored path 'CAP0002.avi' (it names a capture file still to be read)"),
+    EXPECT_NE(r.output.find("refusing stored path 'CAP0002.avi' (it names a capture file of this run)"),
               std::string::npos)
         << r.output;
     EXPECT_EQ(read_file(e.out / "CAP0002.avi"), second);

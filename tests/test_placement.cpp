@@ -247,14 +247,17 @@ TEST_F(BlockCorrection, AMiscorrectionThatBreaksATrustedChecksumIsUndone)
 
 TEST(CaptureNames, RestoredFilesMayNotReplaceCapturesStillDue)
 {
-    EXPECT_EQ(names_capture_still_due("cap0001.avi", "cap0001.avi"), 1);
-    EXPECT_EQ(names_capture_still_due("CAP0007.AVI", "cap0003.avi"), 1);
-    EXPECT_EQ(names_capture_still_due("cap0002.avi", "cap0003.avi"), 0);   // read already
-    EXPECT_EQ(names_capture_still_due("cap01.avi", "cap0003.avi"), 0);
-    EXPECT_EQ(names_capture_still_due("cap0003.dv", "cap0003.avi"), 0);
-    EXPECT_EQ(names_capture_still_due("x/cap0003.avi", "cap0003.avi"), 0);
-    EXPECT_EQ(names_capture_still_due("cap0003.avi", "../cap0003.avi"), 0);
-    EXPECT_EQ(names_capture_still_due("a.bin", nullptr), 0);
+    EXPECT_EQ(names_capture_of_run("cap0001.avi", "cap0001.avi"), 1);
+    EXPECT_EQ(names_capture_of_run("CAP0007.AVI", "cap0003.avi"), 1);
+    EXPECT_EQ(names_capture_of_run("cap0002.avi", "cap0003.avi"), 0);   // before the run's first
+    EXPECT_EQ(names_capture_of_run("cap01.avi", "cap0003.avi"), 0);
+    EXPECT_EQ(names_capture_of_run("cap10000.avi", "cap9998.avi"), 1);   // a widened successor
+    EXPECT_EQ(names_capture_of_run("out10.dv", "out8.dv"), 1);
+    EXPECT_EQ(names_capture_of_run("out7.dv", "out8.dv"), 0);
+    EXPECT_EQ(names_capture_of_run("cap0003.dv", "cap0003.avi"), 0);
+    EXPECT_EQ(names_capture_of_run("x/cap0003.avi", "cap0003.avi"), 0);
+    EXPECT_EQ(names_capture_of_run("cap0003.avi", "../cap0003.avi"), 0);
+    EXPECT_EQ(names_capture_of_run("a.bin", nullptr), 0);
 }
 
 }  // namespace

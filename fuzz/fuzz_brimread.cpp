@@ -1,0 +1,127 @@
+// libFuzzer harness for the whole decoder: the input after its first byte is
+// written as capture.avi into a fresh working directory and brimread_main runs
+// on it there; the first byte picks the options (-recurse, none, -nocorrect,
+// -inplace). Everything the run wrote is removed afterwards, and the directory
+// the harness started in is current again (libFuzzer writes findings there).
+// The working directory lies in $TMPDIR (default /tmp). A restored file that
+// reaches OUTPUT_FILE_LIMIT (writes stop there) is reported as a fault.
+#include <ftw.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "driver.h"
+
+namespace {
+
+constexpr char CAPTURE_NAME[] = "capture.avi";
+constexpr char RUN_DIRECTORY[] = "run";
+constexpr int OPEN_FILES_FOR_NFTW = 16;
+// Far beyond what a capture of a few MB restores, even with its lost frames
+// written as zeros; small enough that a runaway run cannot fill the disk.
+constexpr rlim_t OUTPUT_FILE_LIMIT = rlim_t{256} << 20;
+
+// Command lines, picked by the first input byte modulo MODES.
+const char* const COMMAND_LINES[][5] = {
+    {"brimread", "-recurse", CAPTURE_NAME, nullptr},
+    {"brimread", CAPTURE_NAME, nullptr},
+    {"brimread", "-recurse", "-nocorrect", "x", CAPTURE_NAME},
+    {"brimread", "-recurse", "-inplace", CAPTURE_NAME, nullptr},
+};
+constexpr int MODES = sizeof COMMAND_LINES / sizeof COMMAND_LINES[0];
+
+char g_base[PATH_MAX];     // the harness's own directory, holding RUN_DIRECTORY
+char g_start[PATH_MAX];   // the directory the harness started in
+
+void die(const char* what)
+{
+    std::perror(what);
+    std::abort();
+}
+
+int g_oversized;   // a file removed had reached OUTPUT_FILE_LIMIT
+
+int remove_entry(const char* path, const struct stat* st, int, struct FTW*)
+{
+    if (S_ISREG(st->st_mode) && static_cast<rlim_t>(st->st_size) >= OUTPUT_FILE_LIMIT) {
+        std::fprintf(stderr, "fuzz_brimread: %s reached %lld bytes\n", path, static_cast<long long>(st->st_size));
+        g_oversized = 1;
+    }
+    return std::remove(path);
+}
+
+// Removes the run directory and everything in it; a run that leaves something
+// that cannot be removed is a fault of the harness or the decoder.
+void remove_run_directory()
+{
+    if (chdir(g_base) != 0)
+        die("fuzz_brimread: to the base directory");
+    if (nftw(RUN_DIRECTORY, remove_entry, OPEN_FILES_FOR_NFTW, FTW_DEPTH | FTW_PHYS) != 0 && errno != ENOENT)
+        die("fuzz_brimread: removing the run directory");
+    if (chdir(g_start) != 0)
+        die("fuzz_brimread: back to the start directory");
+}
+
+void remove_base()
+{
+    remove_run_directory();
+    rmdir(g_base);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***)
+{
+    // brimread reports every frame; libFuzzer reports on stderr.
+    if (!std::freopen("/dev/null", "w", stdout))
+        die("fuzz_brimread: stdout to /dev/null");
+    const char* tmp = std::getenv("TMPDIR");
+    std::snprintf(g_base, sizeof g_base, "%s/brim-fuzz-brimread-XXXXXX", tmp && *tmp ? tmp : "/tmp");
+    if (!getcwd(g_start, sizeof g_start) || !mkdtemp(g_base))
+        die("fuzz_brimread: temporary directory");
+    struct rlimit limit;
+    if (getrlimit(RLIMIT_FSIZE, &limit) != 0)
+        die("fuzz_brimread: file size limit");
+    limit.rlim_cur = OUTPUT_FILE_LIMIT;
+    if (setrlimit(RLIMIT_FSIZE, &limit) != 0)
+        die("fuzz_brimread: file size limit");
+    std::atexit(remove_base);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    if (size < 1)
+        return 0;
+    // A write past the size limit fails (EFBIG) instead of killing the process.
+    std::signal(SIGXFSZ, SIG_IGN);
+    remove_run_directory();
+    if (chdir(g_base) != 0 || mkdir(RUN_DIRECTORY, 0700) != 0 || chdir(RUN_DIRECTORY) != 0)
+        die("fuzz_brimread: run directory");
+    FILE* f = std::fopen(CAPTURE_NAME, "wb");
+    if (!f || std::fwrite(data + 1, 1, size - 1, f) != size - 1 || std::fclose(f) != 0)
+        die("fuzz_brimread: writing the capture file");
+
+    const char* const* line = COMMAND_LINES[data[0] % MODES];
+    char* argv[6] = {};
+    int argc = 0;
+    for (; argc < 5 && line[argc]; ++argc)
+        argv[argc] = const_cast<char*>(line[argc]);
+    brimread_main(argc, argv);
+
+    remove_run_directory();
+    if (g_oversized) {
+        std::fprintf(stderr, "fuzz_brimread: a restored file reached the %lld-byte limit\n",
+                     static_cast<long long>(OUTPUT_FILE_LIMIT));
+        std::abort();
+    }
+    return 0;
+}
