@@ -215,8 +215,10 @@ void annihilator_of(const uint8_t* erased, Annihilator* out)
 }
 
 // 1 when some codeword of the words [first, first + words) has a syndrome
-// outside the span that `a` describes.
-int outside_span(uint8_t* const* syndromes, size_t first, size_t words, const Annihilator& a)
+// outside the span that `a` describes; with `one_parity_wrong` a syndrome of a
+// single check is allowed too (a wrong parity plane, which the single-error
+// correction locates but leaves as it is: the data planes are right).
+int outside_span(uint8_t* const* syndromes, size_t first, size_t words, const Annihilator& a, int one_parity_wrong)
 {
     uint32_t outside = 0;
     for (size_t offset = first * WORD_BYTES; offset < (first + words) * WORD_BYTES; offset += WORD_BYTES) {
@@ -228,6 +230,12 @@ int outside_span(uint8_t* const* syndromes, size_t first, size_t words, const An
         }
         if (!any)
             continue;
+        if (one_parity_wrong) {
+            for (int k = 0; k < ECC_NMK; ++k)
+                for (int l = k + 1; l < ECC_NMK; ++l)
+                    outside |= s[k] & s[l];
+            continue;
+        }
         for (int i = 0; i < a.count; ++i) {
             uint32_t x = 0;
             for (int k = 0; k < ECC_NMK; ++k)
@@ -274,8 +282,11 @@ int syndromes_unexplained(const QueueEntry* entries, const ECCErasures* known, u
     const int marked = whole_erasures(entries, erased);
     Annihilator whole{};
     annihilator_of(erased, &whole);
+    int none_erased = 1;
+    for (int p = 0; p < ECC_N; ++p)
+        none_erased &= !erased[p];
     if (!marked)
-        return outside_span(syndromes, 0, ECC_PLANE_WORDS, whole);
+        return outside_span(syndromes, 0, ECC_PLANE_WORDS, whole, none_erased);
     for (int g = 0; g < ECC_SEGMENTS; ++g) {
         uint8_t here[ECC_N];
         const int extra = segment_erasures(entries, known, erased, g, here);
@@ -283,7 +294,7 @@ int syndromes_unexplained(const QueueEntry* entries, const ECCErasures* known, u
         if (extra)
             annihilator_of(here, &local);
         if (outside_span(syndromes, static_cast<size_t>(g) * ECC_SEGMENT_WORDS, ECC_SEGMENT_WORDS,
-                         extra ? local : whole))
+                         extra ? local : whole, 0))
             return 1;
     }
     return 0;

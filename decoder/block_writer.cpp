@@ -123,17 +123,17 @@ int claim_name(RestoredFile* file, const char* output)
     return 0;
 }
 
-// The file record tells the file's size where no header has: its last plane's
-// length need not be inferred.
+// The file record tells the file's size, checked, where headers only claim it:
+// its last plane's length need not be inferred, and headers that claim another
+// size are not followed.
 void learn_size_from_record(const RestoredFile* file, FileTrack* t)
 {
     if (file->record_state != RecordState::VALID || file->record.size > static_cast<uint64_t>(MAX_TAPE_FILE_BYTES))
         return;
     const int64_t size = static_cast<int64_t>(file->record.size);
-    if (t->size < 0)
-        t->size = size;
-    else if (t->size != size)
+    if (t->size >= 0 && t->size != size)
         t->inconsistent = 1;
+    t->size = size;
 }
 
 // A file's frame 0 whose plane is usable: the file named in its header area

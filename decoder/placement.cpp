@@ -276,6 +276,11 @@ int start_new_recording(const FrameRecord* r)
     int result = p.pending ? resolve_pending(&end) : QUEUE_OK;
     if (result == QUEUE_OK && g_ecc_n > 0)
         result = fill_to(block_base(p.next) + ECC_N, &end);
+    // The files of the recording left after its last one seen, then a fresh count.
+    report_unseen_files();
+    p.first_file = 0;
+    p.confirmed_file = 0;
+    p.confirmed_count = 0;
     p.current = NO_TRACK;
     p.upcoming_start = p.next;
     p.upcoming_file = 1;

@@ -99,20 +99,25 @@ uint64_t name_key(const char* name)
     return h == 0 ? 1 : h;
 }
 
+// The slot of `name` in the table of names read: where its key is, or the empty
+// slot where it would go.
+size_t name_slot(const FrameReader* r, const char* name)
+{
+    const uint64_t key = name_key(name);
+    size_t at = static_cast<size_t>(key) & (SEEN_NAME_SLOTS - 1);
+    while (r->seen[at] != 0 && r->seen[at] != key)
+        at = (at + 1) & (SEEN_NAME_SLOTS - 1);
+    return at;
+}
+
 // Books `name` as read in this run. Returns 0 when it was read already, or when
 // no more names can be booked.
 int book_name(FrameReader* r, const char* name)
 {
-    const uint64_t key = name_key(name);
-    size_t at = static_cast<size_t>(key) & (SEEN_NAME_SLOTS - 1);
-    while (r->seen[at] != 0) {
-        if (r->seen[at] == key)
-            return 0;
-        at = (at + 1) & (SEEN_NAME_SLOTS - 1);
-    }
-    if (r->seen_count >= SEEN_NAME_LIMIT)
+    const size_t at = name_slot(r, name);
+    if (r->seen[at] != 0 || r->seen_count >= SEEN_NAME_LIMIT)
         return 0;
-    r->seen[at] = key;
+    r->seen[at] = name_key(name);
     ++r->seen_count;
     return 1;
 }
@@ -133,6 +138,8 @@ void look_past_missing(const FrameReader* r, const char* name, FILE* log)
     char later[CAPTURE_NAME_CAPACITY];
     std::snprintf(later, sizeof later, "%s", name);
     for (int i = 0; i < MISSING_PROBES && next_capture_name(later); ++i) {
+        if (r->seen[name_slot(r, later)] != 0)
+            return;   // round to the names read: nothing lies beyond the gap
         if (file_exists(later)) {
             tell(r, log, "\nReadDVFrame() : %s is missing, but %s exists: a capture file seems to be missing\n",
                  name, later);

@@ -455,8 +455,11 @@ int take_other_frame(int64_t n, uint8_t* frame, InputWalker* other, uint8_t* hel
     }
     if (n == o.exchange_first) {
         std::memcpy(held, frame, DV_FRAME_SIZE);
-        if (fetch_frame(o.inputs, o.input_count, o.exchange_second, frame) != 1)
+        if (fetch_frame(o.inputs, o.input_count, o.exchange_second, frame) != 1) {
+            std::fprintf(stderr, "capsim: -exchange: the input has no frame %lld\n",
+                         static_cast<long long>(o.exchange_second));
             return -1;
+        }
         std::printf("exchanged %lld %lld\n", static_cast<long long>(o.exchange_first),
                     static_cast<long long>(o.exchange_second));
     } else if (n == o.exchange_second) {
@@ -478,6 +481,9 @@ int run_frames(InputWalker* input, InputWalker* other, uint8_t* held, OutputWrit
     int have_previous = 0;
     for (int64_t n = 0; o.last == NO_FRAME || n <= o.last; ++n) {
         int got = input_next_frame(input, frame);
+        // Under a splice the older recording goes on where the newer one ends.
+        if (got == 0 && o.splice_at != NO_FRAME && n >= o.splice_at)
+            got = 1;
         if (got == 1)
             got = take_other_frame(n, frame, other, held);
         if (got < 0)
