@@ -33,7 +33,9 @@ for name in "${names[@]}"; do
     log=$build/fuzz-$name.log
     tmp=$build/tmp-$name   # the harness's scratch files; left behind by a crash
     mkdir -p "$corpus" "$findings" "$tmp"
-    cp -n "$build/fuzz/seeds/$name"/* "$corpus"/
+    for seed in "$build/fuzz/seeds/$name"/*; do
+        [ -e "$corpus/${seed##*/}" ] || cp "$seed" "$corpus/"
+    done
     echo "fuzz_$name: ${duration}s, log in $log"
     if ! TMPDIR=$tmp "$build/bin/fuzz_$name" "$corpus" -max_total_time="$duration" -max_len=$max_len \
         -rss_limit_mb=$rss_limit_mb -timeout=$timeout_seconds -artifact_prefix="$findings/" \

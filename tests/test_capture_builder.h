@@ -49,7 +49,7 @@ struct TapeFrame {
     uint16_t tag = NO_RECORDING_TAG;
 };
 
-inline std::vector<uint8_t> first_plane(const TapeFile& file)
+inline std::vector<uint8_t> first_plane(const TapeFile& file, const uint8_t* recording_id = TEST_RECORDING_ID)
 {
     std::vector<uint8_t> plane(PLANE_SIZE, 0);
     std::memcpy(plane.data(), file.path.data(), file.path.size() < PATH_FIELD_SIZE ? file.path.size() : PATH_FIELD_SIZE);
@@ -58,7 +58,7 @@ inline std::vector<uint8_t> first_plane(const TapeFile& file)
         std::memcpy(plane.data() + HEADER_AREA_SIZE, file.data.data(), n);
     if (file.record) {
         FileRecord record{};
-        std::memcpy(record.recording_id, TEST_RECORDING_ID, RECORDING_ID_SIZE);
+        std::memcpy(record.recording_id, recording_id, RECORDING_ID_SIZE);
         record.hash = content_hash_of(file.data.data(), file.data.size());
         record.size = file.data.size();
         record.mode = 0644;
@@ -67,8 +67,10 @@ inline std::vector<uint8_t> first_plane(const TapeFile& file)
     return plane;
 }
 
-// The distinct frames of an encoder run over `files`, in tape order.
-inline std::vector<TapeFrame> build_tape(const std::vector<TapeFile>& files)
+// The distinct frames of an encoder run over `files`, in tape order (files with
+// records: of the recording `recording_id`).
+inline std::vector<TapeFrame> build_tape(const std::vector<TapeFile>& files,
+                                         const uint8_t* recording_id = TEST_RECORDING_ID)
 {
     std::vector<TapeFrame> frames;
     ECCEncoder encoder{};
@@ -93,7 +95,7 @@ inline std::vector<TapeFrame> build_tape(const std::vector<TapeFile>& files)
     for (int32_t i = 0; i < count; ++i) {
         const TapeFile& file = files[static_cast<size_t>(i)];
         const int64_t size = static_cast<int64_t>(file.data.size());
-        add_data(first_plane(file), size, i + 1, 0);
+        add_data(first_plane(file, recording_id), size, i + 1, 0);
         int64_t offset = FIRST_PLANE_DATA;
         while (offset < size) {
             std::vector<uint8_t> plane(PLANE_SIZE, 0);
@@ -106,7 +108,7 @@ inline std::vector<TapeFrame> build_tape(const std::vector<TapeFile>& files)
     while (in_block != 0 && !frames.empty())
         add_data(std::vector<uint8_t>(PLANE_SIZE, 0), 0, count, frames.back().frame_index + 1);
     ecc_encoder_shutdown(&encoder);
-    const uint16_t tag = !files.empty() && files[0].record ? recording_tag(TEST_RECORDING_ID) : NO_RECORDING_TAG;
+    const uint16_t tag = !files.empty() && files[0].record ? recording_tag(recording_id) : NO_RECORDING_TAG;
     for (TapeFrame& f : frames)
         f.tag = tag;
     // Every frame of a file carries the index of the file's last frame.

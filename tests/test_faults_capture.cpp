@@ -207,6 +207,13 @@ TEST(FaultsCapture, SuccessorNamesWidenAndNeverLoop)
     EXPECT_NE(o.brimread.output.find("ReadDVFrame() : ../out0.avi was read already in this run; the input ends here"),
               std::string::npos)
         << o.brimread.output.substr(0, 2000);
+    // One capture file alone, named take9: its successors wrap round to it, and
+    // no file is said to be missing.
+    TempDir d;
+    split_capture(d.path, "1g", [](int) { return std::string("take9.avi"); });
+    o = read_capture(d.path, "../take9.avi");
+    faults::expect_all_restored(o);
+    EXPECT_EQ(o.brimread.output.find("seems to be missing"), std::string::npos);
 }
 
 TEST(FaultsCapture, MissingMiddleCaptureFileIsNamed)

@@ -326,3 +326,105 @@ TEST(FaultsHostilePair, AConfirmedHugeGapPrintsABoundedReport)
 }
 
 }  // namespace
+
+namespace {
+
+using capture::TapeFile;
+using capture::TapeFrame;
+
+// Writes `frames` as the raw capture `name` in `dir` and runs brimread there.
+RunResult read_frames(const fs::path& dir, const std::vector<TapeFrame>& frames, const std::string& name,
+                      const std::string& options = "")
+{
+    write_file(dir / name, capture::pack_capture(frames));
+    return run_in(dir, shell_quote(program("brimread")) + " " + options + " " + name);
+}
+
+TEST(FaultsTrust, APathDamagedWithItsChecksumKeptIsNotTrusted)
+{
+    // Two bytes of the stored name exchanged (the plane's checksum still
+    // matches) and two parity frames lost, so the code cannot find it: the
+    // record's check covers the name, which is then not used.
+    const std::vector<TapeFile> files = capture::with_records({{"ab.txt", random_bytes(300000, 101)}});
+    std::vector<TapeFrame> frames = capture::build_tape(files);
+    std::swap(frames[0].plane[0], frames[0].plane[1]);
+    std::vector<TapeFrame> two_lost = frames;
+    two_lost.erase(two_lost.begin() + 64, two_lost.begin() + 66);
+    TempDir dir;
+    RunResult r = read_frames(dir.path, two_lost, "cap01.avi");
+    EXPECT_FALSE(fs::exists(dir.path / "ba.txt"));
+    EXPECT_NE(r.output.find("DAMAGED: file #1 of 1 (not written: its first frame was lost or damaged"),
+              std::string::npos)
+        << r.output;
+    // With one parity frame lost the code finds the exchange and corrects it.
+    std::vector<TapeFrame> one_lost = frames;
+    one_lost.erase(one_lost.begin() + 64);
+    TempDir again;
+    r = read_frames(again.path, one_lost, "cap01.avi");
+    EXPECT_EQ(read_file(again.path / "ab.txt"), files[0].data);
+    EXPECT_NE(r.output.find("Verified: 1 of 1 files intact"), std::string::npos) << r.output;
+}
+
+TEST(FaultsTrust, AWrongParityPlaneAloneLeavesATapeWithoutRecordsIntact)
+{
+    const std::vector<TapeFile> files = {{"p1.bin", random_bytes(250000, 102)}, {"p2.bin", random_bytes(900, 103)}};
+    std::vector<TapeFrame> frames = capture::build_tape(files);
+    std::vector<uint8_t>& parity = frames[66].plane;
+    std::swap(parity[10], parity[90000]);
+    ASSERT_NE(parity[10], parity[90000]);
+    TempDir dir;
+    RunResult r = read_frames(dir.path, frames, "cap01.avi");
+    EXPECT_NE(r.output.find("Verified: 2 of 2 files intact"), std::string::npos) << r.output;
+}
+
+TEST(FaultsTrust, ANewRecordingAfterACutOneReportsTheRestOfTheFirst)
+{
+    // Recording A (three files) cut inside its second file, then recording B
+    // (two files): B is restored, A's second file is reported and its third
+    // listed as missing; B's first-frame copies are not "another recording".
+    const uint8_t id_b[RECORDING_ID_SIZE] = {0x77, 0x66};
+    const std::vector<TapeFile> a = capture::with_records(
+        {{"a1.bin", random_bytes(5000, 104)}, {"a2.bin", random_bytes(400000, 105)}, {"a3.bin", random_bytes(6000, 106)}});
+    const std::vector<TapeFile> b = capture::with_records({{"b1.bin", random_bytes(7000, 107)},
+                                                           {"b2.bin", random_bytes(8000, 108)}});
+    std::vector<TapeFrame> frames = capture::build_tape(a);
+    frames.resize(3);   // a1, a2's frames 0 and 1
+    for (const TapeFrame& f : capture::build_tape(b, id_b))
+        frames.push_back(f);
+    TempDir dir;
+    RunResult r = read_frames(dir.path, frames, "cap01.avi");
+    EXPECT_EQ(read_file(dir.path / "b1.bin"), b[0].data);
+    EXPECT_EQ(read_file(dir.path / "b2.bin"), b[1].data);
+    EXPECT_EQ(read_file(dir.path / "a1.bin"), a[0].data);
+    EXPECT_NE(r.output.find("DAMAGED: file #3 of 3 (not written: none of its frames is in the capture)"),
+              std::string::npos)
+        << r.output;
+    EXPECT_NE(r.output.find("Verified: 3 of 5 files intact"), std::string::npos) << r.output;
+    EXPECT_EQ(r.output.find("Not used: "), std::string::npos) << r.output;
+}
+
+TEST(FaultsTrust, InplaceKeepsCapturesThatStillHoldSomethingUnwritten)
+{
+    const std::vector<TapeFile> files = capture::with_records({{"data.bin", random_bytes(300000, 109)},
+                                                               {"cap01.dv", random_bytes(5000, 110)}});
+    // A stored file named like the capture: refused, and so the capture stays.
+    TempDir dir;
+    RunResult r = read_frames(dir.path, capture::build_tape(files), "cap01.dv", "-inplace");
+    EXPECT_TRUE(fs::exists(dir.path / "cap01.dv"));
+    EXPECT_EQ(read_file(dir.path / "data.bin"), files[0].data);
+    EXPECT_NE(r.output.find("DAMAGED: cap01.dv (not written: it names a capture file of this run)"),
+              std::string::npos)
+        << r.output;
+    // A second capture file holding nothing new (an exact copy): not deleted.
+    const std::vector<TapeFile> plain = capture::with_records({{"data.bin", random_bytes(300000, 111)}});
+    TempDir two;
+    const Bytes capture_bytes = capture::pack_capture(capture::build_tape(plain));
+    write_file(two.path / "cap01.avi", capture_bytes);
+    write_file(two.path / "cap02.avi", capture_bytes);
+    r = run_in(two.path, shell_quote(program("brimread")) + " -inplace cap01.avi");
+    EXPECT_NE(r.output.find("Verified: 1 of 1 files intact"), std::string::npos) << r.output;
+    EXPECT_FALSE(fs::exists(two.path / "cap01.avi"));
+    EXPECT_TRUE(fs::exists(two.path / "cap02.avi"));
+}
+
+}  // namespace
