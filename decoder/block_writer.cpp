@@ -183,6 +183,7 @@ void start_file(const uint8_t* plane, FileTrack* t, RecordState record_state, co
         std::printf("Error opening output file '%s'!\n", path.output);
         return;
     }
+    book_restored_file(&g_run.names, path.output);
     // Planes are written whole, straight from the decoder's buffers: a stream
     // buffer would only split each write in two and add a copy.
     std::setvbuf(g_run.output, nullptr, _IONBF, 0);

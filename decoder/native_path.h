@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 
 // Characters that may not appear inside one stored name, because the platform
@@ -19,3 +20,9 @@ int is_device_name(const char* name, size_t length);
 // Hands what `stream` holds to the disk (flush, then the system's sync of the
 // file), so that a capture it came from can be deleted. Returns 1, or 0 on failure.
 int flush_to_disk(FILE* stream);
+
+// The identity of the existing file at `path` (UTF-8): device and file number,
+// hashed, so that two names of one file (case on a case-insensitive volume,
+// Unicode forms, short names) compare equal. Returns 1, or 0 when there is no
+// such file or the system cannot tell.
+int file_identity(const char* path, uint64_t* identity);

@@ -1,7 +1,10 @@
 #include "native_path.h"
 #include "restored_names.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include "content_hash.h"
 
 const char* const UNSAFE_NAME_CHARACTERS = "/";
 const char* const UNSAFE_NAME_ENDINGS = "";
@@ -15,3 +18,13 @@ int is_device_name(const char*, size_t)
 int restore_names_fold_case() { return 0; }
 
 int flush_to_disk(FILE* stream) { return std::fflush(stream) == 0 && fsync(fileno(stream)) == 0; }
+
+int file_identity(const char* path, uint64_t* identity)
+{
+    struct stat st;
+    if (stat(path, &st) != 0)
+        return 0;
+    const uint64_t parts[2] = {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+    *identity = check_value_of(parts, sizeof parts);
+    return 1;
+}

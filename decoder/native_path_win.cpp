@@ -2,6 +2,11 @@
 #include "restored_names.h"
 
 #include <io.h>
+#include <windows.h>
+
+#include <filesystem>
+
+#include "content_hash.h"
 
 #include <cctype>
 #include <cstring>
@@ -68,3 +73,20 @@ int is_device_name(const char* name, size_t length)
 int restore_names_fold_case() { return 1; }
 
 int flush_to_disk(FILE* stream) { return std::fflush(stream) == 0 && _commit(_fileno(stream)) == 0; }
+
+int file_identity(const char* path, uint64_t* identity)
+{
+    const std::wstring wide = std::filesystem::u8path(path).wstring();
+    HANDLE file = CreateFileW(wide.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return 0;
+    BY_HANDLE_FILE_INFORMATION info;
+    const BOOL ok = GetFileInformationByHandle(file, &info);
+    CloseHandle(file);
+    if (!ok)
+        return 0;
+    const uint64_t parts[3] = {info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
+    *identity = check_value_of(parts, sizeof parts);
+    return 1;
+}

@@ -24,8 +24,13 @@ enum class NameClaim {
 // Allocates the table (once) and empties it. Returns 1, or 0 when memory is short.
 int restored_names_init(RestoredNames* names);
 
-// Books the output path `name` (UTF-8, relative to the current directory).
+// Books the output path `name` (UTF-8, relative to the current directory). A
+// name whose file exists already is looked up by the file's identity as well:
+// a restored file reached under another spelling is TAKEN too.
 NameClaim claim_restored_name(RestoredNames* names, const char* name);
+
+// Books the identity of the file just created at `name`.
+void book_restored_file(RestoredNames* names, const char* name);
 
 // 1 when the platform's file names compare without regard to case.
 int restore_names_fold_case();
