@@ -18,6 +18,8 @@ constexpr int FRAME_NUMBER_STEP = 10;   // progress numbers at the multiples of 
 constexpr uint32_t MAX_DASHES_PER_MARK = ECC_N;
 // Blocks lost whole in a row whose marks are shown; the rest are counted.
 constexpr int64_t LOST_BLOCKS_SHOWN = 2;
+// Zero bytes of lost planes hashed in a row; a longer hole ends the file's hash.
+constexpr int64_t HOLE_HASHED = int64_t{ECC_K} * PLANE_SIZE;
 // Payload blocks holding the path field of a file's first plane.
 constexpr int PATH_PAYLOAD_BLOCKS = (PATH_FIELD_SIZE + PAYLOAD_BLOCK_BYTES - 1) / PAYLOAD_BLOCK_BYTES;
 
@@ -50,6 +52,42 @@ void report_write_failure(const char* name)
     emit("\ndump_eccblock() : cannot write '%s': %s\n", name, std::strerror(errno));
 }
 
+// Zero bytes for `count` bytes of the file that nothing restored: they become a
+// hole, skipped over when the next bytes are written, so a gap that headers
+// claim costs neither disk nor time. A short gap is hashed as zeros (the bytes
+// stored may have been zeros); past HOLE_HASHED the file's hash is given up,
+// and with it any claim that the file is intact.
+void add_zeros(int64_t count)
+{
+    RestoredFile* file = &g_run.file;
+    g_run.hole += count;
+    if (file->hash_skipped)
+        return;
+    if (g_run.hole > HOLE_HASHED) {
+        file->hash_skipped = 1;
+        return;
+    }
+    for (int64_t left = count; left > 0;) {
+        const size_t n = left < PLANE_SIZE ? static_cast<size_t>(left) : static_cast<size_t>(PLANE_SIZE);
+        content_hash_update(&g_run.written, ZERO_PLANE, n);
+        left -= static_cast<int64_t>(n);
+    }
+}
+
+// Skips over the hole before the next bytes (`at_end`: ends the file with it).
+int close_hole(int at_end)
+{
+    if (g_run.hole == 0)
+        return QUEUE_OK;
+    const int64_t skip = at_end ? g_run.hole - 1 : g_run.hole;
+    g_run.hole = 0;
+    if (!seek_forward(g_run.output, skip) || (at_end && std::fputc(0, g_run.output) == EOF)) {
+        report_write_failure(g_run.file.name);
+        return QUEUE_WRITE_FAILED;
+    }
+    return QUEUE_OK;
+}
+
 // Control bytes of a refused stored path are shown as '?'.
 void copy_printable(char* out, const char* text)
 {
@@ -71,6 +109,8 @@ int close_output()
 {
     int result = QUEUE_OK;
     if (g_run.output) {
+        if (close_hole(1) != QUEUE_OK)
+            result = QUEUE_WRITE_FAILED;
         const int synced = !g_run.sync_outputs || flush_to_disk(g_run.output);
         if (std::fclose(g_run.output) != 0 || !synced) {
             report_write_failure(g_run.file.name);
@@ -254,20 +294,6 @@ void print_mark(const QueueEntry* e, int32_t previous_index, int starts_file, co
     }
 }
 
-int write_zeros(int64_t count)
-{
-    while (count > 0) {
-        const size_t n = count < PLANE_SIZE ? static_cast<size_t>(count) : static_cast<size_t>(PLANE_SIZE);
-        content_hash_update(&g_run.written, ZERO_PLANE, n);
-        if (std::fwrite(ZERO_PLANE, 1, n, g_run.output) != n) {
-            report_write_failure(g_run.file.name);
-            return QUEUE_WRITE_FAILED;
-        }
-        count -= static_cast<int64_t>(n);
-    }
-    return QUEUE_OK;
-}
-
 // A position beyond the data of the recording's last file: a padding frame
 // received as such, or a plane of zero bytes.
 int holds_padding(const QueueEntry& e, const uint8_t* plane)
@@ -319,18 +345,24 @@ int write_position(const QueueEntry* entries, uint8_t* const* planes, int i, Fil
         return QUEUE_OK;   // already written: positions come in file order, so this cannot happen
     if (b.offset > file->written) {
         // Planes never handed to the writer; keep the later bytes at their offsets.
-        if (write_zeros(b.offset - file->written) != QUEUE_OK)
-            return QUEUE_WRITE_FAILED;
+        add_zeros(b.offset - file->written);
         file->written = b.offset;
         ++file->planes_failed;
     }
-    const size_t n = static_cast<size_t>(b.count);
-    content_hash_update(&g_run.written, plane + b.plane_start, n);
-    if (std::fwrite(plane + b.plane_start, 1, n, g_run.output) != n) {
-        report_write_failure(file->name);
-        return QUEUE_WRITE_FAILED;
-    }
     file->written += b.count;
+    if (plane == ZERO_PLANE) {
+        add_zeros(b.count);   // a block lost whole
+    } else {
+        const size_t n = static_cast<size_t>(b.count);
+        if (!file->hash_skipped)
+            content_hash_update(&g_run.written, plane + b.plane_start, n);
+        if (close_hole(0) != QUEUE_OK)
+            return QUEUE_WRITE_FAILED;
+        if (std::fwrite(plane + b.plane_start, 1, n, g_run.output) != n) {
+            report_write_failure(file->name);
+            return QUEUE_WRITE_FAILED;
+        }
+    }
     if (!intact)
         ++file->planes_failed;
     return QUEUE_OK;

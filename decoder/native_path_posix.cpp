@@ -28,3 +28,5 @@ int file_identity(const char* path, uint64_t* identity)
     *identity = check_value_of(parts, sizeof parts);
     return 1;
 }
+
+int seek_forward(FILE* stream, int64_t count) { return fseeko(stream, static_cast<off_t>(count), SEEK_CUR) == 0; }

@@ -90,3 +90,5 @@ int file_identity(const char* path, uint64_t* identity)
     *identity = check_value_of(parts, sizeof parts);
     return 1;
 }
+
+int seek_forward(FILE* stream, int64_t count) { return _fseeki64(stream, count, SEEK_CUR) == 0; }

@@ -82,6 +82,7 @@ struct RestoredFile {
     int unverified;               // a block holding its data had no parity left to check its planes
     char taken_by[NAME_BUFFER_SIZE];   // OUTPUT_NAME_TAKEN: the output name it shares ("" when not checked)
     int recursed;                 // restored with its stored directories ("-recurse")
+    int hash_skipped;             // a hole too long to hash: its digest is not of its bytes
 };
 
 // Files listed by name in the verification report; further damaged files are counted.
@@ -125,6 +126,7 @@ struct BrimreadRun {
     int output_failed;                    // a restored file could not be created or written
     int sync_outputs;                     // restored files go to disk as they close (-inplace)
     int keep_captures;                    // a file with data in the capture was not written: delete no capture
+    int64_t hole;                         // zero bytes of the current file still to skip over
     int64_t lost_in_row;                  // blocks lost whole since the last decoded one
     int64_t lost_unshown;                 // of them, those whose marks were not shown
 };

@@ -126,7 +126,8 @@ int file_intact(const RestoredFile* file)
     if (file->state != OUTPUT_WRITING)
         return 0;
     if (file->record_state == RecordState::VALID)
-        return file->written == static_cast<int64_t>(file->record.size) && file->digest == file->record.hash;
+        return file->written == static_cast<int64_t>(file->record.size) && !file->hash_skipped &&
+               file->digest == file->record.hash;
     return file->announced >= 0 && file->written == file->announced && file->planes_failed == 0 &&
            !file->inconsistent && !file->size_inferred && !file->parity_disagrees && !file->unverified;
 }

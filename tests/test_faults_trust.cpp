@@ -6,6 +6,11 @@
 // file that was stored.
 #include <random>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
+#include "tape_model.h"
 #include "test_capture_builder.h"
 #include "test_faults_support.h"
 
@@ -447,5 +452,38 @@ TEST(FaultsTrust, TwoNamesOfOneFileAreOneOutputName)
         << r.output;
 }
 #endif
+
+}  // namespace
+
+namespace {
+
+TEST(FaultsTrust, AGapClaimedInsideAHugeFileCostsNoDisk)
+{
+    // A tape without records: frame 0 of a 100 GB file, then two frames that
+    // agree it goes on 900,000 frames later. The gap is believed, but the
+    // restored file holds it as a hole: nothing is written for the lost planes.
+    const int64_t size = 100000000000LL;
+    const int32_t last = static_cast<int32_t>(expected_last_index(0, size, 1));
+    std::vector<TapeFrame> frames;
+    TapeFrame f{std::vector<uint8_t>(PLANE_SIZE, 0), size, 1, 1, 0, last};
+    std::memcpy(f.plane.data(), "big.bin", 8);
+    frames.push_back(f);
+    for (int32_t index : {900000, 900001}) {
+        f.plane.assign(PLANE_SIZE, 0x5A);
+        f.frame_index = index;
+        f.bytes_remaining = size - plane_file_offset(data_positions_between(0, index));
+        frames.push_back(f);
+    }
+    TempDir dir;
+    RunResult r = read_frames(dir.path, frames, "cap01.avi");
+    EXPECT_NE(r.output.find("Verified: 0 of 1 files intact"), std::string::npos) << r.output;
+    EXPECT_LT(r.output.size(), 16 * 1024u);
+    EXPECT_GT(fs::file_size(dir.path / "big.bin"), static_cast<uintmax_t>(80000000000LL));
+#ifndef _WIN32
+    struct stat st;
+    ASSERT_EQ(stat((dir.path / "big.bin").c_str(), &st), 0);
+    EXPECT_LT(static_cast<int64_t>(st.st_blocks) * 512, int64_t{64} << 20);
+#endif
+}
 
 }  // namespace
