@@ -51,6 +51,11 @@ if [ ! -d "$WINEPREFIX" ]; then
     mkdir -p "$(dirname "$WINEPREFIX")"
     "$wine" wineboot --init >/dev/null 2>&1 || true
 fi
+# One Wine server for the whole check: a server that shuts down between two
+# programs can drop the next one's connection ("recvmsg: Connection reset").
+wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver64)
+"$wineserver" -p >/dev/null 2>&1 || true
+trap '"$wineserver" -k >/dev/null 2>&1 || true' EXIT
 
 # --- builds ------------------------------------------------------------------
 

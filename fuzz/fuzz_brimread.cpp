@@ -4,7 +4,9 @@
 // -inplace). Everything the run wrote is removed afterwards, and the directory
 // the harness started in is current again (libFuzzer writes findings there).
 // The working directory lies in $TMPDIR (default /tmp). A restored file that
-// reaches OUTPUT_FILE_LIMIT (writes stop there) is reported as a fault.
+// takes more than OUTPUT_DISK_LIMIT of disk (lost planes are holes and take
+// none), or anything written beside the working directory, is reported as a fault.
+#include <dirent.h>
 #include <ftw.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -25,9 +27,12 @@ namespace {
 constexpr char CAPTURE_NAME[] = "capture.avi";
 constexpr char RUN_DIRECTORY[] = "run";
 constexpr int OPEN_FILES_FOR_NFTW = 16;
-// Far beyond what a capture of a few MB restores, even with its lost frames
-// written as zeros; small enough that a runaway run cannot fill the disk.
-constexpr rlim_t OUTPUT_FILE_LIMIT = rlim_t{256} << 20;
+// Far beyond the disk space what a capture of a few MB restores takes.
+constexpr int64_t OUTPUT_DISK_LIMIT = int64_t{256} << 20;
+constexpr int64_t BYTES_PER_STAT_BLOCK = 512;
+// Apparent sizes stop here: above the largest file a recording can hold (2^40
+// bytes), which a few frames may claim and leave a hole.
+constexpr rlim_t OUTPUT_SIZE_LIMIT = rlim_t{4} << 40;
 
 // Command lines, picked by the first input byte modulo MODES.
 const char* const COMMAND_LINES[][5] = {
@@ -47,12 +52,14 @@ void die(const char* what)
     std::abort();
 }
 
-int g_oversized;   // a file removed had reached OUTPUT_FILE_LIMIT
+int g_oversized;   // a file removed took more than OUTPUT_DISK_LIMIT
 
 int remove_entry(const char* path, const struct stat* st, int, struct FTW*)
 {
-    if (S_ISREG(st->st_mode) && static_cast<rlim_t>(st->st_size) >= OUTPUT_FILE_LIMIT) {
-        std::fprintf(stderr, "fuzz_brimread: %s reached %lld bytes\n", path, static_cast<long long>(st->st_size));
+    const int64_t disk = static_cast<int64_t>(st->st_blocks) * BYTES_PER_STAT_BLOCK;
+    if (S_ISREG(st->st_mode) && disk > OUTPUT_DISK_LIMIT) {
+        std::fprintf(stderr, "fuzz_brimread: %s took %lld bytes of disk (size %lld)\n", path,
+                     static_cast<long long>(disk), static_cast<long long>(st->st_size));
         g_oversized = 1;
     }
     return std::remove(path);
@@ -68,6 +75,25 @@ void remove_run_directory()
         die("fuzz_brimread: removing the run directory");
     if (chdir(g_start) != 0)
         die("fuzz_brimread: back to the start directory");
+}
+
+// 1 if the base directory holds anything but the run directory: a stored path
+// led out of the working directory (each is named).
+int wrote_beside()
+{
+    DIR* dir = opendir(g_base);
+    if (!dir)
+        die("fuzz_brimread: reading the base directory");
+    int found = 0;
+    while (const dirent* e = readdir(dir)) {
+        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0 &&
+            std::strcmp(e->d_name, RUN_DIRECTORY) != 0) {
+            std::fprintf(stderr, "fuzz_brimread: %s/%s written outside the working directory\n", g_base, e->d_name);
+            found = 1;
+        }
+    }
+    closedir(dir);
+    return found;
 }
 
 void remove_base()
@@ -90,7 +116,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     struct rlimit limit;
     if (getrlimit(RLIMIT_FSIZE, &limit) != 0)
         die("fuzz_brimread: file size limit");
-    limit.rlim_cur = OUTPUT_FILE_LIMIT;
+    limit.rlim_cur = OUTPUT_SIZE_LIMIT;
     if (setrlimit(RLIMIT_FSIZE, &limit) != 0)
         die("fuzz_brimread: file size limit");
     std::atexit(remove_base);
@@ -117,11 +143,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         argv[argc] = const_cast<char*>(line[argc]);
     brimread_main(argc, argv);
 
-    remove_run_directory();
-    if (g_oversized) {
-        std::fprintf(stderr, "fuzz_brimread: a restored file reached the %lld-byte limit\n",
-                     static_cast<long long>(OUTPUT_FILE_LIMIT));
+    if (wrote_beside())
         std::abort();
-    }
+    remove_run_directory();
+    if (g_oversized)
+        std::abort();
     return 0;
 }

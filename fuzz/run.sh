@@ -15,7 +15,9 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=$root/build-fuzz
 # Seeds are captures of up to ten frames (with audio chunks, ~1.27 MB).
 max_len=1300000
-timeout_seconds=30
+# A unit takes well under a second; a short timeout also bounds what a runaway
+# brimread run can write before it is stopped.
+timeout_seconds=10
 rss_limit_mb=2048
 
 grep -q 'add_subdirectory(fuzz)' "$root/CMakeLists.txt" ||
