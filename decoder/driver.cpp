@@ -263,6 +263,10 @@ int take_recording_of(FrameRecord* current, const FrameRecord* previous)
 
 int end_run(int status)
 {
+    // A run that stopped at a failure leaves no restored file open behind it.
+    if (g_run.output)
+        std::fclose(g_run.output);
+    g_run.output = nullptr;
     if (g_run.log)
         std::fclose(g_run.log);
     g_run.log = nullptr;
