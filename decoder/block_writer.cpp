@@ -418,8 +418,8 @@ int write_block(const QueueEntry* entries, uint8_t* const* planes, const uint8_t
         }
         const FrameRecord* r = &e->record;
         if (r->Zerobytes > 0 && g_run.output && !quiet)
-            std::printf("\nZerobytes = %d, RealBytes = %d", static_cast<int>(r->Zerobytes),
-                        static_cast<int>(r->RealBytes));
+            std::printf("\nZerobytes = %lld, RealBytes = %lld", static_cast<long long>(r->Zerobytes),
+                        static_cast<long long>(r->RealBytes));
         if (t && g_run.output &&
             write_position(entries, planes, i, t, previous_plane(entries, planes, intact, i), intact[i]) != QUEUE_OK)
             return QUEUE_WRITE_FAILED;

@@ -2,8 +2,6 @@
 
 namespace {
 
-int32_t low32(int64_t value) { return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(value))); }
-
 // A frame with a non-zero index: repeat, gap or next frame of the file.
 void classify_later_frame(FrameRecord* cur, const FrameRecord* prev)
 {
@@ -18,12 +16,12 @@ void classify_later_frame(FrameRecord* cur, const FrameRecord* prev)
     } else if (cur->frame_index > prev->frame_index + 1) {
         int64_t lost = static_cast<int64_t>(cur->frame_index) - prev->frame_index - 1;
         cur->frame_code = static_cast<uint32_t>(lost);
-        cur->Zerobytes = low32(lost * PLANE_SIZE);
-        cur->RealBytes = is_last ? low32(header) : PLANE_SIZE;
+        cur->Zerobytes = lost * PLANE_SIZE;
+        cur->RealBytes = is_last ? header : PLANE_SIZE;
         cur->bytes_remaining = is_last ? 0 : header - PLANE_SIZE;
     } else {
         cur->frame_code = FRAME_NEXT;
-        cur->RealBytes = header >= PLANE_SIZE ? PLANE_SIZE : low32(header);
+        cur->RealBytes = header >= PLANE_SIZE ? PLANE_SIZE : header;
         cur->bytes_remaining = header >= PLANE_SIZE ? header - PLANE_SIZE : 0;
     }
 }
@@ -36,7 +34,7 @@ void classify_first_copy(FrameRecord* cur, const FrameRecord* prev)
     cur->RealBytes = 0;
     if (prev->bytes_remaining > 0) {
         cur->frame_code = static_cast<uint32_t>(prev->last_frame_index - prev->frame_index);
-        cur->Zerobytes = low32(prev->bytes_remaining);
+        cur->Zerobytes = prev->bytes_remaining;
     } else {
         cur->frame_code = REDUNDANT_FRAME0;
         cur->Zerobytes = 0;
@@ -53,7 +51,7 @@ void accept_frame0(FrameRecord* cur)
     cur->frame_code = FRAME0_ACCEPTED;
     cur->frame0_run = FRAME0_RUN_ACCEPTED;
     if (cur->last_frame_index == 0 || header < FIRST_PLANE_DATA) {
-        cur->RealBytes = low32(header);
+        cur->RealBytes = header;
         cur->bytes_remaining = 0;
     } else {
         cur->RealBytes = FIRST_PLANE_DATA;

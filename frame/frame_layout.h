@@ -104,8 +104,8 @@ struct FrameRecord {
     int32_t last_frame_index;  // 24-bit field
     uint16_t recording_tag;    // the header's last two bytes (0xFFFF: a tape without tags)
     int32_t frame0_run;
-    int32_t Zerobytes;
-    int32_t RealBytes;
+    int64_t Zerobytes;         // 64 bits: a long dropout loses more than 2 GiB
+    int64_t RealBytes;
     uint32_t frame_code;
 };
 

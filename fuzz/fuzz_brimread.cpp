@@ -27,7 +27,7 @@ namespace {
 constexpr char CAPTURE_NAME[] = "capture.avi";
 constexpr char RUN_DIRECTORY[] = "run";
 constexpr int OPEN_FILES_FOR_NFTW = 16;
-// Far beyond the disk space what a capture of a few MB restores takes.
+// Far more disk than restoring a capture of a few MB takes.
 constexpr int64_t OUTPUT_DISK_LIMIT = int64_t{256} << 20;
 constexpr int64_t BYTES_PER_STAT_BLOCK = 512;
 // Apparent sizes stop here: above the largest file a recording can hold (2^40
@@ -43,7 +43,7 @@ const char* const COMMAND_LINES[][5] = {
 };
 constexpr int MODES = sizeof COMMAND_LINES / sizeof COMMAND_LINES[0];
 
-char g_base[PATH_MAX];     // the harness's own directory, holding RUN_DIRECTORY
+char g_base[PATH_MAX];    // the harness's own directory, holding RUN_DIRECTORY
 char g_start[PATH_MAX];   // the directory the harness started in
 
 void die(const char* what)

@@ -98,6 +98,9 @@ TEST(ClassifyLaterFrames, CaptureStartingInsideAFile)
     EXPECT_EQ(r.frame_code, 7u);
     EXPECT_EQ(r.Zerobytes, 7 * PLANE_SIZE);
     EXPECT_EQ(decoded_count(&r), 8);
+    // A dropout longer than 2 GiB of data is counted in full.
+    FrameRecord far = classify(header(30000, 40000, 900000), run_start());
+    EXPECT_EQ(far.Zerobytes, int64_t{30000} * PLANE_SIZE);
 }
 
 TEST(ClassifyLaterFrames, ShortLastDataFrame)
