@@ -158,6 +158,28 @@ protected:
         }
     }
     const uint8_t* out(int p) const { return g_run.decoder.pReceivedPlanes[p]; }
+
+    // The planes as received with the frames at `lost` lost (fillers of zeros).
+    std::vector<std::vector<uint8_t>> lose(const std::vector<int>& lost)
+    {
+        std::vector<std::vector<uint8_t>> received = planes;
+        for (int p : lost) {
+            std::fill(received[static_cast<size_t>(p)].begin(), received[static_cast<size_t>(p)].end(), 0);
+            entries[p].filler = 1;
+            entries[p].bad = 1;
+        }
+        return received;
+    }
+
+    // Queues `received` and corrects the block; the parity's verdict.
+    BlockCheck correct(const std::vector<std::vector<uint8_t>>& received)
+    {
+        queue(received);
+        uint8_t intact[ECC_K];
+        BlockCheck check{};
+        correct_block(entries, 1, intact, &check);
+        return check;
+    }
 };
 
 TEST_F(BlockCorrection, LostFramesAreErasuresAndComeBack)
@@ -308,16 +330,7 @@ TEST_F(BlockCorrection, ThePlanesThatNoParityIsLeftToCheckAreTold)
     for (const std::vector<int>& lost : cases) {
         SCOPED_TRACE(::testing::PrintToString(lost));
         SetUp();
-        std::vector<std::vector<uint8_t>> received = planes;
-        for (int p : lost) {
-            std::fill(received[static_cast<size_t>(p)].begin(), received[static_cast<size_t>(p)].end(), 0);
-            entries[p].filler = 1;
-            entries[p].bad = 1;
-        }
-        queue(received);
-        uint8_t intact[ECC_K];
-        BlockCheck check{};
-        correct_block(entries, 1, intact, &check);
+        const BlockCheck check = correct(lose(lost));
         EXPECT_EQ(check.unverified, could_hide(lost) ? 1 : 0);
         EXPECT_EQ(check.disagrees, 0);
         TearDown();
@@ -325,17 +338,8 @@ TEST_F(BlockCorrection, ThePlanesThatNoParityIsLeftToCheckAreTold)
     // A plane whose bytes were exchanged (its checksum still matches) beside two
     // lost ones: more damage than the erasures explain.
     SetUp();
-    std::vector<std::vector<uint8_t>> received = planes;
-    for (int p : {20, 30}) {
-        std::fill(received[static_cast<size_t>(p)].begin(), received[static_cast<size_t>(p)].end(), 0);
-        entries[p].filler = 1;
-        entries[p].bad = 1;
-    }
+    std::vector<std::vector<uint8_t>> received = lose({20, 30});
     std::swap(received[10][100], received[10][5000]);
     ASSERT_NE(received[10][100], received[10][5000]);
-    queue(received);
-    uint8_t intact[ECC_K];
-    BlockCheck check{};
-    correct_block(entries, 1, intact, &check);
-    EXPECT_EQ(check.disagrees, 1);
+    EXPECT_EQ(correct(received).disagrees, 1);
 }
