@@ -223,10 +223,19 @@ constexpr uint8_t ECC_ROW_BITS[ECC_N] = {
 static_assert(ECC_LOCATION_TABLE[0] == ECC_LOC_NO_ERROR, "syndrome 0 means no error");
 static_assert(ECC_ROW_BITS[0] == 0x25 && ECC_ROW_BITS[ECC_K - 1] == 0xC4, "row bytes follow the table");
 
+namespace {
+constexpr int ECC_DIAGNOSTIC_SIZE = 128;
+thread_local char last_diagnostic[ECC_DIAGNOSTIC_SIZE];
+}  // namespace
+
 void ecc_report(const char* message)
 {
-    std::printf("%s", message);
+    std::snprintf(last_diagnostic, sizeof last_diagnostic, "%s", message);
 }
+
+const char* ecc_last_diagnostic() { return last_diagnostic; }
+
+void ecc_clear_diagnostic() { last_diagnostic[0] = '\0'; }
 
 uint8_t* ecc_plane_alloc()
 {

@@ -1,8 +1,10 @@
 // Bit-sliced (72,64) Hamming code over whole planes: bit j of word w of the 72
 // planes of a block forms one codeword. Operations return 0 on success, 1 on failure.
 //
-// Every refused call prints one diagnostic line to standard output and changes
-// no state (an allocation failure in init is reported by the result alone).
+// Every refused call changes no state and leaves one diagnostic line, which
+// ecc_last_diagnostic gives until the next refusal on the same thread (an
+// allocation failure in init is reported by the result alone). The library
+// never prints: callers pass the line on to their event sink.
 // Planes passed in by callers are read as ECC_PLANE_BYTES bytes and never beyond;
 // buffers owned by the objects are ECC_PLANE_ALLOC bytes, zero-filled.
 #pragma once
@@ -40,6 +42,11 @@ struct ECCDecoder {
     uint32_t cUncorrectable;  // codewords of the last corrected block whose syndrome located no position
     uint8_t* pPlaneStore;     // one region holding all 80 planes, or null when they are held one by one
 };
+
+// The diagnostic line of the last refused call on this thread ("" if none since
+// ecc_clear_diagnostic).
+const char* ecc_last_diagnostic();
+void ecc_clear_diagnostic();
 
 // Encoder half.
 

@@ -31,7 +31,7 @@ inline void ecc_store_unit(uint8_t* plane, int unit, uint64_t value)
 // Row r of the parity table as one byte: bit k set when check k includes position r.
 extern const uint8_t ECC_ROW_BITS[ECC_N];
 
-// Prints one diagnostic line to standard output.
+// Keeps `message` as the thread's last diagnostic (see ecc_last_diagnostic).
 void ecc_report(const char* message);
 
 // A zero-filled plane of ECC_PLANE_ALLOC bytes, or null when memory is short.

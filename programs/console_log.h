@@ -1,13 +1,31 @@
-// Progress and report lines that go to the console and then to the log.
+// The programs' sink: renders the engine's events on the console and in the
+// run's log file, as brimwrite and brimread have always shown them.
 #pragma once
 
 #include <cstdio>
 
-#if defined(__GNUC__)
-#define BRIM_PRINTF_LIKE(fmt, args) __attribute__((format(printf, fmt, args)))
-#else
-#define BRIM_PRINTF_LIKE(fmt, args)
-#endif
+#include "events.h"
+
+class ConsoleLogSink final : public EventSink {
+public:
+    // `log` may be null (before the log is opened, or for a run without one).
+    explicit ConsoleLogSink(FILE* log = nullptr) : log_(log) {}
+    void set_log(FILE* log) { log_ = log; }
+    FILE* log() const { return log_; }
+
+    // Detail goes to the log only, Progress to the console only, the rest to the
+    // console and then the log.
+    void message(Severity severity, const char* text) override;
+    // Marks go to the console and the log.
+    void frame_mark(const char* mark) override;
+    // Verdicts are shown in the verification report, not one by one.
+    void file_verdict(const RestoredFile&) override {}
+    void statistics(const DecodeStats& stats, int64_t seconds) override;
+    void verification(const VerifyTotals& totals) override;
+
+private:
+    FILE* log_;
+};
 
 // Prints the formatted text on the console, then writes it to `log` (if not null).
 void say(FILE* log, const char* format, ...) BRIM_PRINTF_LIKE(2, 3);

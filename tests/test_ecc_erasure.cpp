@@ -488,9 +488,9 @@ TEST_F(EccErasure, LeavesTheDecoderReadyForOutputAndTheNextBlock)
         ASSERT_EQ(std::memcmp(out[p], encoded_block()[p].data(), ECC_PLANE_BYTES), 0) << "data plane " << p;
     }
     uint8_t* extra = nullptr;
-    testing::internal::CaptureStdout();
+    ecc_clear_diagnostic();
     EXPECT_EQ(ecc_decoder_get_out_buffer(&dec_, &extra), 1);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "ecc_decoder_get_out_buffer() : no data left!\n");
+    EXPECT_EQ(std::string(ecc_last_diagnostic()), "ecc_decoder_get_out_buffer() : no data left!\n");
 
     // The next block starts from clean syndromes in buffer 0.
     uint8_t* first = nullptr;
@@ -508,14 +508,14 @@ TEST_F(EccErasure, RefusesAnIncompleteBlockWithoutChangingIt)
     uint8_t* buffer = nullptr;
     ASSERT_EQ(ecc_decoder_get_rcv_buffer(&dec_, &buffer), 0);
     ASSERT_EQ(ecc_decoder_syn1(&dec_, buffer), 0);
-    testing::internal::CaptureStdout();
+    ecc_clear_diagnostic();
     EXPECT_EQ(ecc_decoder_correct_erasures(&dec_, known_.get(), &result_), 1);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "ecc_decoder_correct_erasures() : don't have full ECCblock yet!\n");
+    EXPECT_EQ(std::string(ecc_last_diagnostic()), "ecc_decoder_correct_erasures() : don't have full ECCblock yet!\n");
     EXPECT_EQ(dec_.cCodeReceived, 1);
 
-    testing::internal::CaptureStdout();
+    ecc_clear_diagnostic();
     EXPECT_EQ(ecc_decoder_correct_erasures(nullptr, known_.get(), &result_), 1);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "ecc_decoder_correct_erasures() : pECCDecoder == NULL!\n");
+    EXPECT_EQ(std::string(ecc_last_diagnostic()), "ecc_decoder_correct_erasures() : pECCDecoder == NULL!\n");
 }
 
 }  // namespace
