@@ -11,7 +11,6 @@ constexpr int PARITY_GROUP = ECC_NMK + 1;   // the data frame at block position 
 constexpr int LAST_DATA_POSITION = ECC_K - 1;
 constexpr int64_t NOT_SEEN = -2;
 
-SeenFrame g_seen[ALIGNMENT_DISTINCT_FRAMES];
 
 int64_t remaining_of(const SeenFrame* seen, int count, int32_t file, int32_t index)
 {
@@ -79,21 +78,22 @@ int find_anchor(const SeenFrame* seen, int count, int32_t file_count, int32_t* f
 }
 
 // Adds a distinct frame of the recording to the look ahead and works out the
-// alignment it proves. Returns 1 once it is anchored.
-int add_seen(const FrameRecord& r, int* count, int32_t* file_count, Alignment* out)
+// alignment it proves (`seen` holds ALIGNMENT_DISTINCT_FRAMES). Returns true once
+// it is anchored.
+bool add_seen(const FrameRecord& r, SeenFrame* seen, int* count, int32_t* file_count, Alignment* out)
 {
     if (*count == 0)
         *file_count = r.file_count;
     if (r.file_count != *file_count || *count >= ALIGNMENT_DISTINCT_FRAMES)
-        return 0;
-    if (*count > 0 && g_seen[*count - 1].file_index == r.file_index && g_seen[*count - 1].frame_index == r.frame_index)
-        return 0;
-    g_seen[(*count)++] = SeenFrame{r.file_index, r.frame_index, r.last_frame_index, r.bytes_remaining};
-    const Alignment found = alignment_from(g_seen, *count, *file_count);
+        return false;
+    if (*count > 0 && seen[*count - 1].file_index == r.file_index && seen[*count - 1].frame_index == r.frame_index)
+        return false;
+    seen[(*count)++] = SeenFrame{r.file_index, r.frame_index, r.last_frame_index, r.bytes_remaining};
+    const Alignment found = alignment_from(seen, *count, *file_count);
     out->file_index = found.file_index;
     out->start = found.start;
     out->anchored = found.anchored;
-    return out->anchored;
+    return out->anchored != 0;
 }
 
 }  // namespace
@@ -130,18 +130,18 @@ void find_alignment(const char* first_name, FrameReader* reader, uint8_t* spare,
     char name[NAME_BUFFER_SIZE];
     std::strncpy(name, first_name, sizeof name - 1);
     name[sizeof name - 1] = '\0';
-    reader->quiet = 1;
+    SeenFrame seen[ALIGNMENT_DISTINCT_FRAMES];
     int count = 0;
     int32_t file_count = 0;
     *out = Alignment{};
     // The recording is the one of the first two recognised frames that agree on
     // a tag: one damaged header does not decide it.
     FrameRecord first{};
-    int have_first = 0;
-    int tag_chosen = 0;
+    bool have_first = false;
+    bool tag_chosen = false;
     const uint8_t* frame = nullptr;
     for (int frames = 0; frames < ALIGNMENT_MAX_FRAMES && count < ALIGNMENT_DISTINCT_FRAMES; ++frames) {
-        if (!ReadDVFrame(&frame, spare, reader, name, 0, nullptr, 0))
+        if (!ReadDVFrame(&frame, spare, reader, name, nullptr))
             break;
         FrameRecord r{};
         unpack_frame(frame, plane, &r);
@@ -150,22 +150,21 @@ void find_alignment(const char* first_name, FrameReader* reader, uint8_t* spare,
         if (!tag_chosen) {
             if (!have_first || r.recording_tag != first.recording_tag || r.file_count != first.file_count) {
                 first = r;
-                have_first = 1;
+                have_first = true;
                 continue;
             }
-            tag_chosen = 1;
-            if (add_seen(first, &count, &file_count, out))
+            tag_chosen = true;
+            if (add_seen(first, seen, &count, &file_count, out))
                 break;
         }
         if (r.recording_tag == first.recording_tag && r.file_count == first.file_count &&
-            add_seen(r, &count, &file_count, out))
+            add_seen(r, seen, &count, &file_count, out))
             break;
     }
     if (!tag_chosen && have_first)
-        add_seen(first, &count, &file_count, out);
+        add_seen(first, seen, &count, &file_count, out);
     out->tag_known = have_first;
     out->recording_tag = first.recording_tag;
     out->file_count = first.file_count;
     frame_reader_rewind(reader);
-    reader->quiet = 0;
 }

@@ -6,14 +6,14 @@
 #include <cstdint>
 
 #include "frame_reader.h"
-#include "placement.h"
+#include "decoder_state.h"
 
 // Frames looked at: distinct frames, and frames of any kind.
 constexpr int ALIGNMENT_DISTINCT_FRAMES = 4 * ECC_N;
 constexpr int ALIGNMENT_MAX_FRAMES = 8192;
 
-// Reads frames from `first_name` on with `reader` (quiet, never deleting; it is
-// rewound afterwards), unpacking them into `plane` (`spare` as ReadDVFrame
+// Reads frames from `first_name` on with `reader` (silently; it is rewound
+// afterwards), unpacking them into `plane` (`spare` as ReadDVFrame
 // needs), and fills `out` for the first recognised frame's file. A position is
 // certain for file 1's frames (file 1 starts the recording), for the last
 // file's (its last frame closes a block), and for a parity group (a frame whose

@@ -8,15 +8,6 @@ constexpr uint32_t SUM24_MASK = 0xFFFFFF;
 constexpr int WORD_BYTES = 4;
 constexpr int NO_POSITION = -1;
 
-// What is known about each payload block (segment) of the block being corrected.
-// Static: one block is corrected at a time, and nothing here grows.
-struct SegmentFacts {
-    uint8_t erased_count[ECC_SEGMENTS];   // known-bad positions at this segment (capped at 2)
-    uint8_t erased_at[ECC_SEGMENTS];      // the one known-bad position when there is exactly one
-    uint8_t guarded[ECC_SEGMENTS];        // a correction may change trusted planes here
-    int guarded_count;
-};
-SegmentFacts g_segments;
 
 int is_trusted(const QueueEntry& e) { return !e.filler && e.record.sum_computed == e.record.sum_stored; }
 
@@ -70,9 +61,9 @@ int unexplained(uint8_t* const* syndromes, int g, int erased)
 // Finds the segments where a correction could change a trusted plane: those with
 // at most one known-bad position and a syndrome that it does not explain (with
 // two or more the solver changes only known-bad positions).
-void find_guarded_segments(const QueueEntry* entries, const ECCErasures* known)
+void find_guarded_segments(BlockQueue& q, const QueueEntry* entries, const ECCErasures* known)
 {
-    SegmentFacts& f = g_segments;
+    SegmentFacts& f = *q.segments;
     f.guarded_count = 0;
     int whole = 0;
     int whole_at = NO_POSITION;
@@ -101,23 +92,24 @@ void find_guarded_segments(const QueueEntry* entries, const ECCErasures* known)
         if (f.erased_count[g] >= 2)
             continue;
         const int erased = f.erased_count[g] == 1 ? f.erased_at[g] : NO_POSITION;
-        if (unexplained(g_run.decoder.pSyndromePlanes, g, erased)) {
+        if (unexplained(q.ecc.pSyndromePlanes, g, erased)) {
             f.guarded[g] = 1;
             ++f.guarded_count;
         }
     }
 }
 
-void snapshot_trusted(const QueueEntry* entries)
+void snapshot_trusted(BlockQueue& q, const QueueEntry* entries)
 {
-    uint8_t* snapshot = g_run.correction.snapshot;
+    const SegmentFacts& seg = *q.segments;
+    uint8_t* snapshot = q.snapshot;
     for (int i = 0; i < ECC_K; ++i) {
         if (!is_trusted(entries[i]))
             continue;
-        const uint8_t* plane = g_run.decoder.pReceivedPlanes[i];
+        const uint8_t* plane = q.ecc.pReceivedPlanes[i];
         uint8_t* saved = snapshot + static_cast<size_t>(i) * PLANE_SIZE;
         for (int g = 0; g < ECC_SEGMENTS; ++g)
-            if (g_segments.guarded[g])
+            if (seg.guarded[g])
                 std::memcpy(saved + g * ECC_SEGMENT_BYTES, plane + g * ECC_SEGMENT_BYTES, ECC_SEGMENT_BYTES);
     }
 }
@@ -125,18 +117,19 @@ void snapshot_trusted(const QueueEntry* entries)
 // Keeps each trusted plane's correction only where it leaves the plane matching
 // its checksum; the sum is brought up to date from the changed segments alone.
 // Returns 1 if a plane was put back.
-int settle_trusted(const QueueEntry* entries)
+int settle_trusted(BlockQueue& q, const QueueEntry* entries)
 {
+    const SegmentFacts& seg = *q.segments;
     int restored = 0;
-    const uint8_t* snapshot = g_run.correction.snapshot;
+    const uint8_t* snapshot = q.snapshot;
     for (int i = 0; i < ECC_K; ++i) {
         if (!is_trusted(entries[i]))
             continue;
-        uint8_t* plane = g_run.decoder.pReceivedPlanes[i];
+        uint8_t* plane = q.ecc.pReceivedPlanes[i];
         const uint8_t* saved = snapshot + static_cast<size_t>(i) * PLANE_SIZE;
         uint32_t delta = 0;
         for (int g = 0; g < ECC_SEGMENTS; ++g) {
-            if (!g_segments.guarded[g])
+            if (!seg.guarded[g])
                 continue;
             const int at = g * ECC_SEGMENT_BYTES;
             delta += segment_sum(plane + at) - segment_sum(saved + at);
@@ -144,7 +137,7 @@ int settle_trusted(const QueueEntry* entries)
         if ((delta & SUM24_MASK) == 0)
             continue;
         for (int g = 0; g < ECC_SEGMENTS; ++g)
-            if (g_segments.guarded[g])
+            if (seg.guarded[g])
                 std::memcpy(plane + g * ECC_SEGMENT_BYTES, saved + g * ECC_SEGMENT_BYTES, ECC_SEGMENT_BYTES);
         restored = 1;
     }
@@ -346,9 +339,9 @@ int some_codeword_unchecked(const QueueEntry* entries, const ECCErasures* known)
     return 0;
 }
 
-void clear_erasures(const QueueEntry* entries)
+void clear_erasures(BlockQueue& q, const QueueEntry* entries)
 {
-    ECCErasures* known = g_run.correction.erasures;
+    ECCErasures* known = q.erasures;
     for (int p = 0; p < ECC_N; ++p) {
         known->plane_bad[p] = 0;
         if (entries[p].marked)
@@ -366,17 +359,18 @@ int32_t plane_sum24(const uint8_t* plane)
     return static_cast<int32_t>(sum & SUM24_MASK);
 }
 
-void mark_concealed(int position, const uint16_t* blocks, int count)
+void mark_concealed(BlockQueue& q, int position, const uint16_t* blocks, int count)
 {
-    uint8_t* row = g_run.correction.erasures->segment_bad[position];
+    uint8_t* row = q.erasures->segment_bad[position];
     for (int i = 0; i < count; ++i)
         row[blocks[i]] = 1;
 }
 
-void correct_block(const QueueEntry* entries, int correct, uint8_t* intact, BlockCheck* check)
+bool correct_block(BlockQueue& q, const QueueEntry* entries, bool correct, uint8_t* intact, BlockCheck* check)
 {
-    ECCDecoder* decoder = &g_run.decoder;
-    ECCErasures* known = g_run.correction.erasures;
+    ECCDecoder* decoder = &q.ecc;
+    const SegmentFacts& seg = *q.segments;
+    ECCErasures* known = q.erasures;
     int any_known = 0;
     for (int p = 0; p < ECC_N; ++p) {
         known->plane_bad[p] = static_cast<uint8_t>(entries[p].bad ? 1 : 0);
@@ -386,21 +380,22 @@ void correct_block(const QueueEntry* entries, int correct, uint8_t* intact, Bloc
     ECCErasureResult result{};
     int restored = 0;
     if (!correct) {
-        ecc_decoder_correct(decoder, 0);
+        if (ecc_decoder_correct(decoder, 0) != 0)
+            return false;
     } else {
-        find_guarded_segments(entries, known);
-        if (g_segments.guarded_count > 0)
-            snapshot_trusted(entries);
-        if (any_known)
-            ecc_decoder_correct_erasures(decoder, known, &result);
-        else
-            ecc_decoder_correct(decoder, 1);
-        if (g_segments.guarded_count > 0)
-            restored = settle_trusted(entries);
+        find_guarded_segments(q, entries, known);
+        if (seg.guarded_count > 0)
+            snapshot_trusted(q, entries);
+        const int32_t refused =
+            any_known ? ecc_decoder_correct_erasures(decoder, known, &result) : ecc_decoder_correct(decoder, 1);
+        if (refused != 0)
+            return false;
+        if (seg.guarded_count > 0)
+            restored = settle_trusted(q, entries);
     }
     check->disagrees = correct && (restored || syndromes_unexplained(entries, known, decoder->pSyndromePlanes));
     check->unverified = correct && any_known && some_codeword_unchecked(entries, known);
-    clear_erasures(entries);
+    clear_erasures(q, entries);
 
     // Every known-bad plane that carries a checksum must come out matching it
     // before the rebuilt fillers of the block are believed.
@@ -422,4 +417,5 @@ void correct_block(const QueueEntry* entries, int correct, uint8_t* intact, Bloc
         else
             intact[i] = correct && any_known && result.unsolved_in_position[i] == 0 && !restored && received_right;
     }
+    return true;
 }

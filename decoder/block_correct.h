@@ -11,11 +11,11 @@
 
 #include <cstdint>
 
-#include "run_state.h"
+#include "decoder_state.h"
 
 // Marks the payload blocks `blocks` (count of them) of block position `position`
-// as known bad in the erasure table.
-void mark_concealed(int position, const uint16_t* blocks, int count);
+// as known bad in the queue's erasure table.
+void mark_concealed(BlockQueue& q, int position, const uint16_t* blocks, int count);
 
 // What the parity of a corrected block says of the frames it holds.
 struct BlockCheck {
@@ -23,16 +23,18 @@ struct BlockCheck {
     int unverified;   // some codeword had no parity left to check its planes beyond their checksums
 };
 
-// Corrects the block the decoder holds (72 planes queued, entries in `entries`)
-// when `correct` is set, and writes for each data position i < ECC_K whether
+// Corrects the block the queue's block code holds (72 planes queued, entries in
+// `entries`) when `correct` is set, and writes for each data position i < ECC_K whether
 // the plane the decoder now holds is known to be the one the encoder wrote:
 // intact[i] = 1 for a trusted plane, for a plane that matches its stored
 // checksum after correction, and for a filler the solver rebuilt in full in a
 // block whose other known-bad planes all came out right. Clears the erasure
 // table for the next block. Leaves the decoder ready for its 64 data planes to
 // be fetched. `check` receives the parity's verdict on the whole block (both 0
-// without correction: the parity is then not used at all).
-void correct_block(const QueueEntry* entries, int correct, uint8_t* intact, BlockCheck* check);
+// without correction: the parity is then not used at all). False when the block
+// code refused (its diagnostic is in ecc_last_diagnostic): nothing can be fetched.
+[[nodiscard]] bool correct_block(BlockQueue& q, const QueueEntry* entries, bool correct, uint8_t* intact,
+                                 BlockCheck* check);
 
 // Sum of the PLANE_SIZE bytes of `plane`, modulo 2^24 (as the frame header stores it).
 int32_t plane_sum24(const uint8_t* plane);

@@ -1,53 +1,40 @@
-// ECC block queue and file writer: queued planes fill ECC blocks; each full block
-// is corrected and its 64 data planes are written into the restored files, each
-// at the file offset its position stands for.
+// The file writer: the 64 data planes of each corrected block go into the
+// restored files, each at the file offset its position stands for. It opens a
+// file at each file's frame 0 (under the path policy of restore_path.h), shows
+// the progress marks, hashes what it writes and books every file for the report.
 #pragma once
 
 #include <cstdint>
 
 #include "block_correct.h"
-#include "run_state.h"
+#include "decoder.h"
 
-// Results of add2queue and dump_eccblock.
-constexpr int QUEUE_OK = 0;
-constexpr int QUEUE_CATASTROPHIC = 1;   // the decoder and the queue disagree; the run cannot go on
-constexpr int QUEUE_WRITE_FAILED = 2;   // a restored file could not be written; reported already
+// Zero bytes for positions that hold nothing usable.
+extern const uint8_t ZERO_PLANE[PLANE_SIZE];
 
-// Copies `plane` (PLANE_SIZE bytes; null for a filler, queued as zero bytes;
-// not copied when it is queue_buffer() already) into the decoder's next receive buffer and `entry` into the block record
-// array; `concealed` lists `concealed_count` payload blocks known to be bad.
-// Every 72nd call corrects the block and writes it out.
-int add2queue(const uint8_t* plane, const QueueEntry* entry, const uint16_t* concealed, int concealed_count);
+// Allocates the writer's buffers, hash state and name table (once); false when
+// memory is short. writer_release frees them (closing a file left open);
+// writer_reset starts a run with no file open and no name restored.
+[[nodiscard]] bool writer_allocate(FileWriter& w);
+void writer_release(FileWriter& w);
+void writer_reset(FileWriter& w, const DecoderOptions& options);
 
-// The decoder's buffer for the next block position. A plane unpacked into it
-// is queued there without a copy; queueing anything else first overwrites it.
-uint8_t* queue_buffer();
+// Closes the restored file a run that stopped at a failure left open.
+void writer_stop(FileWriter& w);
 
-// Fetches the 64 data planes of the corrected block from the decoder and writes
-// them out guided by the block record array (`intact`: the verdict on each):
-// a new file at each file's frame 0, progress marks, each plane's bytes; every
-// file with data in the block takes the parity's verdict `check`. Returns
-// QUEUE_OK, QUEUE_WRITE_FAILED, or QUEUE_CATASTROPHIC when the decoder has no
-// complete block to hand out.
-int dump_eccblock(const uint8_t* intact, const BlockCheck* check);
-
-// Writes out a block none of whose positions was received (`entries`, ECC_N of
-// them) without decoding it: its marks, and zero bytes where its data planes
-// belong in the files being written. Call only when no plane is queued.
-int dump_lost_block(const QueueEntry* entries);
+// Marks and writes the 64 data positions of a block (`entries`, `planes` holding
+// each one's plane, `intact` the verdict on each); each file with data here
+// takes the block's verdict `check`. With `quiet` no mark is shown.
+DecodeStatus write_block(Decoder& d, const QueueEntry* entries, uint8_t* const* planes, const uint8_t* intact,
+                         const BlockCheck* check, bool quiet);
 
 // Closes the restored file that is open at the end of the run and books it for
-// the verification report. Returns QUEUE_OK or QUEUE_WRITE_FAILED.
-int finish_output();
+// the verification report.
+DecodeStatus finish_output(Decoder& d);
 
 // Where the file being written starts (global position), or INT64_MAX when none
 // is: a capture file holding any of its frames is still needed until it is closed.
-int64_t writer_file_start();
-
-// Books for the verification report the files `first` .. `last` of a recording
-// of `file_count` files, of which nothing was captured; consecutive missing files
-// make one line of the report.
-void report_missing_files(int32_t first, int32_t last, int32_t file_count);
+int64_t writer_file_start(const Decoder& d);
 
 // What a data position of a file whose size no header told holds of it.
 enum PlaneRole {

@@ -3,62 +3,26 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "block_queue.h"
 #include "block_writer.h"
 #include "classifier.h"
+#include "verify.h"
 #include "tape_model.h"
 
 namespace {
 
 constexpr int64_t UNKNOWN_START = -1;
 
-struct Placement {
-    int started;                 // `next` is set
-    int64_t next;                // next global position to queue
-    int64_t first_position;      // position of the first frame placed
-    int64_t current;             // id of the latest track, or NO_TRACK
-    int64_t tracks_made;         // id of the next track
-    int64_t upcoming_start;      // where the file after `current` starts, or UNKNOWN_START
-    int32_t upcoming_file;
-    int32_t upcoming_count;
-    // The frame being placed, for the track of its file when the fill reaches it.
-    int32_t target_file;         // 0 at the end of the input: no later file is known
-    int32_t target_last;
-    // A file's frame 0 at `next` whose copies are still coming.
-    int pending;
-    int have_candidate;
-    uint8_t* candidate_plane;    // PLANE_SIZE bytes
-    FrameRecord candidate_record;
-    int64_t candidate_remaining;
-    uint16_t* candidate_concealed;   // PAYLOAD_BLOCKS entries
-    int candidate_concealed_count;
-    QueueEntry* lost_block;      // ECC_N entries for a block lost whole
-    uint8_t* kept_plane;         // PLANE_SIZE bytes: a frame's plane moved out of the queue's way
-    // The recording's file count and the files seen, as confirmed by a second
-    // frame of a file: a lone frame's header creates no report lines.
-    int32_t first_file;          // file index of the run's first track, 0 before it
-    int32_t first_count;
-    int32_t confirmed_file;      // the latest file confirmed, 0 before one is
-    int32_t confirmed_count;
-    // A frame far ahead of `next`, waiting for the next frame to confirm it.
-    int held;
-    int64_t held_at;
-    ReceivedFrame held_frame;    // its pointers lead to the fields below
-    FrameRecord held_record;
-    uint8_t* held_plane;         // PLANE_SIZE bytes
-    uint16_t* held_concealed;    // PAYLOAD_BLOCKS entries
-};
-
-Placement g_place;
 
 int sum_matches(const FrameRecord* r) { return r->sum_computed == r->sum_stored; }
 
-FileTrack* current_track() { return g_place.current == NO_TRACK ? nullptr : track_of(g_place.current); }
+FileTrack* current_track(Decoder& d) { return d.place.current == NO_TRACK ? nullptr : track_of(d.place, d.place.current); }
 
-void make_track(int32_t file_index, int32_t file_count, int64_t start, int32_t last, int assumed)
+void make_track(Decoder& d, int32_t file_index, int32_t file_count, int64_t start, int32_t last, int assumed)
 {
-    Placement& p = g_place;
+    Placement& p = d.place;
     const int64_t id = p.tracks_made++;
-    FileTrack* t = track_of(id);
+    FileTrack* t = track_of(d.place, id);
     std::memset(t, 0, sizeof *t);
     t->id = id;
     t->file_index = file_index;
@@ -82,19 +46,19 @@ void make_track(int32_t file_index, int32_t file_count, int64_t start, int32_t l
 // making the tracks of the files that begin on the way: the file of the frame
 // being placed with its header's last index, the files lost whole before it as
 // one-frame files. NO_TRACK where no file is known.
-int64_t track_for(int64_t g)
+int64_t track_for(Decoder& d, int64_t g)
 {
-    Placement& p = g_place;
+    Placement& p = d.place;
     for (;;) {
-        const FileTrack* t = current_track();
+        const FileTrack* t = current_track(d);
         if (t && g >= t->start && g <= t->start + t->last)
             return t->id;
         if (p.upcoming_start == UNKNOWN_START || g < p.upcoming_start)
             return NO_TRACK;
         if (p.upcoming_file == p.target_file) {
-            make_track(p.upcoming_file, p.upcoming_count, p.upcoming_start, p.target_last, 0);
+            make_track(d, p.upcoming_file, p.upcoming_count, p.upcoming_start, p.target_last, 0);
         } else if (p.upcoming_file < p.target_file) {
-            make_track(p.upcoming_file, p.upcoming_count, p.upcoming_start, 0, 1);
+            make_track(d, p.upcoming_file, p.upcoming_count, p.upcoming_start, 0, 1);
         } else {
             p.upcoming_start = UNKNOWN_START;
             return NO_TRACK;
@@ -102,51 +66,51 @@ int64_t track_for(int64_t g)
     }
 }
 
-QueueEntry filler_entry(int64_t g, const FrameRecord* record)
+QueueEntry filler_entry(Decoder& d, int64_t g, const FrameRecord* record)
 {
     QueueEntry e{};
     e.record = *record;
     e.filler = 1;
     e.bad = 1;
     e.remaining = -1;
-    e.track = track_for(g);
-    e.frame_index = e.track == NO_TRACK ? 0 : static_cast<int32_t>(g - track_of(e.track)->start);
+    e.track = track_for(d, g);
+    e.frame_index = e.track == NO_TRACK ? 0 : static_cast<int32_t>(g - track_of(d.place, e.track)->start);
     return e;
 }
 
 // Queues fillers up to (not including) global position `g`; a block lost
 // whole is written out without decoding.
-int fill_to(int64_t g, const FrameRecord* record)
+DecodeStatus fill_to(Decoder& d, int64_t g, const FrameRecord* record)
 {
-    Placement& p = g_place;
+    Placement& p = d.place;
     while (p.next < g) {
-        if (g_ecc_n == 0 && g - p.next >= ECC_N) {
+        if (queued_planes(d.queue) == 0 && g - p.next >= ECC_N) {
             for (int i = 0; i < ECC_N; ++i)
-                p.lost_block[i] = filler_entry(p.next + i, record);
+                p.lost_block[i] = filler_entry(d, p.next + i, record);
             p.next += ECC_N;
-            int result = dump_lost_block(p.lost_block);
-            if (result != QUEUE_OK)
+            DecodeStatus result = dump_lost_block(d, p.lost_block);
+            if (result != DecodeStatus::Ok)
                 return result;
             continue;
         }
-        QueueEntry e = filler_entry(p.next, record);
+        QueueEntry e = filler_entry(d, p.next, record);
         ++p.next;
-        int result = add2queue(nullptr, &e, nullptr, 0);
-        if (result != QUEUE_OK)
+        DecodeStatus result = add2queue(d, nullptr, &e, nullptr, 0);
+        if (result != DecodeStatus::Ok)
             return result;
     }
-    return QUEUE_OK;
+    return DecodeStatus::Ok;
 }
 
 // A received frame of file `t`: its second confirms the file's indices; the first
 // file confirmed books the files of the recording wholly before the capture.
-void confirm(FileTrack* t)
+void confirm(Decoder& d, FileTrack* t)
 {
-    Placement& p = g_place;
+    Placement& p = d.place;
     if (++t->received < 2)
         return;
     if (p.confirmed_file == 0 && p.first_count == t->file_count)
-        report_missing_files(1, p.first_file - 1, t->file_count);
+        report_missing_files(d, 1, p.first_file - 1, t->file_count);
     if (t->file_count != p.confirmed_count || t->file_index > p.confirmed_file) {
         p.confirmed_file = t->file_index;
         p.confirmed_count = t->file_count;
@@ -154,26 +118,26 @@ void confirm(FileTrack* t)
 }
 
 // Queues a received plane at `next`.
-int queue_received(const uint8_t* plane, const FrameRecord* record, int64_t remaining, const uint16_t* concealed,
+DecodeStatus queue_received(Decoder& d, const uint8_t* plane, const FrameRecord* record, int64_t remaining, const uint16_t* concealed,
                    int concealed_count)
 {
-    Placement& p = g_place;
+    Placement& p = d.place;
     QueueEntry e{};
     e.record = *record;
     e.remaining = remaining;
-    e.track = track_for(p.next);
-    e.frame_index = e.track == NO_TRACK ? 0 : static_cast<int32_t>(p.next - track_of(e.track)->start);
+    e.track = track_for(d, p.next);
+    e.frame_index = e.track == NO_TRACK ? 0 : static_cast<int32_t>(p.next - track_of(d.place, e.track)->start);
     const int wrong_sum = !sum_matches(record);
     e.bad = wrong_sum && concealed_count == 0;
     if (e.track != NO_TRACK)
-        confirm(track_of(e.track));
+        confirm(d, track_of(d.place, e.track));
     ++p.next;
-    return add2queue(plane, &e, wrong_sum ? concealed : nullptr, wrong_sum ? concealed_count : 0);
+    return add2queue(d, plane, &e, wrong_sum ? concealed : nullptr, wrong_sum ? concealed_count : 0);
 }
 
-void keep_candidate(const ReceivedFrame* f)
+void keep_candidate(Decoder& d, const ReceivedFrame* f)
 {
-    Placement& p = g_place;
+    Placement& p = d.place;
     if (p.have_candidate && (sum_matches(&p.candidate_record) || !sum_matches(f->record)))
         return;
     std::memcpy(p.candidate_plane, f->plane, PLANE_SIZE);
@@ -183,62 +147,62 @@ void keep_candidate(const ReceivedFrame* f)
     p.candidate_concealed_count = f->concealed_count;
     if (f->concealed_count > 0)
         std::memcpy(p.candidate_concealed, f->concealed, sizeof(uint16_t) * static_cast<size_t>(f->concealed_count));
-    p.have_candidate = 1;
+    p.have_candidate = true;
 }
 
 // Fills the waiting frame 0 position with the best copy received, or a filler.
-int resolve_pending(const FrameRecord* record)
+DecodeStatus resolve_pending(Decoder& d, const FrameRecord* record)
 {
-    Placement& p = g_place;
-    p.pending = 0;
+    Placement& p = d.place;
+    p.pending = false;
     if (!p.have_candidate)
-        return fill_to(p.next + 1, record);
-    p.have_candidate = 0;
-    return queue_received(p.candidate_plane, &p.candidate_record, p.candidate_remaining, p.candidate_concealed,
+        return fill_to(d, p.next + 1, record);
+    p.have_candidate = false;
+    return queue_received(d, p.candidate_plane, &p.candidate_record, p.candidate_remaining, p.candidate_concealed,
                           p.candidate_concealed_count);
 }
 
 // A copy of the frame 0 waiting at `next`.
-int take_frame0_copy(const ReceivedFrame* f)
+DecodeStatus take_frame0_copy(Decoder& d, const ReceivedFrame* f)
 {
-    Placement& p = g_place;
+    Placement& p = d.place;
     if (f->record->frame_code != FRAME0_ACCEPTED) {
-        keep_candidate(f);
-        return QUEUE_OK;
+        keep_candidate(d, f);
+        return DecodeStatus::Ok;
     }
-    p.pending = 0;
+    p.pending = false;
     if (p.have_candidate && sum_matches(&p.candidate_record) && !sum_matches(f->record)) {
-        p.have_candidate = 0;
-        return queue_received(p.candidate_plane, &p.candidate_record, p.candidate_remaining,
+        p.have_candidate = false;
+        return queue_received(d, p.candidate_plane, &p.candidate_record, p.candidate_remaining,
                               p.candidate_concealed, p.candidate_concealed_count);
     }
-    p.have_candidate = 0;
-    return queue_received(f->plane, f->record, f->header_remaining, f->concealed, f->concealed_count);
+    p.have_candidate = false;
+    return queue_received(d, f->plane, f->record, f->header_remaining, f->concealed, f->concealed_count);
 }
 
 // Learns the file's size from a header, and checks it against what is known.
-// Returns 0 when the header contradicts the file's size.
-int check_size(FileTrack* t, int64_t g, int64_t remaining, int learn)
+// Returns false when the header contradicts the file's size.
+bool check_size(FileTrack* t, int64_t g, int64_t remaining, bool learn)
 {
     const int64_t size = size_from_header(t->start, g, remaining);
     if (size < 0)
-        return 1;
+        return true;
     if (t->size >= 0)
         return size == t->size;
     if (!learn)
-        return 1;
+        return true;
     t->size = size;
     if (expected_last_index(t->start, size, t->file_index >= t->file_count) != t->last)
         t->inconsistent = 1;
-    return 1;
+    return true;
 }
 
 // The global position of frame `f`, or -1 when it cannot be placed.
-int64_t locate(const ReceivedFrame* f)
+int64_t locate(Decoder& d, const ReceivedFrame* f)
 {
-    Placement& p = g_place;
+    Placement& p = d.place;
     const FrameRecord* r = f->record;
-    const FileTrack* t = current_track();
+    const FileTrack* t = current_track(d);
     if (t && r->file_index == t->file_index && r->file_count == t->file_count)
         return r->last_frame_index == t->last ? t->start + r->frame_index : -1;
     if (p.upcoming_start == UNKNOWN_START || r->file_index < p.upcoming_file || r->file_count != p.upcoming_count)
@@ -248,9 +212,9 @@ int64_t locate(const ReceivedFrame* f)
 
 // The first frame of the run fixes where the recording lies, when the
 // alignment does not name its file.
-void begin(const ReceivedFrame* f, const Alignment* known)
+void begin(Decoder& d, const ReceivedFrame* f, const Alignment* known)
 {
-    Placement& p = g_place;
+    Placement& p = d.place;
     const FrameRecord* r = f->record;
     p.upcoming_file = r->file_index;
     p.upcoming_count = r->file_count;
@@ -260,24 +224,22 @@ void begin(const ReceivedFrame* f, const Alignment* known)
     // Positions before the first file's start belong to files not known here.
     p.first_position = p.upcoming_start + r->frame_index;
     p.next = block_base(p.first_position);
-    p.started = 1;
+    p.started = true;
 }
-
-Alignment g_alignment;
 
 // A file 1 accepted after the files of another recording: the block being
 // filled is completed, and the new recording starts at the next block boundary.
-int start_new_recording(const FrameRecord* r)
+DecodeStatus start_new_recording(Decoder& d, const FrameRecord* r)
 {
-    Placement& p = g_place;
+    Placement& p = d.place;
     p.target_file = 0;
     FrameRecord end{};
     end.frame_code = FRAME_NEXT;
-    int result = p.pending ? resolve_pending(&end) : QUEUE_OK;
-    if (result == QUEUE_OK && g_ecc_n > 0)
-        result = fill_to(block_base(p.next) + ECC_N, &end);
+    DecodeStatus result = p.pending ? resolve_pending(d, &end) : DecodeStatus::Ok;
+    if (result == DecodeStatus::Ok && queued_planes(d.queue) > 0)
+        result = fill_to(d, block_base(p.next) + ECC_N, &end);
     // The files of the recording left after its last one seen, then a fresh count.
-    report_unseen_files();
+    report_unseen_files(d);
     p.first_file = 0;
     p.confirmed_file = 0;
     p.confirmed_count = 0;
@@ -291,67 +253,66 @@ int start_new_recording(const FrameRecord* r)
 
 // Before anything else is queued: a plane unpacked into the queue's next
 // buffer is moved out of the way.
-void keep_plane(ReceivedFrame* f)
+void keep_plane(Decoder& d, ReceivedFrame* f)
 {
-    if (f->plane != queue_buffer())
+    if (f->plane != queue_buffer(d))
         return;
-    std::memcpy(g_place.kept_plane, f->plane, PLANE_SIZE);
-    f->plane = g_place.kept_plane;
+    std::memcpy(d.place.kept_plane, f->plane, PLANE_SIZE);
+    f->plane = d.place.kept_plane;
 }
 
 }  // namespace
 
-int placement_allocate()
+bool placement_allocate(Placement& p)
 {
-    Placement& p = g_place;
-    if (!p.candidate_plane)
-        p.candidate_plane = static_cast<uint8_t*>(std::malloc(PLANE_SIZE));
-    if (!p.candidate_concealed)
-        p.candidate_concealed = static_cast<uint16_t*>(std::malloc(sizeof(uint16_t) * PAYLOAD_BLOCKS));
-    if (!p.lost_block)
-        p.lost_block = static_cast<QueueEntry*>(std::calloc(ECC_N, sizeof(QueueEntry)));
-    if (!p.kept_plane)
-        p.kept_plane = static_cast<uint8_t*>(std::malloc(PLANE_SIZE));
-    if (!p.held_plane)
-        p.held_plane = static_cast<uint8_t*>(std::malloc(PLANE_SIZE));
-    if (!p.held_concealed)
-        p.held_concealed = static_cast<uint16_t*>(std::malloc(sizeof(uint16_t) * PAYLOAD_BLOCKS));
+    p.candidate_plane = static_cast<uint8_t*>(std::malloc(PLANE_SIZE));
+    p.candidate_concealed = static_cast<uint16_t*>(std::malloc(sizeof(uint16_t) * PAYLOAD_BLOCKS));
+    p.lost_block = static_cast<QueueEntry*>(std::calloc(ECC_N, sizeof(QueueEntry)));
+    p.kept_plane = static_cast<uint8_t*>(std::malloc(PLANE_SIZE));
+    p.held_plane = static_cast<uint8_t*>(std::malloc(PLANE_SIZE));
+    p.held_concealed = static_cast<uint16_t*>(std::malloc(sizeof(uint16_t) * PAYLOAD_BLOCKS));
     return p.candidate_plane && p.candidate_concealed && p.lost_block && p.kept_plane && p.held_plane &&
            p.held_concealed;
 }
 
-void placement_reset(const Alignment* alignment)
+void placement_release(Placement& p)
 {
-    Placement& p = g_place;
-    uint8_t* plane = p.candidate_plane;
-    uint16_t* concealed = p.candidate_concealed;
-    QueueEntry* lost = p.lost_block;
-    uint8_t* kept = p.kept_plane;
-    uint8_t* held = p.held_plane;
-    uint16_t* held_concealed = p.held_concealed;
+    std::free(p.candidate_plane);
+    std::free(p.candidate_concealed);
+    std::free(p.lost_block);
+    std::free(p.kept_plane);
+    std::free(p.held_plane);
+    std::free(p.held_concealed);
+}
+
+void placement_reset(Placement& p, const Alignment& alignment)
+{
+    Placement kept = p;
     std::memset(&p, 0, sizeof p);
-    p.candidate_plane = plane;
-    p.candidate_concealed = concealed;
-    p.lost_block = lost;
-    p.kept_plane = kept;
-    p.held_plane = held;
-    p.held_concealed = held_concealed;
+    p.candidate_plane = kept.candidate_plane;
+    p.candidate_concealed = kept.candidate_concealed;
+    p.lost_block = kept.lost_block;
+    p.kept_plane = kept.kept_plane;
+    p.held_plane = kept.held_plane;
+    p.held_concealed = kept.held_concealed;
     p.current = NO_TRACK;
     p.upcoming_start = UNKNOWN_START;
-    g_alignment = *alignment;
+    for (FileTrack& t : p.tracks)
+        t.id = NO_TRACK;
+    p.alignment = alignment;
 }
 
 // Holds frame `f` located at `g` (or, for another copy at the same place, keeps
 // the better of the two: an accepted frame 0, else one whose checksum matches).
-void hold(const ReceivedFrame* f, int64_t g)
+void hold(Decoder& d, const ReceivedFrame* f, int64_t g)
 {
-    Placement& p = g_place;
+    Placement& p = d.place;
     if (p.held && g == p.held_at && p.held_record.frame_code == FRAME0_ACCEPTED)
         return;
     if (p.held && g == p.held_at && f->record->frame_code != FRAME0_ACCEPTED && sum_matches(&p.held_record) &&
         !sum_matches(f->record))
         return;
-    p.held = 1;
+    p.held = true;
     p.held_at = g;
     p.held_record = *f->record;
     std::memcpy(p.held_plane, f->plane, PLANE_SIZE);
@@ -363,154 +324,164 @@ void hold(const ReceivedFrame* f, int64_t g)
     p.held_frame.concealed = p.held_concealed;
 }
 
-int place_at(ReceivedFrame* f, int64_t g);
+DecodeStatus place_at(Decoder& d, ReceivedFrame* f, int64_t g);
+
+void placement_learn_size(Decoder& d, int64_t track, int64_t size)
+{
+    FileTrack* t = track_of(d.place, track);
+    if (t->id != track)
+        return;
+    if (t->size >= 0 && t->size != size)
+        t->inconsistent = 1;
+    t->size = size;
+}
 
 // Whether frame `f` at `g` is placed now: a frame far ahead is held; the frame
 // after a held one confirms it (the held frame is then placed first) or not (it
-// is dropped). Returns 1 when `f` is to be placed at *g (recomputed), 0 when it
-// is held, or a negative QUEUE_ result as -result - 1 in *result.
-int settle_jump(ReceivedFrame* f, int64_t* g, int* result)
+// is dropped). Returns true when `f` is to be placed at *g (recomputed); false
+// when it is held or dropped, or placing the held frame failed (*result says).
+bool settle_jump(Decoder& d, ReceivedFrame* f, int64_t* g, DecodeStatus* result)
 {
-    Placement& p = g_place;
-    *result = QUEUE_OK;
+    Placement& p = d.place;
+    *result = DecodeStatus::Ok;
     if (p.held) {
         if (*g == p.held_at) {
-            hold(f, *g);
-            return 0;
+            hold(d, f, *g);
+            return false;
         }
-        const int confirmed = *g > p.held_at && *g <= p.held_at + CONFIRM_JUMP;
-        p.held = 0;
+        const bool confirmed = *g > p.held_at && *g <= p.held_at + CONFIRM_JUMP;
+        p.held = false;
         if (confirmed) {
-            keep_plane(f);
-            *result = place_at(&p.held_frame, p.held_at);
-            if (*result != QUEUE_OK)
-                return 0;
+            keep_plane(d, f);
+            *result = place_at(d, &p.held_frame, p.held_at);
+            if (*result != DecodeStatus::Ok)
+                return false;
             p.target_file = f->record->file_index;
             p.target_last = f->record->last_frame_index;
-            *g = locate(f);
+            *g = locate(d, f);
             return *g >= 0;
         }
     }
     if (*g >= p.next + CONFIRM_JUMP) {
-        hold(f, *g);
-        return 0;
+        hold(d, f, *g);
+        return false;
     }
-    return 1;
+    return true;
 }
 
-int place_frame(const ReceivedFrame* frame)
+DecodeStatus place_frame(Decoder& d, const ReceivedFrame* frame)
 {
-    Placement& p = g_place;
+    Placement& p = d.place;
     ReceivedFrame moved = *frame;
     ReceivedFrame* f = &moved;
     const FrameRecord* r = f->record;
     // The recording's first frame must have the file count two frames agreed on.
-    if (!p.started && g_alignment.tag_known && r->file_count != g_alignment.file_count)
-        return QUEUE_OK;
+    if (!p.started && d.place.alignment.tag_known && r->file_count != d.place.alignment.file_count)
+        return DecodeStatus::Ok;
     // Even a "repeat" is placed by its indices: the classifier compares frame
     // indices only, so the next file's frame k after the previous file's frame
     // k looks like one. A true repeat lies behind `next` and is passed over.
     if (!p.started)
-        begin(f, &g_alignment);
+        begin(d, f, &d.place.alignment);
     p.target_file = r->file_index;
     p.target_last = r->last_frame_index;
 
-    int64_t g = locate(f);
+    int64_t g = locate(d, f);
     if ((g < 0 || f->new_recording) && r->frame_code == FRAME0_ACCEPTED && r->file_index == 1) {
-        p.held = 0;
-        keep_plane(f);
-        int result = start_new_recording(r);
-        if (result != QUEUE_OK)
+        p.held = false;
+        keep_plane(d, f);
+        DecodeStatus result = start_new_recording(d, r);
+        if (result != DecodeStatus::Ok)
             return result;
-        g = locate(f);
+        g = locate(d, f);
     }
     if (g < 0)
-        return QUEUE_OK;
-    int result = QUEUE_OK;
-    if (!settle_jump(f, &g, &result))
+        return DecodeStatus::Ok;
+    DecodeStatus result = DecodeStatus::Ok;
+    if (!settle_jump(d, f, &g, &result))
         return result;
-    return place_at(f, g);
+    return place_at(d, f, g);
 }
 
 // Places frame `f` at its position `g` (see place_frame).
-int place_at(ReceivedFrame* f, int64_t g)
+DecodeStatus place_at(Decoder& d, ReceivedFrame* f, int64_t g)
 {
-    Placement& p = g_place;
+    Placement& p = d.place;
     const FrameRecord* r = f->record;
     p.target_file = r->file_index;
     p.target_last = r->last_frame_index;
     if (p.pending) {
         if (g == p.next)
-            return take_frame0_copy(f);
+            return take_frame0_copy(d, f);
         if (g < p.next)
-            return QUEUE_OK;
-        keep_plane(f);
-        int result = resolve_pending(r);
-        if (result != QUEUE_OK)
+            return DecodeStatus::Ok;
+        keep_plane(d, f);
+        DecodeStatus result = resolve_pending(d, r);
+        if (result != DecodeStatus::Ok)
             return result;
     }
     if (g < p.next)
-        return QUEUE_OK;
-    FileTrack* t = current_track();
-    if (t && r->file_index == t->file_index && !check_size(t, g, f->header_remaining, 0))
-        return QUEUE_OK;   // a header that contradicts its file: no gap is believed from it
+        return DecodeStatus::Ok;
+    FileTrack* t = current_track(d);
+    if (t && r->file_index == t->file_index && !check_size(t, g, f->header_remaining, false))
+        return DecodeStatus::Ok;   // a header that contradicts its file: no gap is believed from it
 
     if (g > p.next)
-        keep_plane(f);
-    int result = fill_to(g, r);
-    if (result != QUEUE_OK)
+        keep_plane(d, f);
+    DecodeStatus result = fill_to(d, g, r);
+    if (result != DecodeStatus::Ok)
         return result;
-    const int64_t id = track_for(g);
+    const int64_t id = track_for(d, g);
     if (id == NO_TRACK)
-        return QUEUE_OK;
-    t = track_of(id);
-    check_size(t, g, f->header_remaining, 1);
+        return DecodeStatus::Ok;
+    t = track_of(d.place, id);
+    check_size(t, g, f->header_remaining, true);
     if (r->frame_index == 0) {
-        p.pending = 1;
-        p.have_candidate = 0;
-        return take_frame0_copy(f);
+        p.pending = true;
+        p.have_candidate = false;
+        return take_frame0_copy(d, f);
     }
-    return queue_received(f->plane, r, f->header_remaining, f->concealed, f->concealed_count);
+    return queue_received(d, f->plane, r, f->header_remaining, f->concealed, f->concealed_count);
 }
 
-int64_t placement_written_through() { return g_place.started ? g_place.next - g_ecc_n : 0; }
+int64_t placement_written_through(const Decoder& d) { return d.place.started ? d.place.next - queued_planes(d.queue) : 0; }
 
-int64_t placement_reach()
+int64_t placement_reach(const Decoder& d)
 {
-    const Placement& p = g_place;
+    const Placement& p = d.place;
     if (!p.started)
         return 0;
     const int64_t queued = p.next + p.pending;
     return p.held && p.held_at + 1 > queued ? p.held_at + 1 : queued;
 }
 
-int placement_inside_block() { return g_place.started && (g_ecc_n > 0 || g_place.pending); }
+bool placement_inside_block(const Decoder& d) { return d.place.started && (queued_planes(d.queue) > 0 || d.place.pending); }
 
-int finish_placement()
+DecodeStatus finish_placement(Decoder& d)
 {
-    Placement& p = g_place;
+    Placement& p = d.place;
     if (!p.started)
-        return QUEUE_OK;
+        return DecodeStatus::Ok;
     p.target_file = 0;
     FrameRecord end{};
     end.frame_code = FRAME_NEXT;
     if (p.pending) {
-        int result = resolve_pending(&end);
-        if (result != QUEUE_OK)
+        DecodeStatus result = resolve_pending(d, &end);
+        if (result != DecodeStatus::Ok)
             return result;
     }
-    if (g_ecc_n == 0)
-        return QUEUE_OK;
-    return fill_to(block_base(p.next) + ECC_N, &end);
+    if (queued_planes(d.queue) == 0)
+        return DecodeStatus::Ok;
+    return fill_to(d, block_base(p.next) + ECC_N, &end);
 }
 
-void report_unseen_files()
+void report_unseen_files(Decoder& d)
 {
-    const Placement& p = g_place;
-    const FileTrack* t = current_track();
+    const Placement& p = d.place;
+    const FileTrack* t = current_track(d);
     int32_t last_seen = p.confirmed_file;
     if (t && t->file_count == p.confirmed_count && t->file_index > last_seen)
         last_seen = t->file_index;
     if (p.confirmed_file > 0)
-        report_missing_files(last_seen + 1, p.confirmed_count, p.confirmed_count);
+        report_missing_files(d, last_seen + 1, p.confirmed_count, p.confirmed_count);
 }

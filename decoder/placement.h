@@ -12,63 +12,47 @@
 
 #include <cstdint>
 
-#include "run_state.h"
-
-// One recognised, classified frame as the driver hands it on.
-struct ReceivedFrame {
-    const uint8_t* plane;         // PLANE_SIZE bytes
-    const FrameRecord* record;    // after classify_frame
-    int64_t header_remaining;     // bytes_remaining as the header holds it
-    const uint16_t* concealed;    // payload blocks marked concealed; used when the checksum does not match
-    int concealed_count;
-    int new_recording;            // an accepted frame 0 of file 1 whose recording tag differs from the run's
-};
-
-// Where the recording lies relative to the capture: the global position of the
-// frame 0 of file `file_index`. A capture from the start of a recording has
-// file 1 at 0; one that starts inside a recording needs the pre-scan.
-struct Alignment {
-    int32_t file_index;   // 0: nothing known (the first frame's file is then taken to start at 0)
-    int64_t start;
-    int anchored;         // found in the recording itself rather than assumed
-    int tag_known;        // a frame was seen: `recording_tag` and `file_count` are the recording's
-    uint16_t recording_tag;   // the tag of the capture's first recording (two frames agreeing on it)
-    int32_t file_count;       // its file count, from the same two frames
-};
+#include "decoder.h"
 
 // A frame placed this far or farther beyond the next position waits until the
 // next frame confirms where it lies: one header cannot claim a gap of any size.
 constexpr int64_t CONFIRM_JUMP = ECC_N;
 
-// Allocates the buffers of the placement (once). Returns 1, or 0 when memory is short.
-int placement_allocate();
+// Allocates the buffers of the placement (once); false when memory is short.
+// placement_release frees them.
+[[nodiscard]] bool placement_allocate(Placement& p);
+void placement_release(Placement& p);
 
 // Starts the placement of a run over the recording lying as `alignment` says.
-void placement_reset(const Alignment* alignment);
+void placement_reset(Placement& p, const Alignment& alignment);
+
+// Where the file after `track` learns its size from elsewhere (a checked file
+// record): the track takes it, and a header that claimed another marks it
+// inconsistent. The placement owns the tracks; the writer tells it this way.
+void placement_learn_size(Decoder& d, int64_t track, int64_t size);
 
 // Places one frame: queues fillers for the positions lost before it, then the
 // frame itself, unless it repeats a position already queued, contradicts what
 // is known of its file or belongs to no recording that can be followed. A frame
 // CONFIRM_JUMP or more positions ahead is held (copied) until the next frame
-// lies shortly after it; otherwise it is dropped. Returns a QUEUE_ result.
-int place_frame(const ReceivedFrame* frame);
+// lies shortly after it; otherwise it is dropped.
+DecodeStatus place_frame(Decoder& d, const ReceivedFrame* frame);
 
-// 1 while the input would end inside a block: planes are queued, or a frame 0
+// True while the input would end inside a block: planes are queued, or a frame 0
 // waits for more copies.
-int placement_inside_block();
+bool placement_inside_block(const Decoder& d);
 
 // At the end of the input: queues the frame 0 still waiting, and completes the
 // block being filled with fillers for the frames still due, which writes it.
-// Returns a QUEUE_ result.
-int finish_placement();
+DecodeStatus finish_placement(Decoder& d);
 
 // Books for the report the files of the recording after the last one seen.
-void report_unseen_files();
+void report_unseen_files(Decoder& d);
 
 // Every position before this one is corrected and written out (0 before the
 // first frame is placed).
-int64_t placement_written_through();
+int64_t placement_written_through(const Decoder& d);
 
 // Everything placed so far lies before this position: queued, or waiting as a
 // copy of a frame 0.
-int64_t placement_reach();
+int64_t placement_reach(const Decoder& d);

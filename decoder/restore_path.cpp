@@ -135,22 +135,22 @@ const char* path_verdict_text(int verdict)
     }
 }
 
-int mkdir_recursive(const char* path)
+void mkdir_recursive(const char* path, EventSink* sink)
 {
     char prefix[NAME_BUFFER_SIZE];
     char command[MKDIR_COMMAND_SIZE];
     size_t pos = 0;
     if (path[pos] == '\0')
-        return 0;
+        return;
     for (;;) {
         while (path[pos] != '\0' && path[pos] != NATIVE_SEPARATOR)
             ++pos;
         if (pos >= sizeof prefix)
-            return 0;
+            return;
         std::memcpy(prefix, path, pos);
         prefix[pos] = '\0';
         std::snprintf(command, sizeof command, "mkdir \"%s\"", prefix);
-        std::printf("\nmkdir_recursive( '%s' ) : '%s'", path, command);
+        tell(sink, Severity::Progress, "\nmkdir_recursive( '%s' ) : '%s'", path, command);
         std::error_code ignored;
         // The stored names are UTF-8; a narrow fs::path would read them in the
         // C locale's code page on Windows.
@@ -158,7 +158,7 @@ int mkdir_recursive(const char* path)
         if (path[pos] == NATIVE_SEPARATOR)
             ++pos;
         if (path[pos] == '\0')
-            return 0;
+            return;
     }
 }
 

@@ -2,6 +2,8 @@
 // into a path below the current directory, or refused.
 #pragma once
 
+#include "events.h"
+
 #include <cstdint>
 
 #include "frame_layout.h"
@@ -44,9 +46,9 @@ void restore_path_from_plane(const uint8_t* plane, int recurse, RestorePath* out
 const char* path_verdict_text(int verdict);
 
 // Creates every directory along `path` (UTF-8, native separators, relative), one prefix
-// at a time, printing a line for each on the console. Failures are ignored here:
-// opening the file below them reports them. Returns 0.
-int mkdir_recursive(const char* path);
+// at a time, telling `sink` of each (the console shows them). Failures are ignored
+// here: opening the file below them reports them.
+void mkdir_recursive(const char* path, EventSink* sink);
 
 // 1 if the output path `output` names the run's first capture file `capture` or
 // one of its successors (read already, or still to be read): the two paths,

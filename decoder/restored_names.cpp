@@ -17,6 +17,20 @@ int restored_names_init(RestoredNames* names)
     return names->slots != nullptr;
 }
 
+void restored_names_clear(RestoredNames* names)
+{
+    if (names->slots)
+        std::memset(names->slots, 0, RESTORED_NAME_SLOTS * sizeof(uint64_t));
+    names->count = 0;
+}
+
+void restored_names_release(RestoredNames* names)
+{
+    std::free(names->slots);
+    names->slots = nullptr;
+    names->count = 0;
+}
+
 namespace {
 
 // Keys of file identities are kept apart from keys of names.

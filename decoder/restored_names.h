@@ -23,6 +23,9 @@ enum class NameClaim {
 
 // Allocates the table (once) and empties it. Returns 1, or 0 when memory is short.
 int restored_names_init(RestoredNames* names);
+// Forgets every name (the table stays allocated); release frees it.
+void restored_names_clear(RestoredNames* names);
+void restored_names_release(RestoredNames* names);
 
 // Books the output path `name` (UTF-8, relative to the current directory). A
 // name whose file exists already is looked up by the file's identity as well:

@@ -1,8 +1,7 @@
-// Brimread's counters of the captured frames and the summary printed at the end.
+// The decoder's counters of the captured frames (the program prints them at the end).
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 
 struct DecodeStats {
     int64_t decoded;          // block positions filled (frames received and frames lost inside a file)
@@ -18,7 +17,3 @@ struct DecodeStats {
 // minute against 150,000,000 bytes per minute (0 for a run under a minute).
 float elapsed_minutes(int64_t seconds);
 float speed_factor(int64_t bytes, float minutes);
-
-// Prints the statistics to the console and to `log` (the log does not get the
-// note that they describe the capture before correction).
-void print_statistics(const DecodeStats* stats, int64_t elapsed_seconds, FILE* log);

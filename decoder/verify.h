@@ -1,11 +1,9 @@
 // Verification of the restored files: whether each was written in full from
-// planes known to be the ones the encoder wrote, and the report printed after
-// the statistics.
+// planes known to be the ones the encoder wrote, booked for the report that the
+// program prints after the statistics.
 #pragma once
 
-#include <cstdio>
-
-#include "run_state.h"
+#include "decoder.h"
 
 // 1 if `file` is known to hold exactly the bytes stored: where its file record
 // holds a hash, its bytes hash to it; on tapes without records, it was written in
@@ -20,6 +18,7 @@ void verify_file_done(VerifyTotals* totals, const RestoredFile* file);
 // joined to the last line listed when that one names the files just before them.
 void verify_missing_done(VerifyTotals* totals, const RestoredFile* file);
 
-// Prints the report (names of the files not known to be intact, then the total)
-// to the console and to `log` (may be null).
-void print_verification(const VerifyTotals* totals, FILE* log);
+// Books for the verification report the files `first` .. `last` of a recording
+// of `file_count` files, of which nothing was captured; consecutive missing files
+// make one line of the report. Nothing before the -startfile name is booked.
+void report_missing_files(Decoder& d, int32_t first, int32_t last, int32_t file_count);

@@ -68,16 +68,6 @@ void ensure_window(FrameReader* r, int64_t pos, int64_t need)
     }
 }
 
-// Console, then log, unless the reader is quiet.
-void tell(const FrameReader* r, FILE* log, const char* format, const char* a, const char* b = "")
-{
-    if (r->quiet)
-        return;
-    std::printf(format, a, b);
-    if (log)
-        std::fprintf(log, format, a, b);
-}
-
 // What the file is decides how it is searched: a RIFF file by its chunks, any
 // other as a raw DV stream.
 int file_is_riff(FILE* file)
@@ -133,7 +123,7 @@ int file_exists(const char* name)
 
 // The file due next is missing: a later successor that exists says that a
 // capture file is missing rather than that the capture has ended.
-void look_past_missing(const FrameReader* r, const char* name, FILE* log)
+void look_past_missing(const FrameReader* r, const char* name, EventSink* sink)
 {
     char later[CAPTURE_NAME_CAPACITY];
     std::snprintf(later, sizeof later, "%s", name);
@@ -141,44 +131,37 @@ void look_past_missing(const FrameReader* r, const char* name, FILE* log)
         if (r->seen[name_slot(r, later)] != 0)
             return;   // round to the names read: nothing lies beyond the gap
         if (file_exists(later)) {
-            tell(r, log, "\nReadDVFrame() : %s is missing, but %s exists: a capture file seems to be missing\n",
-                 name, later);
+            tell(sink, Severity::Warning,
+                 "\nReadDVFrame() : %s is missing, but %s exists: a capture file seems to be missing\n", name, later);
             return;
         }
     }
 }
 
-void open_current(FrameReader* r, const char* name, FILE* log)
+void open_current(FrameReader* r, const char* name, EventSink* sink)
 {
     r->raw = !file_is_riff(r->file);
     r->found = 0;
-    if (!r->quiet)
-        std::printf("\n\n\nReadDVFrame() : (Reading from %s) ", name);
-    if (log && !r->quiet)
-        std::fprintf(log, "ReadDVFrame() : \n\n\n(Reading from %s) ", name);
+    tell(sink, Severity::Progress, "\n\n\nReadDVFrame() : (Reading from %s) ", name);
+    tell(sink, Severity::Detail, "ReadDVFrame() : \n\n\n(Reading from %s) ", name);
     r->window_pos = 0;
     r->window_len = 0;
     r->read_pos = 0;
     r->at_eof = 0;
 }
 
-// The current file is used up: close it, delete it if asked, and step to the
-// successor name. A name without digits has no successor, so the input ends.
-void finish_current(FrameReader* r, char* name, int inplace, FILE* log, int ecc_n)
+// The current file is used up: close it and step to the successor name. A name
+// without digits has no successor, so the input ends.
+void finish_current(FrameReader* r, char* name, EventSink* sink)
 {
-    if (!r->quiet)
-        std::printf("\nReadDVFrame(): end...(g_ecc_n=%d)", ecc_n);
+    if (sink)
+        sink->capture_end(name);
     if (r->found == 0)
-        tell(r, log, "\n%s: no DV frames found%s", name);
-    if (std::ferror(r->file)) {
-        std::printf("\nReadDVFrame() : read error in %s: %s", name, std::strerror(errno));
-        if (log)
-            std::fprintf(log, "\nReadDVFrame() : read error in %s: %s", name, std::strerror(errno));
-    }
+        tell(sink, Severity::Warning, "\n%s: no DV frames found", name);
+    if (std::ferror(r->file))
+        tell(sink, Severity::Error, "\nReadDVFrame() : read error in %s: %s", name, std::strerror(errno));
     std::fclose(r->file);
     r->file = nullptr;
-    if (inplace)
-        std::remove(name);
     if (!next_capture_name(name))
         r->ended = 1;
 }
@@ -241,8 +224,7 @@ int starts_as_riff(const uint8_t* bytes, size_t count)
     return count >= sizeof RIFF_MAGIC && std::memcmp(bytes, RIFF_MAGIC, sizeof RIFF_MAGIC) == 0;
 }
 
-int ReadDVFrame(const uint8_t** frame, uint8_t* spare, FrameReader* reader, char* name, int inplace,
-                FILE* log, int ecc_n)
+int ReadDVFrame(const uint8_t** frame, uint8_t* spare, FrameReader* reader, char* name, EventSink* sink)
 {
     FrameReader* r = reader;
     for (;;) {
@@ -251,24 +233,25 @@ int ReadDVFrame(const uint8_t** frame, uint8_t* spare, FrameReader* reader, char
                 return 0;
             const int first = r->seen_count == 0;
             if (!book_name(r, name)) {
-                tell(r, log, "\nReadDVFrame() : %s was read already in this run; the input ends here\n", name);
+                tell(sink, Severity::Warning, "\nReadDVFrame() : %s was read already in this run; the input ends here\n",
+                     name);
                 r->ended = 1;
                 return 0;
             }
             r->file = std::fopen(name, "rb");
             if (!r->file) {
                 if (!first)
-                    look_past_missing(r, name, log);
+                    look_past_missing(r, name, sink);
                 r->ended = 1;
                 return 0;
             }
-            open_current(r, name, log);
+            open_current(r, name, sink);
         }
 
         ensure_window(r, r->read_pos, SEARCH_READ);
         int64_t available = window_end(r) - r->read_pos;
         if (available < SEARCH_READ) {
-            finish_current(r, name, inplace, log, ecc_n);
+            finish_current(r, name, sink);
             continue;
         }
 

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "events.h"
 #include "frame_layout.h"
 
 constexpr int SYNC_LENGTH = 16;
@@ -68,7 +69,6 @@ struct FrameReader {
     uint64_t* seen;       // SEEN_NAME_SLOTS hashes of the names opened in this run (0 = empty)
     int seen_count;
     int ended;            // the input is exhausted: no file is due any more
-    int quiet;            // print no progress lines (a look ahead that the run repeats)
 };
 
 // Allocates the window and the table of names once; every field starts empty.
@@ -86,13 +86,12 @@ void frame_reader_rewind(FrameReader* reader);
 // until the next call (inside the reader's window, or `spare` for a frame cut
 // short by the end of its file, whose tail keeps the bytes of its searching read).
 // `name` is the current file name, changed in place to step to the successor
-// (next_capture_name); with `inplace` each file is deleted once it has been read
-// to its end; `ecc_n` is shown in the end-of-file line; `log` may be null. A file
-// without a frame is named; a name already read in this run, or a missing file
-// while a later one exists, ends the input with a message. Returns 1 with a
-// frame, 0 when the file due next cannot be opened (end of input).
-int ReadDVFrame(const uint8_t** frame, uint8_t* spare, FrameReader* reader, char* name, int inplace,
-                FILE* log, int ecc_n);
+// (next_capture_name). Each file opened and read to its end, a file without a
+// frame, a name already read in this run or a missing file while a later one
+// exists (both end the input) are told to `sink` (null: a silent look ahead).
+// Returns 1 with a frame, 0 when the file due next cannot be opened (end of input).
+[[nodiscard]] int ReadDVFrame(const uint8_t** frame, uint8_t* spare, FrameReader* reader, char* name,
+                              EventSink* sink);
 
 // Offset of the first signature in one searching read of SEARCH_READ bytes at
 // `data` (the chunk signature, or with `raw` the DV signature), or -1 when it

@@ -32,6 +32,8 @@ public:
     // One frame's mark on the progress line ("." a frame, "X" an unrecognised
     // one, "-" a lost one, "*" a damaged one, or a frame index).
     virtual void frame_mark(const char* mark) = 0;
+    // The reader has read capture file `name` to its end.
+    virtual void capture_end(const char* name) = 0;
     // A restored file closed with its verdict (brimread).
     virtual void file_verdict(const RestoredFile& file) = 0;
     // The figures of a whole decoding run, over `seconds` of wall time.
@@ -45,6 +47,7 @@ class NullSink final : public EventSink {
 public:
     void message(Severity, const char*) override {}
     void frame_mark(const char*) override {}
+    void capture_end(const char*) override {}
     void file_verdict(const RestoredFile&) override {}
     void statistics(const DecodeStats&, int64_t) override {}
     void verification(const VerifyTotals&) override {}

@@ -2,6 +2,8 @@
 
 #include <cstdarg>
 
+#include "decode_report.h"
+
 void ConsoleLogSink::message(Severity severity, const char* text)
 {
     if (severity != Severity::Detail)
@@ -12,9 +14,15 @@ void ConsoleLogSink::message(Severity severity, const char* text)
 
 void ConsoleLogSink::frame_mark(const char* mark) { message(Severity::Info, mark); }
 
-void ConsoleLogSink::statistics(const DecodeStats&, int64_t) {}
+void ConsoleLogSink::capture_end(const char*)
+{
+    const int queued = decoder_ ? static_cast<int>(queued_planes(decoder_->queue)) : 0;
+    std::printf("\nReadDVFrame(): end...(g_ecc_n=%d)", queued);
+}
 
-void ConsoleLogSink::verification(const VerifyTotals&) {}
+void ConsoleLogSink::statistics(const DecodeStats& stats, int64_t seconds) { print_statistics(&stats, seconds, log_); }
+
+void ConsoleLogSink::verification(const VerifyTotals& totals) { print_verification(&totals, log_); }
 
 void say(FILE* log, const char* format, ...)
 {

@@ -6,6 +6,8 @@
 
 #include "events.h"
 
+struct Decoder;
+
 class ConsoleLogSink final : public EventSink {
 public:
     // `log` may be null (before the log is opened, or for a run without one).
@@ -18,6 +20,10 @@ public:
     void message(Severity severity, const char* text) override;
     // Marks go to the console and the log.
     void frame_mark(const char* mark) override;
+    // The console shows the end of each capture file with the number of planes
+    // the decoder set with show_queue_of holds (0 without one).
+    void capture_end(const char* name) override;
+    void show_queue_of(const Decoder* decoder) { decoder_ = decoder; }
     // Verdicts are shown in the verification report, not one by one.
     void file_verdict(const RestoredFile&) override {}
     void statistics(const DecodeStats& stats, int64_t seconds) override;
@@ -25,6 +31,7 @@ public:
 
 private:
     FILE* log_;
+    const Decoder* decoder_ = nullptr;
 };
 
 // Prints the formatted text on the console, then writes it to `log` (if not null).

@@ -1,0 +1,130 @@
+#include "block_queue.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "block_writer.h"
+
+namespace {
+
+// Blocks lost whole in a row whose marks are shown; the rest are counted.
+constexpr int64_t LOST_BLOCKS_SHOWN = 2;
+// Payload blocks holding the path field of a file's first plane.
+constexpr int PATH_PAYLOAD_BLOCKS = (PATH_FIELD_SIZE + PAYLOAD_BLOCK_BYTES - 1) / PAYLOAD_BLOCK_BYTES;
+
+// The block code's refusal, if it gave one, then the queue's own verdict.
+DecodeStatus catastrophe(Decoder& d)
+{
+    if (ecc_last_diagnostic()[0] != '\0')
+        tell(d.sink, Severity::Progress, "%s", ecc_last_diagnostic());
+    ecc_clear_diagnostic();
+    tell(d.sink, Severity::Progress, "\nadd2queue() : CATASTROPHIC ERROR!");
+    return DecodeStatus::Catastrophic;
+}
+
+}  // namespace
+
+bool queue_allocate(BlockQueue& q)
+{
+    q.entries = static_cast<QueueEntry*>(std::calloc(ECC_N, sizeof(QueueEntry)));
+    q.erasures = static_cast<ECCErasures*>(std::calloc(1, sizeof(ECCErasures)));
+    q.snapshot = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(ECC_K) * PLANE_SIZE));
+    q.segments = static_cast<SegmentFacts*>(std::calloc(1, sizeof(SegmentFacts)));
+    return ecc_decoder_init(&q.ecc) == 0 && q.entries && q.erasures && q.snapshot && q.segments;
+}
+
+void queue_release(BlockQueue& q)
+{
+    // Shutting down a decoder whose planes are released already only says so.
+    (void)ecc_decoder_shutdown(&q.ecc);
+    std::free(q.entries);
+    std::free(q.erasures);
+    std::free(q.snapshot);
+    std::free(q.segments);
+}
+
+void queue_reset(BlockQueue& q)
+{
+    // A run may have stopped inside a block: the next one starts a fresh block.
+    q.ecc.cCodeReceived = 0;
+    q.ecc.cDataOut = 0;
+    q.ecc.cUncorrectable = 0;
+    (void)ecc_clear_parityplanes(q.ecc.pSyndromePlanes);
+    std::memset(q.erasures, 0, sizeof *q.erasures);
+    q.lost_in_row = 0;
+    q.lost_unshown = 0;
+}
+
+DecodeStatus add2queue(Decoder& d, const uint8_t* plane, const QueueEntry* entry, const uint16_t* concealed,
+                       int concealed_count)
+{
+    BlockQueue& q = d.queue;
+    const int32_t n = queued_planes(q);
+    uint8_t* buffer = nullptr;
+    if (ecc_decoder_get_rcv_buffer(&q.ecc, &buffer) != 0 || buffer != q.ecc.pReceivedPlanes[n])
+        return catastrophe(d);
+    if (plane != buffer)
+        std::memcpy(buffer, plane ? plane : ZERO_PLANE, PLANE_SIZE);
+    if (ecc_decoder_syn1(&q.ecc, buffer) != 0)
+        return catastrophe(d);
+    QueueEntry* slot = &q.entries[n];
+    *slot = *entry;
+    slot->marked = concealed_count > 0 && !slot->bad;
+    slot->path_suspect = slot->bad;
+    if (slot->marked) {
+        mark_concealed(q, n, concealed, concealed_count);
+        for (int i = 0; i < concealed_count; ++i)
+            slot->path_suspect |= concealed[i] < PATH_PAYLOAD_BLOCKS;
+    }
+    if (n + 1 < ECC_N)
+        return DecodeStatus::Ok;
+    uint8_t intact[ECC_K];
+    BlockCheck check{};
+    if (!correct_block(q, q.entries, d.options.correct, intact, &check))
+        return catastrophe(d);
+    return dump_eccblock(d, intact, &check);
+}
+
+uint8_t* queue_buffer(Decoder& d) { return d.queue.ecc.pReceivedPlanes[queued_planes(d.queue)]; }
+
+void end_lost_run(Decoder& d)
+{
+    BlockQueue& q = d.queue;
+    if (q.lost_unshown > 0)
+        tell(d.sink, Severity::Info, "\ndump_eccblock() : %lld more blocks lost whole",
+             static_cast<long long>(q.lost_unshown));
+    q.lost_unshown = 0;
+    q.lost_in_row = 0;
+}
+
+DecodeStatus dump_eccblock(Decoder& d, const uint8_t* intact, const BlockCheck* check)
+{
+    end_lost_run(d);
+    tell(d.sink, Severity::Progress, "\ndump_eccblock():");
+    uint8_t* planes[ECC_K];
+    for (int i = 0; i < ECC_K; ++i) {
+        if (ecc_decoder_get_out_buffer(&d.queue.ecc, &planes[i]) != 0)
+            return catastrophe(d);
+    }
+    return write_block(d, d.queue.entries, planes, intact, check, false);
+}
+
+DecodeStatus dump_lost_block(Decoder& d, const QueueEntry* entries)
+{
+    // A long run of lost blocks shows its first blocks only: a gap claimed by
+    // headers must not flood the console and the log.
+    BlockQueue& q = d.queue;
+    const bool quiet = ++q.lost_in_row > LOST_BLOCKS_SHOWN;
+    if (quiet)
+        ++q.lost_unshown;
+    else
+        tell(d.sink, Severity::Progress, "\ndump_eccblock():");
+    uint8_t* planes[ECC_K];
+    uint8_t intact[ECC_K];
+    for (int i = 0; i < ECC_K; ++i) {
+        planes[i] = const_cast<uint8_t*>(ZERO_PLANE);
+        intact[i] = 0;
+    }
+    const BlockCheck nothing_known{};
+    return write_block(d, entries, planes, intact, &nothing_known, quiet);
+}

@@ -1,0 +1,175 @@
+#include "decode_report.h"
+
+#include <cinttypes>
+#include <cstring>
+
+namespace {
+
+constexpr int LINE_SIZE = 128;
+
+
+// Console, then `log` (may be null).
+void emit_text(const char* text, FILE* log)
+{
+    std::fputs(text, stdout);
+    if (log)
+        std::fputs(text, log);
+}
+
+constexpr int REASON_SIZE = 256;
+
+
+// Adds `part` to the reason text, separated from what is there; cut at REASON_SIZE.
+void append(char* reason, const char* part)
+{
+    size_t used = std::strlen(reason);
+    const char* pieces[2] = {used ? "; " : "", part};
+    for (const char* p : pieces)
+        while (*p != '\0' && used + 1 < REASON_SIZE)
+            reason[used++] = *p++;
+    reason[used] = '\0';
+}
+
+void describe(const RestoredFile* f, char* reason)
+{
+    char part[REASON_SIZE];
+    reason[0] = '\0';
+    switch (f->state) {
+    case OUTPUT_REFUSED:
+        std::snprintf(part, sizeof part, "not written: %s", path_verdict_text(f->path_verdict));
+        append(reason, part);
+        return;
+    case OUTPUT_OPEN_FAILED:
+        append(reason, "not written: the file could not be created");
+        return;
+    case OUTPUT_CUT:
+        append(reason, "not written: its first frame lies before the capture");
+        return;
+    case OUTPUT_FIRST_LOST:
+        append(reason, "not written: its first frame was lost or damaged and could not be rebuilt");
+        return;
+    case OUTPUT_MISSING:
+        append(reason, f->last_file_index > f->file_index ? "not written: none of their frames is in the capture"
+                                                           : "not written: none of its frames is in the capture");
+        return;
+    case OUTPUT_NAME_TAKEN:
+        if (f->taken_by[0] == '\0') {
+            append(reason, "not written: more files than one run can check for shared names");
+            return;
+        }
+        std::snprintf(part, sizeof part, "not written: a file restored before it in this run is named %s%s",
+                      f->taken_by, f->taken_by[0] && !f->recursed ? "; -recurse keeps their directories apart" : "");
+        append(reason, part);
+        return;
+    default:
+        break;
+    }
+    if (f->record_state == RecordState::VALID) {
+        if (f->written != static_cast<int64_t>(f->record.size)) {
+            std::snprintf(part, sizeof part, "%" PRId64 " of %" PRIu64 " bytes", f->written, f->record.size);
+            append(reason, part);
+        }
+        if (f->planes_failed > 0) {
+            std::snprintf(part, sizeof part, "%d frames could not be restored", static_cast<int>(f->planes_failed));
+            append(reason, part);
+        }
+        append(reason, "its content does not match its stored hash");
+        return;
+    }
+    if (f->announced < 0) {
+        append(reason, "its size is not known");
+    } else if (f->written != f->announced) {
+        std::snprintf(part, sizeof part, "%" PRId64 " of %" PRId64 " bytes", f->written, f->announced);
+        append(reason, part);
+    }
+    if (f->size_inferred)
+        append(reason, "no header of it was received: its size was inferred");
+    if (f->planes_failed > 0) {
+        std::snprintf(part, sizeof part, "%d frames could not be restored", static_cast<int>(f->planes_failed));
+        append(reason, part);
+    }
+    if (f->inconsistent)
+        append(reason, "its frame headers disagree with where its frames lie");
+    if (f->parity_disagrees)
+        append(reason, "the block's parity disagrees with its frames");
+    if (reason[0] == '\0' && f->unverified)
+        append(reason, "a block holding its data had no parity left to check its frames");
+}
+
+// Written in full and right as far as the checks can tell, but with some of
+// its planes trusted on their checksums alone.
+int file_unverified(const RestoredFile* f)
+{
+    return f->state == OUTPUT_WRITING && f->record_state != RecordState::VALID && f->unverified &&
+           f->announced >= 0 && f->written == f->announced && f->planes_failed == 0 && !f->inconsistent &&
+           !f->size_inferred && !f->parity_disagrees;
+}
+
+void name_of(const RestoredFile* f, char* out, size_t size)
+{
+    if (f->state != OUTPUT_MISSING)
+        std::snprintf(out, size, "%s", f->name);
+    else if (f->last_file_index > f->file_index)
+        std::snprintf(out, size, "files #%d to #%d of %d", static_cast<int>(f->file_index),
+                      static_cast<int>(f->last_file_index), static_cast<int>(f->file_count));
+    else
+        std::snprintf(out, size, "file #%d of %d", static_cast<int>(f->file_index), static_cast<int>(f->file_count));
+}
+
+}  // namespace
+
+void print_statistics(const DecodeStats* s, int64_t elapsed_seconds, FILE* log)
+{
+    const float minutes = elapsed_minutes(elapsed_seconds);
+    const float factor = speed_factor(s->bytes, minutes);
+    char line[LINE_SIZE];
+    emit_text("\n\n\nStatistics\n----------\n", log);
+    std::snprintf(line, sizeof line, "Total Frames decoded(.): %" PRId64 "\n", s->decoded);
+    emit_text(line, log);
+    std::snprintf(line, sizeof line, "Total Dropped Frames(-): %" PRId64 "\n", s->dropped);
+    emit_text(line, log);
+    std::snprintf(line, sizeof line, "(Longest # of Consecutive Frame Drops: %d)\n",
+                  static_cast<int>(s->longest_drop));
+    emit_text(line, log);
+    std::snprintf(line, sizeof line, "Total Duplicated Frames(+): %" PRId64 "\n", s->duplicated);
+    emit_text(line, log);
+    std::snprintf(line, sizeof line, "Total Corrupted Frames(*): %" PRId64 "\n", s->corrupted);
+    emit_text(line, log);
+    std::snprintf(line, sizeof line, "Total Unrecognizable Frames(X): %" PRId64 "\n", s->unrecognizable);
+    emit_text(line, log);
+    emit_text("NOTE : THESE STATISTICS APPLY TO THE RAW AVIFILE BEFORE ECC_CORRECTION!\n", nullptr);
+    std::snprintf(line, sizeof line, "\n%" PRId64 " Bytes decoded in ", s->bytes);
+    emit_text(line, log);
+    std::snprintf(line, sizeof line, "%3.2f minutes\n", static_cast<double>(minutes));
+    emit_text(line, log);
+    emit_text("(ATSC data is ~150Mbytes/minute, so\n", log);
+    std::snprintf(line, sizeof line, "performance was %3.2f X ATSC real-time)\n", static_cast<double>(factor));
+    emit_text(line, log);
+}
+
+void print_verification(const VerifyTotals* totals, FILE* log)
+{
+    char line[NAME_BUFFER_SIZE + 2 * REASON_SIZE];
+    char reason[REASON_SIZE];
+    char name[NAME_BUFFER_SIZE];
+    emit_text("\nVerification\n------------\n", log);
+    for (int i = 0; i < totals->listed; ++i) {
+        const RestoredFile* f = &totals->damaged[i];
+        describe(f, reason);
+        name_of(f, name, sizeof name);
+        std::snprintf(line, sizeof line, "%s: %s (%s)\n", file_unverified(f) ? "NOT VERIFIED" : "DAMAGED", name,
+                      reason);
+        emit_text(line, log);
+    }
+    if (totals->unlisted > 0) {
+        std::snprintf(line, sizeof line, "DAMAGED: %" PRId64 " more files\n", totals->unlisted);
+        emit_text(line, log);
+    }
+    if (totals->foreign_frames > 0) {
+        std::snprintf(line, sizeof line, "Not used: %" PRId64 " frames of another recording\n", totals->foreign_frames);
+        emit_text(line, log);
+    }
+    std::snprintf(line, sizeof line, "Verified: %" PRId64 " of %" PRId64 " files intact\n", totals->intact,
+                  totals->files);
+    emit_text(line, log);
+}
