@@ -12,9 +12,10 @@
 #include "block_correct.h"
 #include "block_writer.h"
 #include "classifier.h"
+#include "console_log.h"
+#include "decoder.h"
 #include "placement.h"
 #include "restore_path.h"
-#include "run_state.h"
 #include "test_capture_builder.h"
 #include "test_support.h"
 #include "verify.h"
@@ -60,59 +61,71 @@ size_t size_for_planes(int planes, size_t short_tail)
     return FIRST_PLANE_DATA + static_cast<size_t>(planes - 2) * PLANE_SIZE + short_tail;
 }
 
+// Drives a Decoder as brimread does: every frame packed into a DV frame and
+// pushed, then the run finished; the console and the log as the programs' sink
+// renders them.
 class BlockWriter : public testing::Test {
 protected:
     TempDir dir;
     fs::path work = dir.path / "work";
-    QueueEntry block[ECC_N];
-    FrameRecord prev{};
+    DecoderOptions options;      // set by a test before its first frame
+    Decoder* d = nullptr;
+    FILE* log = nullptr;
+    ConsoleLogSink sink;
+    capture::Packer packer;
+    std::vector<uint8_t> frame = std::vector<uint8_t>(DV_FRAME_SIZE);
+    bool started = false;
 
     void SetUp() override
     {
         fs::create_directory(work);
         fs::current_path(work);
-        run_state_reset();
-        g_run.block = block;
-        ASSERT_EQ(run_state_allocate(), 1);
-        ASSERT_EQ(placement_allocate(), 1);
-        Alignment from_the_start{};
-        from_the_start.file_index = 1;
-        from_the_start.anchored = 1;
-        placement_reset(&from_the_start);
-        ASSERT_EQ(ecc_decoder_init(&g_run.decoder), 0);
-        g_run.log = std::tmpfile();
-        prev.frame_index = -1;
+        d = decoder_create();
+        ASSERT_NE(d, nullptr);
+        log = std::tmpfile();
+        sink.set_log(log);
+        sink.show_queue_of(d);
     }
 
     void TearDown() override
     {
-        if (g_run.output)
-            std::fclose(g_run.output);
-        g_run.output = nullptr;
-        std::fclose(g_run.log);
-        g_run.log = nullptr;
-        ecc_decoder_shutdown(&g_run.decoder);
+        decoder_stop(*d);
+        decoder_destroy(d);
+        std::fclose(log);
         fs::current_path(old_cwd);
     }
 
-    // Classifies and places one received frame as the driver does. Returns the
-    // placement's result. `original` is the plane the encoder wrote when the
-    // received one differs.
-    int feed(const TapeFrame& f, const std::vector<uint8_t>* original = nullptr)
+    void start()
     {
-        FrameRecord r{};
-        r.magic_ok = 1;
-        r.sum_stored = plane_sum24(original ? original->data() : f.plane.data());
-        r.sum_computed = plane_sum24(f.plane.data());
-        r.bytes_remaining = f.bytes_remaining;
-        r.file_index = f.file_index;
-        r.file_count = f.file_count;
-        r.frame_index = f.frame_index;
-        r.last_frame_index = f.last_frame_index;
-        classify_frame(&r, &prev);
-        prev = r;
-        ReceivedFrame received{f.plane.data(), &r, f.bytes_remaining, nullptr, 0, 0};
-        return place_frame(&received);
+        if (started)
+            return;
+        Alignment from_the_start{};
+        from_the_start.file_index = 1;
+        from_the_start.anchored = 1;
+        decoder_start(*d, options, from_the_start, &sink);
+        started = true;
+    }
+
+    // Pushes one received frame. `original` is the plane the encoder wrote when
+    // the received one differs: the header then holds the original's checksum.
+    DecodeStatus feed(const TapeFrame& f, const std::vector<uint8_t>* original = nullptr)
+    {
+        start();
+        TapeFrame written = f;
+        if (original)
+            written.plane = *original;
+        const std::vector<uint8_t>& chunk = packer.pack(written);
+        std::memcpy(frame.data(), chunk.data() + CHUNK_HEADER_SIZE, DV_FRAME_SIZE);
+        for (int i = 0; original && i < PAYLOAD_BLOCKS; ++i)
+            std::memcpy(frame.data() + PAYLOAD_BLOCK_FRAME_OFFSETS[i] + PAYLOAD_BLOCK_OFFSET,
+                        f.plane.data() + static_cast<size_t>(i) * PAYLOAD_BLOCK_BYTES, PAYLOAD_BLOCK_BYTES);
+        return decoder_push_frame(*d, frame.data());
+    }
+
+    DecodeStatus finish()
+    {
+        start();
+        return decoder_finish(*d);
     }
 
     // Feeds every frame, frame 0 of each file four times (the fourth is accepted).
@@ -125,7 +138,7 @@ protected:
             if (skipped)
                 continue;
             for (int c = 0; c < (frames[i].frame_index == 0 ? 4 : 1); ++c)
-                ASSERT_EQ(feed(frames[i]), QUEUE_OK);
+                ASSERT_EQ(feed(frames[i]), DecodeStatus::Ok);
         }
     }
 
@@ -133,13 +146,13 @@ protected:
     {
         testing::internal::CaptureStdout();
         feed_all(frames, skip);
-        EXPECT_EQ(finish_placement(), QUEUE_OK);
-        EXPECT_EQ(finish_output(), QUEUE_OK);
+        EXPECT_EQ(finish(), DecodeStatus::Ok);
         std::fflush(stdout);
         return testing::internal::GetCapturedStdout();
     }
 
-    std::string log_text() { return read_text(g_run.log); }
+    std::string log_text() { return read_text(log); }
+    const VerifyTotals& verify() const { return d->verify; }
 
 private:
     fs::path old_cwd = fs::current_path();
@@ -160,9 +173,9 @@ TEST_F(BlockWriter, CleanBlockMarksEveryFrameAndRestoresTheFiles)
     EXPECT_EQ(log_text(), marks);
     EXPECT_EQ(read_file(work / "a.bin"), files[0].data);
     EXPECT_EQ(read_file(work / "b.bin"), files[1].data);
-    EXPECT_EQ(g_run.verify.files, 2);
-    EXPECT_EQ(g_run.verify.intact, 2);
-    EXPECT_EQ(g_ecc_n, 0);
+    EXPECT_EQ(verify().files, 2);
+    EXPECT_EQ(verify().intact, 2);
+    EXPECT_EQ(queued_planes(d->queue), 0);
 }
 
 TEST_F(BlockWriter, LostFrameIsRebuiltAndMarkedByEachCopy)
@@ -180,21 +193,21 @@ TEST_F(BlockWriter, LostFrameIsRebuiltAndMarkedByEachCopy)
               std::string::npos)
         << log;
     EXPECT_EQ(read_file(work / "a.bin"), files[0].data);
-    EXPECT_EQ(g_run.verify.intact, 1);
+    EXPECT_EQ(verify().intact, 1);
 }
 
 TEST_F(BlockWriter, WithoutCorrectionTheFillerStaysAndTheFileIsReportedDamaged)
 {
-    g_run.correct = 0;
+    options.correct = false;
     std::vector<TapeFile> files = {{"a.bin", file_data(size_for_planes(30, 7000), 4)}};
     std::vector<TapeFrame> frames = capture::build_tape(files);
     run_all(frames, {3});
     std::vector<uint8_t> got = read_file(work / "a.bin");
     ASSERT_EQ(got.size(), files[0].data.size());
     EXPECT_NE(got, files[0].data);
-    EXPECT_EQ(g_run.verify.files, 1);
-    EXPECT_EQ(g_run.verify.intact, 0);
-    EXPECT_EQ(g_run.verify.damaged[0].planes_failed, 1);
+    EXPECT_EQ(verify().files, 1);
+    EXPECT_EQ(verify().intact, 0);
+    EXPECT_EQ(verify().damaged[0].planes_failed, 1);
 }
 
 TEST_F(BlockWriter, DamagedFrameIsStarredAndCorrected)
@@ -206,13 +219,12 @@ TEST_F(BlockWriter, DamagedFrameIsStarredAndCorrected)
     testing::internal::CaptureStdout();
     for (size_t i = 0; i < frames.size(); ++i)
         for (int c = 0; c < (frames[i].frame_index == 0 ? 4 : 1); ++c)
-            ASSERT_EQ(feed(frames[i], i == 5 ? &original : nullptr), QUEUE_OK);
-    ASSERT_EQ(finish_placement(), QUEUE_OK);
-    ASSERT_EQ(finish_output(), QUEUE_OK);
+            ASSERT_EQ(feed(frames[i], i == 5 ? &original : nullptr), DecodeStatus::Ok);
+    ASSERT_EQ(finish(), DecodeStatus::Ok);
     std::string console = testing::internal::GetCapturedStdout();
     EXPECT_NE(console.find(": 0....*....10."), std::string::npos) << console;
     EXPECT_EQ(read_file(work / "a.bin"), files[0].data);
-    EXPECT_EQ(g_run.verify.intact, 1);
+    EXPECT_EQ(verify().intact, 1);
 }
 
 TEST_F(BlockWriter, FramesLostAtTheEndOfAFileKeepTheBlockAligned)
@@ -231,8 +243,8 @@ TEST_F(BlockWriter, FramesLostAtTheEndOfAFileKeepTheBlockAligned)
     // erasures, which the block rebuilds.
     EXPECT_EQ(read_file(work / "b.bin"), files[1].data);
     EXPECT_EQ(read_file(work / "a.bin"), files[0].data);
-    EXPECT_EQ(g_run.verify.files, 2);
-    EXPECT_EQ(g_run.verify.intact, 2);
+    EXPECT_EQ(verify().files, 2);
+    EXPECT_EQ(verify().intact, 2);
 }
 
 TEST_F(BlockWriter, MoreLostThanTheBlockRebuildsDamagesOnlyTheFilesHit)
@@ -246,12 +258,12 @@ TEST_F(BlockWriter, MoreLostThanTheBlockRebuildsDamagesOnlyTheFilesHit)
     run_all(frames, {2, 3, 4, 5, 6, 7, 8, 9, 10, 11});
     EXPECT_EQ(read_file(work / "b.bin"), files[1].data);
     EXPECT_EQ(fs::file_size(work / "a.bin"), files[0].data.size());
-    EXPECT_EQ(g_run.verify.files, 2);
-    EXPECT_EQ(g_run.verify.intact, 1);
-    ASSERT_EQ(g_run.verify.listed, 1);
-    EXPECT_STREQ(g_run.verify.damaged[0].name, "a.bin");
-    EXPECT_GE(g_run.verify.damaged[0].planes_failed, 1);
-    EXPECT_LE(g_run.verify.damaged[0].planes_failed, 10);
+    EXPECT_EQ(verify().files, 2);
+    EXPECT_EQ(verify().intact, 1);
+    ASSERT_EQ(verify().listed, 1);
+    EXPECT_STREQ(verify().damaged[0].name, "a.bin");
+    EXPECT_GE(verify().damaged[0].planes_failed, 1);
+    EXPECT_LE(verify().damaged[0].planes_failed, 10);
 }
 
 TEST_F(BlockWriter, WithoutRecordsAFrameTheParityCannotCheckIsNotVerified)
@@ -262,11 +274,11 @@ TEST_F(BlockWriter, WithoutRecordsAFrameTheParityCannotCheckIsNotVerified)
                                    {"b.bin", file_data(size_for_planes(3, 50), 41)}};
     run_all(capture::build_tape(files), {2, 3, 4, 5, 6, 7, 8, 9, 10, 11});
     EXPECT_EQ(read_file(work / "b.bin"), files[1].data);
-    EXPECT_EQ(g_run.verify.intact, 0);
-    ASSERT_EQ(g_run.verify.listed, 2);
-    EXPECT_STREQ(g_run.verify.damaged[1].name, "b.bin");
-    EXPECT_EQ(g_run.verify.damaged[1].unverified, 1);
-    EXPECT_EQ(g_run.verify.damaged[1].parity_disagrees, 0);
+    EXPECT_EQ(verify().intact, 0);
+    ASSERT_EQ(verify().listed, 2);
+    EXPECT_STREQ(verify().damaged[1].name, "b.bin");
+    EXPECT_EQ(verify().damaged[1].unverified, 1);
+    EXPECT_EQ(verify().damaged[1].parity_disagrees, 0);
 }
 
 TEST_F(BlockWriter, InputEndingInsideABlockCompletesItWithFillers)
@@ -278,14 +290,13 @@ TEST_F(BlockWriter, InputEndingInsideABlockCompletesItWithFillers)
     frames.resize(frames.size() - 3);
     testing::internal::CaptureStdout();
     feed_all(frames);
-    EXPECT_EQ(g_ecc_n, ECC_N - 3);
-    EXPECT_EQ(placement_inside_block(), 1);
-    EXPECT_EQ(finish_placement(), QUEUE_OK);
-    EXPECT_EQ(finish_output(), QUEUE_OK);
+    EXPECT_EQ(queued_planes(d->queue), ECC_N - 3);
+    EXPECT_TRUE(placement_inside_block(*d));
+    EXPECT_EQ(finish(), DecodeStatus::Ok);
     testing::internal::GetCapturedStdout();
-    EXPECT_EQ(g_ecc_n, 0);
+    EXPECT_EQ(queued_planes(d->queue), 0);
     EXPECT_EQ(read_file(work / "a.bin"), files[0].data);
-    EXPECT_EQ(g_run.verify.intact, 1);
+    EXPECT_EQ(verify().intact, 1);
 }
 
 TEST_F(BlockWriter, FirstFrameAcceptedWithoutFourCopiesTakesTheBestCopy)
@@ -297,16 +308,15 @@ TEST_F(BlockWriter, FirstFrameAcceptedWithoutFourCopiesTakesTheBestCopy)
     TapeFrame damaged = frames[0];
     damaged.plane[HEADER_AREA_SIZE + 5] ^= 0x21;
     testing::internal::CaptureStdout();
-    ASSERT_EQ(feed(damaged, &frames[0].plane), QUEUE_OK);
-    ASSERT_EQ(feed(frames[0]), QUEUE_OK);
+    ASSERT_EQ(feed(damaged, &frames[0].plane), DecodeStatus::Ok);
+    ASSERT_EQ(feed(frames[0]), DecodeStatus::Ok);
     for (size_t i = 1; i < frames.size(); ++i)
-        ASSERT_EQ(feed(frames[i]), QUEUE_OK);
-    ASSERT_EQ(finish_placement(), QUEUE_OK);
-    ASSERT_EQ(finish_output(), QUEUE_OK);
+        ASSERT_EQ(feed(frames[i]), DecodeStatus::Ok);
+    ASSERT_EQ(finish(), DecodeStatus::Ok);
     std::string console = testing::internal::GetCapturedStdout();
     EXPECT_NE(console.find("\nWriting to a.bin (72 Frames): 0...."), std::string::npos) << console;
     EXPECT_EQ(read_file(work / "a.bin"), files[0].data);
-    EXPECT_EQ(g_run.verify.intact, 1);
+    EXPECT_EQ(verify().intact, 1);
 }
 
 TEST_F(BlockWriter, LostLastFramesAreRebuiltWhereTheCodeAllows)
@@ -326,13 +336,12 @@ TEST_F(BlockWriter, LostLastFramesAreRebuiltWhereTheCodeAllows)
     std::string console = run_all(frames, {9, 80});
     for (const TapeFile& f : files)
         EXPECT_EQ(read_file(work / f.path), f.data) << f.path;
-    EXPECT_EQ(g_run.verify.intact, 4) << console;
+    EXPECT_EQ(verify().intact, 4) << console;
 }
 
 TEST_F(BlockWriter, StartfileSkipsEarlierFilesIgnoringCase)
 {
-    g_run.output_started = 0;
-    std::strcpy(g_run.start_name, "C.BIN");
+    std::strcpy(options.start_name, "C.BIN");
     std::vector<TapeFile> files = {{"a.bin", file_data(3000, 8)}, {"b.bin", file_data(4000, 9)},
                                    {"c.bin", file_data(5000, 10)}, {"d.bin", file_data(6000, 11)}};
     std::string console = run_all(capture::build_tape(files));
@@ -342,14 +351,13 @@ TEST_F(BlockWriter, StartfileSkipsEarlierFilesIgnoringCase)
     EXPECT_FALSE(fs::exists(work / "b.bin"));
     EXPECT_EQ(read_file(work / "c.bin"), files[2].data);
     EXPECT_EQ(read_file(work / "d.bin"), files[3].data);
-    EXPECT_EQ(g_run.verify.files, 2);
+    EXPECT_EQ(verify().files, 2);
 }
 
 TEST_F(BlockWriter, RecurseRecreatesDirectoriesBelowTheCurrentOne)
 {
-    g_run.recurse = 1;
-    g_run.output_started = 0;
-    std::strcpy(g_run.start_name, "\\A\\b\\F.TXT");   // the full stored path, any case
+    options.recurse = true;
+    std::strcpy(options.start_name, "\\A\\b\\F.TXT");   // the full stored path, any case
     std::vector<TapeFile> files = {{"\\skip\\me.txt", file_data(100, 12)},
                                    {"\\a\\b\\f.txt", file_data(200, 13)},
                                    {"plain.txt", file_data(300, 14)}};
@@ -373,17 +381,17 @@ TEST_F(BlockWriter, WithoutRecurseOnlyTheBaseNameIsUsed)
     EXPECT_EQ(console.find("mkdir"), std::string::npos);
     // The later one does not replace the earlier: it is reported as not written.
     EXPECT_EQ(read_file(work / "same.txt"), files[0].data);
-    ASSERT_GE(g_run.verify.listed, 1);
-    EXPECT_EQ(g_run.verify.damaged[0].state, OUTPUT_NAME_TAKEN);
-    EXPECT_STREQ(g_run.verify.damaged[0].name, "\\y\\same.txt");
-    EXPECT_STREQ(g_run.verify.damaged[0].taken_by, "same.txt");
+    ASSERT_GE(verify().listed, 1);
+    EXPECT_EQ(verify().damaged[0].state, OUTPUT_NAME_TAKEN);
+    EXPECT_STREQ(verify().damaged[0].name, "\\y\\same.txt");
+    EXPECT_STREQ(verify().damaged[0].taken_by, "same.txt");
     EXPECT_EQ(read_file(work / "up.txt"), files[2].data);
     EXPECT_FALSE(fs::exists(dir.path / "up.txt"));
 }
 
 TEST_F(BlockWriter, UnsafeStoredPathsAreRefusedAndTheRunGoesOn)
 {
-    g_run.recurse = 1;
+    options.recurse = true;
     std::vector<TapeFile> files = {{"..\\..\\evil.txt", file_data(100, 18)},
                                    {"\\a\\..\\..\\evil2.txt", file_data(100, 19)},
                                    {"a/../../evil3.txt", file_data(100, 20)},
@@ -412,9 +420,9 @@ TEST_F(BlockWriter, UnsafeStoredPathsAreRefusedAndTheRunGoesOn)
         inside.push_back(e.path().lexically_relative(work).string());
     EXPECT_EQ(outside, std::vector<std::string>{"work"});
     EXPECT_EQ(inside, std::vector<std::string>{"good.txt"});
-    EXPECT_EQ(g_run.verify.files, 9);
-    EXPECT_EQ(g_run.verify.intact, 1);
-    EXPECT_EQ(g_run.verify.damaged[0].state, OUTPUT_REFUSED);
+    EXPECT_EQ(verify().files, 9);
+    EXPECT_EQ(verify().intact, 1);
+    EXPECT_EQ(verify().damaged[0].state, OUTPUT_REFUSED);
 }
 
 TEST_F(BlockWriter, FileNeverGrowsBeyondItsAnnouncedSize)
@@ -442,9 +450,9 @@ TEST_F(BlockWriter, FileThatCannotBeCreatedIsSkippedAndTheRunGoesOn)
         << console;
     EXPECT_EQ(read_file(work / "a.bin"), files[0].data);
     EXPECT_EQ(read_file(work / "c.bin"), files[2].data);
-    EXPECT_EQ(g_run.verify.files, 3);
-    EXPECT_EQ(g_run.verify.intact, 2);
-    EXPECT_EQ(g_run.verify.damaged[0].state, OUTPUT_OPEN_FAILED);
+    EXPECT_EQ(verify().files, 3);
+    EXPECT_EQ(verify().intact, 2);
+    EXPECT_EQ(verify().damaged[0].state, OUTPUT_OPEN_FAILED);
 }
 
 TEST_F(BlockWriter, WriteFailureIsReported)
@@ -454,14 +462,14 @@ TEST_F(BlockWriter, WriteFailureIsReported)
     fs::create_symlink("/dev/full", work / "a.bin");
     std::vector<TapeFile> files = {{"a.bin", file_data(size_for_planes(3, 100), 31)}};
     testing::internal::CaptureStdout();
-    int result = QUEUE_OK;
+    DecodeStatus result = DecodeStatus::Ok;
     for (const TapeFrame& f : capture::build_tape(files))
-        for (int c = 0; c < (f.frame_index == 0 ? 4 : 1) && result == QUEUE_OK; ++c)
+        for (int c = 0; c < (f.frame_index == 0 ? 4 : 1) && result == DecodeStatus::Ok; ++c)
             result = feed(f);
-    if (result == QUEUE_OK)
-        result = finish_output();
+    if (result == DecodeStatus::Ok)
+        result = finish();
     std::string console = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(result, QUEUE_WRITE_FAILED);
+    EXPECT_EQ(result, DecodeStatus::WriteFailed);
     EXPECT_NE(console.find("\ndump_eccblock() : cannot write 'a.bin': "), std::string::npos) << console;
 }
 
@@ -563,9 +571,10 @@ TEST(RestorePathRules, MkdirCreatesEachPrefixInOrder)
     TempDir dir;
     ScopedCwd cwd(dir.path);
     testing::internal::CaptureStdout();
-    EXPECT_EQ(mkdir_recursive(native("one/two/three/").c_str()), 0);
-    EXPECT_EQ(mkdir_recursive(native("one/").c_str()), 0);   // existing: nothing reported beyond its line
-    EXPECT_EQ(mkdir_recursive(""), 0);
+    ConsoleLogSink sink;
+    mkdir_recursive(native("one/two/three/").c_str(), &sink);
+    mkdir_recursive(native("one/").c_str(), &sink);   // existing: nothing reported beyond its line
+    mkdir_recursive("", &sink);
     std::string console = testing::internal::GetCapturedStdout();
     EXPECT_EQ(console, native("\nmkdir_recursive( 'one/two/three/' ) : 'mkdir \"one\"'"
                               "\nmkdir_recursive( 'one/two/three/' ) : 'mkdir \"one/two\"'"
@@ -609,7 +618,7 @@ TEST(RestorePathRules, NamesThatThisPlatformWouldNotKeepAsGiven)
 
 TEST_F(BlockWriter, NamesOutsideAsciiAndDeviceNames)
 {
-    g_run.recurse = 1;
+    options.recurse = true;
     std::vector<TapeFile> files = {{"r\xC3\xA9pertoire\\\xCE\xB5.bin", file_data(7000, 28)},
                                    {"na\xC3\xAFve_\xE6\x97\xA5.bin", file_data(500, 29)},
                                    {"nul", file_data(100, 30)},
@@ -625,14 +634,14 @@ TEST_F(BlockWriter, NamesOutsideAsciiAndDeviceNames)
               std::string::npos)
         << console;
     EXPECT_NE(console.find("refusing stored path 'd\\aux.txt' (a name is that of a device here)"), std::string::npos);
-    EXPECT_EQ(g_run.verify.intact, 2);
-    ASSERT_EQ(g_run.verify.listed, 2);
-    EXPECT_EQ(g_run.verify.damaged[0].state, OUTPUT_REFUSED);
-    EXPECT_EQ(g_run.verify.damaged[0].path_verdict, PATH_DEVICE_NAME);
+    EXPECT_EQ(verify().intact, 2);
+    ASSERT_EQ(verify().listed, 2);
+    EXPECT_EQ(verify().damaged[0].state, OUTPUT_REFUSED);
+    EXPECT_EQ(verify().damaged[0].path_verdict, PATH_DEVICE_NAME);
 #else
     EXPECT_EQ(read_file(work / "nul"), files[2].data);
     EXPECT_EQ(read_file(work / "d" / "aux.txt"), files[3].data);
-    EXPECT_EQ(g_run.verify.intact, 4);
+    EXPECT_EQ(verify().intact, 4);
 #endif
 }
 

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "statistics.h"
+#include "decode_report.h"
 #include "verify.h"
 
 namespace {

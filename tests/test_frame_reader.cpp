@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "console_log.h"
 #include "frame_reader.h"
 #include "test_support.h"
 
@@ -127,9 +128,30 @@ struct ReaderRun {
     std::string console;
     std::string log;
     std::string final_name;
+    std::vector<std::string> ended;   // capture files read to their end, in order
 };
 
-ReaderRun run_reader(const std::string& first_name, int inplace = 0, int ecc_n = 0, size_t max_frames = 1000000)
+// The programs' sink, also recording the capture files the reader ended.
+class ReaderSink final : public EventSink {
+public:
+    explicit ReaderSink(FILE* log, std::vector<std::string>* ended) : console_(log), ended_(ended) {}
+    void message(Severity severity, const char* text) override { console_.message(severity, text); }
+    void frame_mark(const char* mark) override { console_.frame_mark(mark); }
+    void capture_end(const char* name) override
+    {
+        console_.capture_end(name);
+        ended_->push_back(name);
+    }
+    void file_verdict(const RestoredFile&) override {}
+    void statistics(const DecodeStats&, int64_t) override {}
+    void verification(const VerifyTotals&) override {}
+
+private:
+    ConsoleLogSink console_;
+    std::vector<std::string>* ended_;
+};
+
+ReaderRun run_reader(const std::string& first_name, size_t max_frames = 1000000)
 {
     ReaderRun run;
     FrameReader reader;
@@ -138,9 +160,10 @@ ReaderRun run_reader(const std::string& first_name, int inplace = 0, int ecc_n =
     char name[256];
     std::snprintf(name, sizeof name, "%s", first_name.c_str());
     FILE* log = std::tmpfile();
+    ReaderSink sink(log, &run.ended);
     testing::internal::CaptureStdout();
     const uint8_t* frame = nullptr;
-    while (run.frames.size() < max_frames && ReadDVFrame(&frame, spare.data(), &reader, name, inplace, log, ecc_n))
+    while (run.frames.size() < max_frames && ReadDVFrame(&frame, spare.data(), &reader, name, &sink))
         run.frames.emplace_back(frame, frame + DV_FRAME_SIZE);
     std::fflush(stdout);
     run.console = testing::internal::GetCapturedStdout();
@@ -282,10 +305,10 @@ TEST(ReadDVFrame, OneFrameFileYieldsExactlyOneFrame)
     put_frame(file, 42, rng);
     put_garbage(file, 24, rng);
     write_file(dir.path / "DV000001.avi", file);
-    ReaderRun run = run_reader((dir.path / "DV000001.avi").string(), 0, 17);
+    ReaderRun run = run_reader((dir.path / "DV000001.avi").string());
     ASSERT_EQ(run.frames.size(), 1u);
     EXPECT_EQ(serial_of(run.frames[0].data()), 42u);
-    EXPECT_NE(run.console.find("\nReadDVFrame(): end...(g_ecc_n=17)"), std::string::npos);
+    EXPECT_EQ(run.ended, std::vector<std::string>{(dir.path / "DV000001.avi").string()});
 }
 
 TEST(ReadDVFrame, SkipsGarbageAudioChunksAndNearMisses)
@@ -441,16 +464,17 @@ TEST(ReadDVFrame, GoesOnWithTheSuccessorFiles)
     put_frame(b, 3, rng);
     write_file(dir.path / "SCENE0009.avi", a);
     write_file(dir.path / "SCENE0010.avi", b);
-    ReaderRun run = run_reader((dir.path / "SCENE0009.avi").string(), 0, 5);
+    ReaderRun run = run_reader((dir.path / "SCENE0009.avi").string());
     ASSERT_EQ(run.frames.size(), 3u);
     EXPECT_EQ(serial_of(run.frames[2].data()), 3u);
     const std::string first = (dir.path / "SCENE0009.avi").string();
     const std::string second = (dir.path / "SCENE0010.avi").string();
-    EXPECT_EQ(run.console, "\n\n\nReadDVFrame() : (Reading from " + first + ") \nReadDVFrame(): end...(g_ecc_n=5)" +
+    EXPECT_EQ(run.console, "\n\n\nReadDVFrame() : (Reading from " + first + ") \nReadDVFrame(): end...(g_ecc_n=0)" +
                                "\n\n\nReadDVFrame() : (Reading from " + second +
-                               ") \nReadDVFrame(): end...(g_ecc_n=5)");
+                               ") \nReadDVFrame(): end...(g_ecc_n=0)");
+    EXPECT_EQ(run.ended, (std::vector<std::string>{first, second}));
     EXPECT_EQ(run.final_name, (dir.path / "SCENE0011.avi").string());
-    EXPECT_TRUE(fs::exists(first));   // not deleted without -inplace
+    EXPECT_TRUE(fs::exists(first));   // the reader never deletes: -inplace is brimread's
 }
 
 TEST(ReadDVFrame, DigitsCarryIntoTheDirectoryPart)
@@ -467,7 +491,7 @@ TEST(ReadDVFrame, DigitsCarryIntoTheDirectoryPart)
     EXPECT_EQ(serial_of(run.frames[1].data()), 2u);
 }
 
-TEST(ReadDVFrame, InplaceDeletesEachFileBeforeOpeningTheNext)
+TEST(ReadDVFrame, StopsAfterAnyFrameAndGoesOnAcrossFiles)
 {
     TempDir dir;
     std::mt19937 rng(22);
@@ -477,13 +501,12 @@ TEST(ReadDVFrame, InplaceDeletesEachFileBeforeOpeningTheNext)
     put_frame(b, 3, rng);
     write_file(dir.path / "DV000001.avi", a);
     write_file(dir.path / "DV000002.avi", b);
-    ReaderRun first = run_reader((dir.path / "DV000001.avi").string(), 1, 0, 2);
+    ReaderRun first = run_reader((dir.path / "DV000001.avi").string(), 2);
     ASSERT_EQ(first.frames.size(), 2u);   // the second frame comes from DV000002.avi
-    EXPECT_FALSE(fs::exists(dir.path / "DV000001.avi"));
-    EXPECT_TRUE(fs::exists(dir.path / "DV000002.avi"));
-    ReaderRun rest = run_reader((dir.path / "DV000002.avi").string(), 1);
+    EXPECT_EQ(first.ended, std::vector<std::string>{(dir.path / "DV000001.avi").string()});
+    EXPECT_TRUE(fs::exists(dir.path / "DV000001.avi"));
+    ReaderRun rest = run_reader((dir.path / "DV000002.avi").string());
     EXPECT_EQ(rest.frames.size(), 2u);
-    EXPECT_FALSE(fs::exists(dir.path / "DV000002.avi"));
 }
 
 TEST(ReadDVFrame, NameWithoutDigitsEndsTheInputAfterOneFile)

@@ -13,7 +13,7 @@
 #include "alignment.h"
 #include "block_correct.h"
 #include "restore_path.h"
-#include "run_state.h"
+#include "block_queue.h"
 #include "tape_model.h"
 #include "test_capture_builder.h"
 #include "test_support.h"
@@ -125,17 +125,18 @@ TEST(Alignment, FoundFromAnyStartInsideARecording)
     EXPECT_EQ(alignment_from(few.data(), 3, count).anchored, 0);
 }
 
-// A complete block queued into the run's decoder, as add2queue does.
+// A complete block queued into a block queue's block code, as add2queue does.
 class BlockCorrection : public testing::Test {
 protected:
+    BlockQueue block_{};
     QueueEntry entries[ECC_N];
     std::vector<std::vector<uint8_t>> planes;   // as encoded
 
     void SetUp() override
     {
-        run_state_reset();
-        ASSERT_EQ(run_state_allocate(), 1);
-        ASSERT_EQ(ecc_decoder_init(&g_run.decoder), 0);
+        block_ = BlockQueue{};
+        ASSERT_TRUE(queue_allocate(block_));
+        queue_reset(block_);
         planes.clear();
         std::vector<TapeFile> files = {{"x", random_bytes(FIRST_PLANE_DATA + 62 * static_cast<size_t>(PLANE_SIZE), 9)}};
         for (const TapeFrame& f : capture::build_tape(files))
@@ -146,18 +147,18 @@ protected:
             entries[p].record.sum_computed = entries[p].record.sum_stored = plane_sum24(planes[p].data());
         }
     }
-    void TearDown() override { ecc_decoder_shutdown(&g_run.decoder); }
+    void TearDown() override { queue_release(block_); }
 
     void queue(const std::vector<std::vector<uint8_t>>& received)
     {
         for (int p = 0; p < ECC_N; ++p) {
             uint8_t* buffer = nullptr;
-            ASSERT_EQ(ecc_decoder_get_rcv_buffer(&g_run.decoder, &buffer), 0);
+            ASSERT_EQ(ecc_decoder_get_rcv_buffer(&block_.ecc, &buffer), 0);
             std::memcpy(buffer, received[static_cast<size_t>(p)].data(), PLANE_SIZE);
-            ecc_decoder_syn1(&g_run.decoder, buffer);
+            ASSERT_EQ(ecc_decoder_syn1(&block_.ecc, buffer), 0);
         }
     }
-    const uint8_t* out(int p) const { return g_run.decoder.pReceivedPlanes[p]; }
+    const uint8_t* out(int p) const { return block_.ecc.pReceivedPlanes[p]; }
 
     // The planes as received with the frames at `lost` lost (fillers of zeros).
     std::vector<std::vector<uint8_t>> lose(const std::vector<int>& lost)
@@ -177,7 +178,7 @@ protected:
         queue(received);
         uint8_t intact[ECC_K];
         BlockCheck check{};
-        correct_block(entries, 1, intact, &check);
+        EXPECT_TRUE(correct_block(block_, entries, true, intact, &check));
         return check;
     }
 };
@@ -193,7 +194,7 @@ TEST_F(BlockCorrection, LostFramesAreErasuresAndComeBack)
     queue(received);
     uint8_t intact[ECC_K];
     BlockCheck check{};
-    correct_block(entries, 1, intact, &check);
+    EXPECT_TRUE(correct_block(block_, entries, true, intact, &check));
     for (int p = 0; p < ECC_K; ++p) {
         EXPECT_EQ(std::memcmp(out(p), planes[static_cast<size_t>(p)].data(), PLANE_SIZE), 0) << p;
         EXPECT_EQ(intact[p], 1) << p;
@@ -251,16 +252,16 @@ TEST_F(BlockCorrection, AMiscorrectionThatBreaksATrustedChecksumIsUndone)
     }
     // The plain correction does flip s.
     queue(received);
-    ASSERT_EQ(ecc_decoder_correct(&g_run.decoder, 1), 0);
+    ASSERT_EQ(ecc_decoder_correct(&block_.ecc, 1), 0);
     ASSERT_NE(std::memcmp(out(s), planes[static_cast<size_t>(s)].data(), PLANE_SIZE), 0);
     for (int i = 0; i < ECC_K; ++i) {
         uint8_t* drained = nullptr;
-        ecc_decoder_get_out_buffer(&g_run.decoder, &drained);
+        ecc_decoder_get_out_buffer(&block_.ecc, &drained);
     }
     queue(received);
     uint8_t intact[ECC_K];
     BlockCheck check{};
-    correct_block(entries, 1, intact, &check);
+    EXPECT_TRUE(correct_block(block_, entries, true, intact, &check));
     // The trusted plane s is as received (and so as encoded), not flipped.
     EXPECT_EQ(std::memcmp(out(s), planes[static_cast<size_t>(s)].data(), PLANE_SIZE), 0);
     EXPECT_EQ(plane_sum24(out(s)), entries[s].record.sum_stored);
