@@ -28,9 +28,6 @@ constexpr int TOTAL_FRAMES_OFFSET = 48;
 constexpr int STREAM_LENGTH_OFFSET = 140;
 constexpr int MOVI_LENGTH_OFFSET = 216;
 
-// One buffer for whichever AVI file is open: large writes without a per-file allocation.
-char g_stream_buffer[AVI_STREAM_BUFFER_SIZE];
-
 void put_u16(uint8_t* at, uint32_t value)
 {
     at[0] = static_cast<uint8_t>(value);
@@ -53,42 +50,44 @@ int32_t planned_frames(const EncodePlan* plan)
     return plan->avi_current > 0 && k < plan->avi_frames.size() ? plan->avi_frames[k] : 0;
 }
 
-// Writes `size` bytes; 0 if the stream has failed, now or in an earlier flush
-// of its buffer (which fwrite does not always report in its result).
-int put(const void* bytes, size_t size, FILE* stream)
+// false if the stream has failed, now or in an earlier flush of its buffer
+// (which fwrite does not always report in its result).
+bool put(const void* bytes, size_t size, FILE* stream)
 {
     return fwrite(bytes, 1, size, stream) == size && !ferror(stream);
 }
 
 // Reports a failed create/write/close of the current file and drops the stream.
-int fail(const char* function, const char* action, const EncodePlan* plan, FILE** avi, int error)
+// The line has always been shown on the console only, so it goes out as progress.
+bool fail(const char* function, const char* action, const EncodePlan* plan, FILE** avi, int error, EventSink* sink)
 {
     char name[AVI_NAME_SIZE];
     avi_file_name(plan->avi_current, name);
-    printf("\n%s : cannot %s %s: %s\n", function, action, name, strerror(error));
+    tell(sink, Severity::Progress, "\n%s : cannot %s %s: %s\n", function, action, name, strerror(error));
     if (*avi) {
         fclose(*avi);
         *avi = nullptr;
     }
-    return -1;
+    return false;
 }
 
-int open_next_file(EncodePlan* plan, FILE** avi)
+bool open_next_file(EncodePlan* plan, FILE** avi, EventSink* sink)
 {
     char name[AVI_NAME_SIZE];
     avi_file_name(plan->avi_current, name);
     *avi = fopen(name, "wb");
     if (!*avi)
-        return fail("write_avi_frame()", "create", plan, avi, errno);
-    setvbuf(*avi, g_stream_buffer, _IOFBF, sizeof g_stream_buffer);
-    printf("(Outputting to %s)", name);
+        return fail("write_avi_frame()", "create", plan, avi, errno, sink);
+    // Large writes; the C library allocates the buffer and frees it with the stream.
+    setvbuf(*avi, nullptr, _IOFBF, AVI_STREAM_BUFFER_SIZE);
+    tell(sink, Severity::Progress, "(Outputting to %s)", name);
     plan->CAVIFcnt = 0;
 
     uint8_t header[AVI_HEADER_SIZE];
     avi_build_header(planned_frames(plan), header);
     if (!put(header, sizeof header, *avi))
-        return fail("write_avi_frame()", "write", plan, avi, errno);
-    return 1;
+        return fail("write_avi_frame()", "write", plan, avi, errno, sink);
+    return true;
 }
 
 }  // namespace
@@ -145,48 +144,51 @@ void avi_build_header(int32_t frames, uint8_t* h)
     put_id(h + 220, "movi");
 }
 
-int write_avi_frame(const uint8_t* frame_buffer, const FrameInfo* info, EncodePlan* plan, FILE** avi)
+bool write_avi_frame(const uint8_t* frame_buffer, const FrameInfo* info, EncodePlan* plan, FILE** avi,
+                     EventSink* sink)
 {
     const int copies = info->frame_index == 0 ? plan->repeat0 : 1;
     for (int copy = 0; copy < copies; copy++) {
-        if (!*avi && open_next_file(plan, avi) < 0)
-            return -1;
+        if (!*avi && !open_next_file(plan, avi, sink))
+            return false;
         if (!put(frame_buffer, FRAME_CHUNK_SIZE, *avi))
-            return fail("write_avi_frame()", "write", plan, avi, errno);
+            return fail("write_avi_frame()", "write", plan, avi, errno, sink);
         plan->CAVIFcnt++;
-        if (CloseAVIfile(plan, avi) < 0)
-            return -1;
+        if (!CloseAVIfile(plan, avi, sink))
+            return false;
     }
-    return 1;
+    return true;
 }
 
-int CloseAVIfile(EncodePlan* plan, FILE** avi)
+bool CloseAVIfile(EncodePlan* plan, FILE** avi, EventSink* sink)
 {
     const int32_t planned = planned_frames(plan);
     if (plan->CAVIFcnt < planned)
-        return 1;
-    printf("\nCloseAVIfile() : closing AVIfile[%d] at frame#%d!", plan->avi_current, plan->CAVIFcnt);
+        return true;
+    tell(sink, Severity::Progress, "\nCloseAVIfile() : closing AVIfile[%d] at frame#%d!", plan->avi_current,
+         plan->CAVIFcnt);
     if (plan->CAVIFcnt > planned)
-        printf("\nCloseAVIfile() : UH OH, AVIfile[%d] should only have %d frames!", plan->avi_current, planned);
+        tell(sink, Severity::Progress, "\nCloseAVIfile() : UH OH, AVIfile[%d] should only have %d frames!",
+             plan->avi_current, planned);
 
     uint8_t entry[AVI_INDEX_ENTRY_SIZE];
     put_id(entry, "idx1");
     put_u32(entry + 4, static_cast<uint32_t>(plan->CAVIFcnt) * AVI_INDEX_ENTRY_SIZE);
     if (!put(entry, AVI_INDEX_HEADER_SIZE, *avi))
-        return fail("CloseAVIfile()", "write", plan, avi, errno);
+        return fail("CloseAVIfile()", "write", plan, avi, errno, sink);
     put_id(entry, "00dc");
     put_u32(entry + 4, INDEX_FLAG_KEYFRAME);
     put_u32(entry + 12, DV_FRAME_SIZE);
     for (int32_t i = 0; i < plan->CAVIFcnt; i++) {
         put_u32(entry + 8, MOVI_TYPE_SIZE + static_cast<uint32_t>(i) * FRAME_CHUNK_SIZE);
         if (!put(entry, sizeof entry, *avi))
-            return fail("CloseAVIfile()", "write", plan, avi, errno);
+            return fail("CloseAVIfile()", "write", plan, avi, errno, sink);
     }
     FILE* done = *avi;
     *avi = nullptr;
     if (fclose(done) != 0)
-        return fail("CloseAVIfile()", "close", plan, avi, errno);
+        return fail("CloseAVIfile()", "close", plan, avi, errno, sink);
     plan->avi_current++;
     plan->CAVIFcnt = 0;
-    return 1;
+    return true;
 }

@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "encode_plan.h"
+#include "events.h"
 #include "frame_layout.h"
 
 constexpr int AVI_HEADER_SIZE = 224;
@@ -34,12 +35,13 @@ void avi_build_header(int32_t frames, uint8_t* header);
 
 // Appends the frame chunk in `frame_buffer` (repeat0 times when info->frame_index
 // is 0, none when repeat0 is 0 or less), opening the next AVI file when none is
-// open and finishing each one by the plan. Returns 1, or -1 after printing a
-// message naming the file and the system's reason when a file cannot be created
-// or written (the file is then closed and *avi is null).
-int write_avi_frame(const uint8_t* frame_buffer, const FrameInfo* info, EncodePlan* plan, FILE** avi);
+// open and finishing each one by the plan. false when a file cannot be created or
+// written: `sink` has been told the file and the system's reason, the file is
+// closed and *avi is null.
+[[nodiscard]] bool write_avi_frame(const uint8_t* frame_buffer, const FrameInfo* info, EncodePlan* plan, FILE** avi,
+                                   EventSink* sink);
 
 // Finishes the open AVI file with its index once it holds its planned frames,
-// then moves on to the next file number. Returns 1, or -1 after printing a
-// message when the index cannot be written or the file cannot be closed.
-int CloseAVIfile(EncodePlan* plan, FILE** avi);
+// then moves on to the next file number. false, with the reason told to `sink`,
+// when the index cannot be written or the file cannot be closed.
+[[nodiscard]] bool CloseAVIfile(EncodePlan* plan, FILE** avi, EventSink* sink);

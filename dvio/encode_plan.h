@@ -12,7 +12,7 @@ constexpr int DEFAULT_REPEAT0 = 30;
 
 struct EncodePlan {
     int32_t avisize;
-    int32_t recurse;
+    bool recurse;                        // list the patterns' directories and everything below them
     int32_t repeat0;                     // 0 or more: brimwrite takes a negative option value as 0
     int32_t avi_count;
     int32_t avi_current;

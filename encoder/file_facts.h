@@ -11,6 +11,5 @@ struct FileFacts {
     uint32_t mode;   // permission bits (07777)
 };
 
-// Fills `facts` for the open file `stream`. Returns 1, or 0 (facts zeroed) when
-// the system cannot tell.
-int read_file_facts(FILE* stream, FileFacts* facts);
+// Fills `facts` for the open file `stream`, leaving zero what the system cannot tell.
+void read_file_facts(FILE* stream, FileFacts* facts);

@@ -2,14 +2,14 @@
 
 namespace {
 
-unsigned char fold(unsigned char c, int fold_case)
+unsigned char fold(unsigned char c, bool fold_case)
 {
     return fold_case && c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c - 'A' + 'a') : c;
 }
 
 // Matches `c` against the set that starts after "[" at `p`. Returns the position
 // after the closing "]" and sets `*hit`, or null when the set is not closed.
-const char* match_set(const char* p, unsigned char c, int fold_case, int* hit)
+const char* match_set(const char* p, unsigned char c, bool fold_case, bool* hit)
 {
     const bool negated = *p == '!' || *p == '^';
     if (negated)
@@ -35,15 +35,15 @@ const char* match_set(const char* p, unsigned char c, int fold_case, int* hit)
 
 }  // namespace
 
-int has_wildcards(const char* pattern)
+bool has_wildcards(const char* pattern)
 {
     for (; *pattern; pattern++)
         if (*pattern == '*' || *pattern == '?' || *pattern == '[')
-            return 1;
-    return 0;
+            return true;
+    return false;
 }
 
-int glob_match(const char* pattern, const char* name, int fold_case)
+bool glob_match(const char* pattern, const char* name, bool fold_case)
 {
     // Backtracking point: the last "*" seen and the name position it covers up to.
     const char* star = nullptr;
@@ -63,7 +63,7 @@ int glob_match(const char* pattern, const char* name, int fold_case)
             continue;
         }
         if (*p == '[') {
-            int hit = 0;
+            bool hit = false;
             const char* after = match_set(p + 1, c, fold_case, &hit);
             if (after && hit) {
                 p = after;
@@ -81,7 +81,7 @@ int glob_match(const char* pattern, const char* name, int fold_case)
             continue;
         }
         if (!star)
-            return 0;
+            return false;
         p = star;
         n = ++star_name;
     }

@@ -1,7 +1,6 @@
 #include "listing.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <system_error>
 
 #include "glob.h"
@@ -27,17 +26,17 @@ void split_pattern(const std::string& pattern, std::string* dir, std::string* na
     *name = pattern.substr(cut);
 }
 
-int is_regular(const fs::directory_entry& entry)
+bool is_regular(const fs::directory_entry& entry)
 {
     std::error_code ec;
-    return entry.is_regular_file(ec) ? 1 : 0;  // follows symbolic links
+    return entry.is_regular_file(ec);  // follows symbolic links
 }
 
-int name_matches(const fs::directory_entry& entry, const std::string& pattern)
+bool name_matches(const fs::directory_entry& entry, const std::string& pattern)
 {
     const std::string name = entry.path().filename().string();
     if (name == pattern)
-        return 1;
+        return true;
     return listing_wildcard_visible(entry, pattern) && glob_match(pattern.c_str(), name.c_str(), listing_fold_case());
 }
 
@@ -113,7 +112,8 @@ void list_recursively(const std::string& dir, const std::string& name, std::vect
 
 }  // namespace
 
-int list_input_files(const std::vector<std::string>& patterns, int recurse, std::vector<ListedFile>* files)
+int list_input_files(const std::vector<std::string>& patterns, bool recurse, std::vector<ListedFile>* files,
+                     EventSink* sink)
 {
     const size_t first = files->size();
     std::vector<std::string> dirs;
@@ -132,9 +132,9 @@ int list_input_files(const std::vector<std::string>& patterns, int recurse, std:
                 list_in_directory(dir, name, files);
         }
         if (files->size() == before)
-            printf("(No input file matches %s)\n", pattern.c_str());
+            tell(sink, Severity::Progress, "(No input file matches %s)\n", pattern.c_str());
     }
     std::sort(files->begin() + static_cast<std::ptrdiff_t>(first), files->end(),
-              [](const ListedFile& a, const ListedFile& b) { return listing_before(a.path, b.path) != 0; });
+              [](const ListedFile& a, const ListedFile& b) { return listing_before(a.path, b.path); });
     return static_cast<int>(files->size() - first);
 }

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "events.h"
+
 struct ListedFile {
     std::string path;    // native path used to open the file, as listed
     std::string stored;  // the same path in the form it goes to tape (backslash-separated)
@@ -18,20 +20,21 @@ struct ListedFile {
 // pattern's directory part plus the matched name); with it, the name part is
 // matched in the pattern's directory (the current one when it has none) and every
 // directory below it, and files are listed by absolute path. Appends the results
-// of all patterns to `files` and sorts the whole listing; names every pattern that
-// matched no file on the console. Returns the number of files listed.
-int list_input_files(const std::vector<std::string>& patterns, int recurse, std::vector<ListedFile>* files);
+// of all patterns to `files` and sorts the whole listing; tells `sink` every
+// pattern that matched no file. Returns the number of files listed.
+int list_input_files(const std::vector<std::string>& patterns, bool recurse, std::vector<ListedFile>* files,
+                     EventSink* sink);
 
 // Platform part (listing_posix.cpp, listing_win.cpp).
 
-// 1 when file names compare without regard to case.
-int listing_fold_case();
-// 1 if `c` separates the components of a path.
-int listing_is_separator(char c);
-// 1 if a wildcard pattern may match the entry: hidden entries must be named
+// Whether file names compare without regard to case.
+bool listing_fold_case();
+// Whether `c` separates the components of a path.
+bool listing_is_separator(char c);
+// Whether a wildcard pattern may match the entry: hidden entries must be named
 // explicitly (and are not descended into by the recursive listing).
-int listing_wildcard_visible(const std::filesystem::directory_entry& entry, const std::string& pattern);
+bool listing_wildcard_visible(const std::filesystem::directory_entry& entry, const std::string& pattern);
 // The tape form of a listed path: without any drive, separators as backslashes.
 std::string listing_stored_form(const std::string& path);
-// Order of the sorted listing: 1 if `a` sorts before `b`.
-int listing_before(const std::string& a, const std::string& b);
+// Order of the sorted listing: whether `a` sorts before `b`.
+bool listing_before(const std::string& a, const std::string& b);

@@ -10,11 +10,11 @@ constexpr char TAPE_SEPARATOR = '\\';
 constexpr char HIDDEN_PREFIX = '.';
 }  // namespace
 
-int listing_fold_case() { return 0; }
+bool listing_fold_case() { return false; }
 
-int listing_is_separator(char c) { return c == NATIVE_SEPARATOR; }
+bool listing_is_separator(char c) { return c == NATIVE_SEPARATOR; }
 
-int listing_wildcard_visible(const fs::directory_entry& entry, const std::string& pattern)
+bool listing_wildcard_visible(const fs::directory_entry& entry, const std::string& pattern)
 {
     const std::string name = entry.path().filename().string();
     return name.empty() || name[0] != HIDDEN_PREFIX || (!pattern.empty() && pattern[0] == HIDDEN_PREFIX);
@@ -29,7 +29,7 @@ std::string listing_stored_form(const std::string& path)
     return stored;
 }
 
-int listing_before(const std::string& a, const std::string& b)
+bool listing_before(const std::string& a, const std::string& b)
 {
     return a.compare(b) < 0;  // std::string compares as unsigned bytes, like LC_ALL=C sort
 }

@@ -16,11 +16,11 @@ constexpr char OTHER_SEPARATOR = '/';
 int folded(char c) { return std::tolower(static_cast<unsigned char>(c)); }
 }  // namespace
 
-int listing_fold_case() { return 1; }
+bool listing_fold_case() { return true; }
 
-int listing_is_separator(char c) { return c == TAPE_SEPARATOR || c == OTHER_SEPARATOR; }
+bool listing_is_separator(char c) { return c == TAPE_SEPARATOR || c == OTHER_SEPARATOR; }
 
-int listing_wildcard_visible(const fs::directory_entry& entry, const std::string&)
+bool listing_wildcard_visible(const fs::directory_entry& entry, const std::string&)
 {
     const DWORD attributes = GetFileAttributesW(entry.path().c_str());
     return attributes == INVALID_FILE_ATTRIBUTES || !(attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
@@ -36,7 +36,7 @@ std::string listing_stored_form(const std::string& path)
     return stored;
 }
 
-int listing_before(const std::string& a, const std::string& b)
+bool listing_before(const std::string& a, const std::string& b)
 {
     const size_t common = a.size() < b.size() ? a.size() : b.size();
     for (size_t i = 0; i < common; i++)

@@ -11,6 +11,7 @@
 #include "ecc.h"
 #include "frame_layout.h"
 #include "listing.h"
+#include "tape_model.h"
 
 namespace fs = std::filesystem;
 
@@ -26,13 +27,21 @@ constexpr int64_t MAX_CLOSING_FRAMES = ECC_N - 1;
 // ECC blocks that a file of `planes` planes can complete, wherever it starts in a block.
 int64_t ecc_blocks_bound(int64_t planes) { return (planes + ECC_K - 1) / ECC_K; }
 
+constexpr char BACKSLASH = '\\';
+
+// Files left out are named on the console only, as they always have been.
+void ignore(EventSink* sink, const char* path, const char* why)
+{
+    tell(sink, Severity::Progress, "(Ignoring file %s: %s)\n", path, why);
+}
+
 // Leaves out the files that this run's own AVI output would replace while they
 // are still to be read; the output names are those of the plan for `inputs`.
-void drop_output_files(EncodePlan* plan, std::vector<PlanInput>* inputs)
+void drop_output_files(EncodePlan* plan, std::vector<PlanInput>* inputs, EventSink* sink)
 {
     build_plan(plan, *inputs);
     std::vector<char> dropped(inputs->size(), 0);
-    int any = 0;
+    bool any = false;
     for (int32_t k = 1; k <= plan->avi_count; k++) {
         char name[AVI_NAME_SIZE];
         avi_file_name(k, name);
@@ -41,9 +50,10 @@ void drop_output_files(EncodePlan* plan, std::vector<PlanInput>* inputs)
             continue;
         for (size_t i = 0; i < inputs->size(); i++) {
             if (!dropped[i] && fs::equivalent(fs::u8path((*inputs)[i].path), fs::path(name), ec)) {
-                printf("(Ignoring file %s: this run writes its output %s over it)\n", (*inputs)[i].path.c_str(), name);
+                tell(sink, Severity::Progress, "(Ignoring file %s: this run writes its output %s over it)\n",
+                     (*inputs)[i].path.c_str(), name);
                 dropped[i] = 1;
-                any = 1;
+                any = true;
             }
         }
     }
@@ -58,30 +68,36 @@ void drop_output_files(EncodePlan* plan, std::vector<PlanInput>* inputs)
 
 }  // namespace
 
-int64_t planes_for_size(int64_t size)
+void set_plan_defaults(EncodePlan* plan)
 {
-    if (size <= FIRST_PLANE_DATA)
-        return 1;
-    return 1 + (size - FIRST_PLANE_DATA + PLANE_SIZE - 1) / PLANE_SIZE;
+    plan->recurse = false;
+    plan->repeat0 = DEFAULT_REPEAT0;
+    plan->avisize = DEFAULT_AVISIZE;
+    plan->avi_count = 1;
+    plan->avi_current = 1;
+    plan->avi_frames.assign(2, 0);
+    plan->CAVIFcnt = 0;
+    plan->file_count = 0;
+    plan->file_current = 1;
 }
 
-int is_reserved_name(const std::string& stored)
+bool is_reserved_name(const std::string& stored)
 {
     for (const char* name : RESERVED_NAMES) {
         const size_t length = strlen(name);
         if (stored.size() >= length && stored.compare(stored.size() - length, length, name) == 0)
-            return 1;
+            return true;
     }
-    return 0;
+    return false;
 }
 
-int is_own_file(const std::string& path)
+bool is_own_file(const std::string& path)
 {
     const fs::path native = fs::u8path(path);
     const std::string name = native.filename().u8string();
-    int reserved = 0;
+    bool reserved = false;
     for (const char* reserved_name : RESERVED_NAMES)
-        reserved |= name == reserved_name;
+        reserved = reserved || name == reserved_name;
     std::error_code ec;
     const fs::path parent = native.has_parent_path() ? native.parent_path() : fs::path(".");
     return reserved && fs::equivalent(parent, fs::path("."), ec);
@@ -89,7 +105,7 @@ int is_own_file(const std::string& path)
 
 int64_t file_frame_index_bound(int64_t size)
 {
-    const int64_t planes = planes_for_size(size);
+    const int64_t planes = file_plane_count(size);
     return planes - 1 + ECC_NMK * ecc_blocks_bound(planes) + MAX_CLOSING_FRAMES;
 }
 
@@ -113,7 +129,7 @@ int build_plan(EncodePlan* plan, const std::vector<PlanInput>& inputs)
     int64_t total = 0;
     for (size_t i = 1; i <= count; i++) {
         const PlanInput& input = inputs[i - 1];
-        const int64_t planes = planes_for_size(input.size);
+        const int64_t planes = file_plane_count(input.size);
         const int64_t blocks = (ecc_k + planes) / ECC_K;
         ecc_k = (ecc_k + planes) % ECC_K;
         plan->file_name[i] = input.name;
@@ -154,12 +170,10 @@ int build_plan(EncodePlan* plan, const std::vector<PlanInput>& inputs)
     return static_cast<int>(ecc_k);
 }
 
-constexpr char BACKSLASH = '\\';
-
-int findfiles(EncodePlan* plan, const std::vector<std::string>& patterns)
+void findfiles(EncodePlan* plan, const std::vector<std::string>& patterns, EventSink* sink)
 {
     std::vector<ListedFile> listed;
-    list_input_files(patterns, plan->recurse, &listed);
+    list_input_files(patterns, plan->recurse, &listed, sink);
 
     std::vector<PlanInput> inputs;
     inputs.reserve(listed.size());
@@ -167,55 +181,75 @@ int findfiles(EncodePlan* plan, const std::vector<std::string>& patterns)
     for (const ListedFile& file : listed) {
         const char* path = file.path.c_str();
         if (file.stored.size() > static_cast<size_t>(MAX_STORED_PATH)) {
-            printf("(Ignoring file, pathname exceeds 227 chars)\n");
-            printf("    %s\n", path);
+            tell(sink, Severity::Progress, "(Ignoring file, pathname exceeds 227 chars)\n    %s\n", path);
             continue;
         }
         if (!listing_is_separator(BACKSLASH) && file.path.find(BACKSLASH) != std::string::npos) {
             // On tape a backslash separates directories: the name would mean another file.
-            printf("(Ignoring file %s: its name holds a backslash, which on tape separates directories)\n", path);
+            ignore(sink, path, "its name holds a backslash, which on tape separates directories");
             continue;
         }
         if (is_reserved_name(file.stored)) {
             // The template and the log in the current directory are this program's own
             // files; anything else that ends in a reserved name belongs to the user.
             if (!is_own_file(file.path))
-                printf("(Ignoring file %s: its name ends in a name this program reserves)\n", path);
+                ignore(sink, path, "its name ends in a name this program reserves");
             continue;
         }
         std::error_code ec;
         const uintmax_t size = fs::file_size(fs::u8path(file.path), ec);
         if (ec) {
-            printf("(Ignoring file %s: %s)\n", path, ec.message().c_str());
+            ignore(sink, path, ec.message().c_str());
             continue;
         }
         if (size == 0) {
-            printf("(Ignoring file %s: it is empty)\n", path);
+            ignore(sink, path, "it is empty");
             continue;
         }
         FILE* probe = fopen(path, "rb");
         if (!probe) {
-            printf("(Ignoring file %s: %s)\n", path, strerror(errno));
+            ignore(sink, path, strerror(errno));
             continue;
         }
         fclose(probe);
         if (size > static_cast<uintmax_t>(MAX_INPUT_SIZE)) {
-            printf("(Ignoring file %s: %llu bytes, more than the %lld bytes one file may hold on tape)\n", path,
-                   static_cast<unsigned long long>(size), static_cast<long long>(MAX_INPUT_SIZE));
+            tell(sink, Severity::Progress,
+                 "(Ignoring file %s: %llu bytes, more than the %lld bytes one file may hold on tape)\n", path,
+                 static_cast<unsigned long long>(size), static_cast<long long>(MAX_INPUT_SIZE));
             continue;
         }
         const int64_t bound = file_frames_bound(static_cast<int64_t>(size), plan->repeat0);
         if (file_frame_index_bound(static_cast<int64_t>(size)) > MAX_FRAME_INDEX || bound > INT32_MAX - frames_bound) {
-            printf("(Ignoring file %s: the run would exceed the frames it can count)\n", path);
+            ignore(sink, path, "the run would exceed the frames it can count");
             continue;
         }
         frames_bound += bound;
         inputs.push_back({file.stored, file.path, static_cast<int64_t>(size)});
     }
 
-    drop_output_files(plan, &inputs);
+    drop_output_files(plan, &inputs, sink);
     const int ecc_k = build_plan(plan, inputs);
     if (ecc_k > 0)
-        printf("\nfindfiles() : rounding up AVIfile[%d] from ecc_k = %d\n", plan->avi_count, ecc_k);
-    return 1;
+        tell(sink, Severity::Progress, "\nfindfiles() : rounding up AVIfile[%d] from ecc_k = %d\n", plan->avi_count,
+             ecc_k);
+}
+
+void report_plan(const EncodePlan* plan, EventSink* sink)
+{
+    for (int32_t i = 1; i <= plan->file_count; i++)
+        tell(sink, Severity::Info, "Input File[%d] %s: %lld Bytes -> %d Frames\n", i, plan->file_name[i].c_str(),
+             static_cast<long long>(plan->file_size[i]), plan->file_frames[i]);
+    for (int32_t k = 1; k <= plan->avi_count; k++)
+        tell(sink, Severity::Info, "AVI File %d: %d Frames\n", k, plan->avi_frames[k]);
+    for (int32_t k = 1; k <= plan->avi_count; k++) {
+        if (plan->avi_frames[k] <= AVI_PORTABLE_FRAMES)
+            continue;
+        char name[AVI_NAME_SIZE];
+        avi_file_name(k, name);
+        tell(sink, Severity::Warning,
+             "(Warning: %s will be over 2 GiB; some DV tools read AVI 1.0 files only up to 2 GiB: -avisize %d keeps "
+             "every file below)\n",
+             name, AVI_PORTABLE_FRAMES - (ECC_N - 1));
+    }
+    tell(sink, Severity::Info, "(Frame 0 Repeated %d times)\n", plan->repeat0);
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "encode_plan.h"
+#include "events.h"
 
 // Files in the current directory that are never taken as input (matched against
 // the tail of the stored path, case-sensitive).
@@ -25,16 +26,15 @@ struct PlanInput {
     int64_t size;      // bytes, greater than 0
 };
 
-// Planes that a file of `size` bytes (> 0) occupies: its first plane holds
-// FIRST_PLANE_DATA bytes behind the header area, every further one PLANE_SIZE.
-int64_t planes_for_size(int64_t size);
+// Sets the options and the plan to their defaults (no files, one empty AVI file).
+void set_plan_defaults(EncodePlan* plan);
 
-// 1 if the stored path ends in one of the reserved names (the three listing
+// Whether the stored path ends in one of the reserved names (the three listing
 // file names SPOOFDIR, SPOOFDI2, SPOOFDI3, the template and the log).
-int is_reserved_name(const std::string& stored);
+bool is_reserved_name(const std::string& stored);
 
-// 1 if `path` (native) is the template or the log of the current directory itself.
-int is_own_file(const std::string& path);
+// Whether `path` (native) is the template or the log of the current directory itself.
+bool is_own_file(const std::string& path);
 
 // Most AVI frames a file of `size` bytes can be planned with, wherever its planes
 // fall in the ECC blocks (closing padding and parity included), with `repeat0` copies
@@ -53,8 +53,11 @@ int64_t file_frame_index_bound(int64_t size);
 int build_plan(EncodePlan* plan, const std::vector<PlanInput>& inputs);
 
 // Lists the files named by `patterns` (see list_input_files), leaves out reserved
-// names silently and names on the console every other file left out (path too
-// long for tape, empty, unreadable, too large, or overwritten by this run's
-// output), then builds the plan, reporting the rounding of the last ECC block.
-// `file_count` 0 means no input file was found. Returns 1.
-int findfiles(EncodePlan* plan, const std::vector<std::string>& patterns);
+// names silently and tells `sink` every other file left out (path too long for
+// tape, empty, unreadable, too large, or overwritten by this run's output), then
+// builds the plan, telling the rounding of the last ECC block. `file_count` 0
+// means no input file was found.
+void findfiles(EncodePlan* plan, const std::vector<std::string>& patterns, EventSink* sink);
+
+// Tells `sink` the plan: input files, AVI files (warning of any over 2 GiB), repeat count.
+void report_plan(const EncodePlan* plan, EventSink* sink);

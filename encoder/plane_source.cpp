@@ -3,19 +3,18 @@
 #include <cerrno>
 #include <cstring>
 
-#include "console_log.h"
 #include "file_facts.h"
 
 namespace {
 
 // Hashes the first `planned` bytes of the open file (fewer if it is shorter now)
-// and rewinds it. Returns the bytes found, or -1 when the file cannot be read or
-// rewound; *longer is set when it holds more bytes than planned.
-int64_t scan_file(FILE* stream, int64_t planned, InputSlot* slot, int* longer)
+// and rewinds it; *longer is set when it holds more bytes than planned. false
+// when the file cannot be read or rewound.
+bool scan_file(FILE* stream, int64_t planned, InputSlot* slot, bool* longer)
 {
     content_hash_reset(&slot->read);
     int64_t seen = 0;
-    *longer = 0;
+    *longer = false;
     while (seen < planned) {
         const int64_t left = planned - seen;
         const size_t want = left < SCAN_BUFFER_SIZE ? static_cast<size_t>(left) : static_cast<size_t>(SCAN_BUFFER_SIZE);
@@ -26,12 +25,10 @@ int64_t scan_file(FILE* stream, int64_t planned, InputSlot* slot, int* longer)
             break;
     }
     if (seen == planned && fread(slot->scan, 1, 1, stream) == 1)
-        *longer = 1;
+        *longer = true;
     slot->listed = content_hash_digest(&slot->read);
     content_hash_reset(&slot->read);
-    if (ferror(stream) || fseek(stream, 0, SEEK_SET) != 0)
-        return -1;
-    return seen;
+    return !ferror(stream) && fseek(stream, 0, SEEK_SET) == 0;
 }
 
 void make_record(uint8_t* plane, FILE* stream, int64_t planned, const InputSlot* slot)
@@ -60,17 +57,18 @@ void read_planned(uint8_t* at, int64_t count, const EncodePlan* plan, InputSlot*
         return;
     std::memset(at + got, 0, wanted - got);
     if (!slot->reported) {
-        say(slot->log, "\nnext_plane() : %s is shorter than when it was listed, padding it with zero bytes!\n",
-            plan->file_path[plan->file_current].c_str());
-        slot->reported = 1;
+        tell(slot->sink, Severity::Warning,
+             "\nnext_plane() : %s is shorter than when it was listed, padding it with zero bytes!\n",
+             plan->file_path[plan->file_current].c_str());
+        slot->reported = true;
     }
 }
 
 void open_file(uint8_t* plane, FrameInfo* info, const EncodePlan* plan, InputSlot* slot)
 {
     const int32_t i = plan->file_current;
-    slot->open = 1;
-    slot->reported = 0;
+    slot->open = true;
+    slot->reported = false;
     slot->stream = fopen(plan->file_path[i].c_str(), "rb");
     const char* path = plan->file_path[i].c_str();
     content_hash_reset(&slot->read);
@@ -78,21 +76,23 @@ void open_file(uint8_t* plane, FrameInfo* info, const EncodePlan* plan, InputSlo
     if (slot->stream) {
         // Reads are plane-sized; a stream buffer would only add a copy.
         setvbuf(slot->stream, nullptr, _IONBF, 0);
-        int longer = 0;
-        if (scan_file(slot->stream, plan->file_size[i], slot, &longer) < 0) {
-            say(slot->log, "\nnext_plane() : cannot read %s (%s), writing zero bytes in its place!\n", path,
-                strerror(errno));
+        bool longer = false;
+        if (!scan_file(slot->stream, plan->file_size[i], slot, &longer)) {
+            tell(slot->sink, Severity::Warning,
+                 "\nnext_plane() : cannot read %s (%s), writing zero bytes in its place!\n", path, strerror(errno));
             fclose(slot->stream);
             slot->stream = nullptr;
-            slot->reported = 1;
+            slot->reported = true;
         } else if (longer) {
-            say(slot->log, "\nnext_plane() : %s is longer than when it was listed, storing its first %lld bytes!\n",
-                path, static_cast<long long>(plan->file_size[i]));
+            tell(slot->sink, Severity::Warning,
+                 "\nnext_plane() : %s is longer than when it was listed, storing its first %lld bytes!\n", path,
+                 static_cast<long long>(plan->file_size[i]));
         }
     } else {
-        say(slot->log, "\nnext_plane() : cannot open %s any more (%s), writing zero bytes in its place!\n", path,
-            strerror(errno));
-        slot->reported = 1;
+        tell(slot->sink, Severity::Warning,
+             "\nnext_plane() : cannot open %s any more (%s), writing zero bytes in its place!\n", path,
+             strerror(errno));
+        slot->reported = true;
     }
     info->file_index = i;
     info->file_count = plan->file_count;
@@ -111,30 +111,34 @@ void close_file(const EncodePlan* plan, InputSlot* slot)
     if (slot->stream)
         fclose(slot->stream);
     slot->stream = nullptr;
-    slot->open = 0;
+    slot->open = false;
     if (!slot->reported && content_hash_digest(&slot->read) != slot->listed)
-        say(slot->log, "\nnext_plane() : %s changed while it was being stored; it will be reported damaged when "
-                       "restored!\n",
-            plan->file_path[plan->file_current].c_str());
+        tell(slot->sink, Severity::Warning,
+             "\nnext_plane() : %s changed while it was being stored; it will be reported damaged when restored!\n",
+             plan->file_path[plan->file_current].c_str());
 }
 
 }  // namespace
 
-int input_slot_init(InputSlot* slot, const uint8_t* recording_id, uint8_t* scan, FILE* log)
+bool input_slot_init(InputSlot* slot, const uint8_t* recording_id, uint8_t* scan, EventSink* sink)
 {
     slot->recording_id = recording_id;
     slot->scan = scan;
-    slot->log = log;
-    return content_hash_init(&slot->read);
+    slot->sink = sink;
+    if (content_hash_init(&slot->read))
+        return true;
+    // Shown on the console only, as it always was.
+    tell(sink, Severity::Progress, "main() : cannot allocate the hash state!\n");
+    return false;
 }
 
-int next_plane(uint8_t* plane, FrameInfo* info, EncodePlan* plan, InputSlot* slot)
+bool next_plane(uint8_t* plane, FrameInfo* info, EncodePlan* plan, InputSlot* slot)
 {
     int64_t capacity = PLANE_SIZE;
     uint8_t* data = plane;
     if (!slot->open) {
         if (plan->file_current > plan->file_count)
-            return 0;
+            return false;
         open_file(plane, info, plan, slot);
         capacity = FIRST_PLANE_DATA;
         data = plane + HEADER_AREA_SIZE;
@@ -150,5 +154,5 @@ int next_plane(uint8_t* plane, FrameInfo* info, EncodePlan* plan, InputSlot* slo
         close_file(plan, slot);
         plan->file_current++;
     }
-    return 1;
+    return true;
 }

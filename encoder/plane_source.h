@@ -7,6 +7,7 @@
 
 #include "content_hash.h"
 #include "encode_plan.h"
+#include "events.h"
 #include "file_record.h"
 #include "frame_layout.h"
 
@@ -16,9 +17,9 @@ constexpr int SCAN_BUFFER_SIZE = 1 << 17;
 // The driver's slot for the one input file being read.
 struct InputSlot {
     FILE* stream;      // null between files, and while a file that cannot be opened is replaced by zeros
-    int32_t open;      // 1 while the planes of file_current are being produced
-    int32_t reported;  // 1 once a shortfall of the open file has been reported
-    FILE* log;         // warnings go to the console and here (may be null)
+    bool open;         // while the planes of file_current are being produced
+    bool reported;     // once a shortfall of the open file has been reported
+    EventSink* sink;   // where the warnings about changed files go
     const uint8_t* recording_id;   // RECORDING_ID_SIZE bytes, for every file record
     Digest128 listed;  // hash of the open file's bytes read before its encoding
     ContentHash read;  // hash of the bytes read while it is encoded
@@ -26,8 +27,8 @@ struct InputSlot {
 };
 
 // Prepares `slot` for a run of the recording `recording_id` (kept, not copied):
-// `scan` is a buffer of SCAN_BUFFER_SIZE bytes. Returns 1, or 0 when memory is short.
-int input_slot_init(InputSlot* slot, const uint8_t* recording_id, uint8_t* scan, FILE* log);
+// `scan` is a buffer of SCAN_BUFFER_SIZE bytes. false, told to `sink`, when memory is short.
+[[nodiscard]] bool input_slot_init(InputSlot* slot, const uint8_t* recording_id, uint8_t* scan, EventSink* sink);
 
 // Produces the next plane of the input into `plane` (PLANE_SIZE bytes): a file's
 // first plane is the header area with its stored path and its file record (the
@@ -40,6 +41,6 @@ int input_slot_init(InputSlot* slot, const uint8_t* recording_id, uint8_t* scan,
 // planned planes, and one that cannot be opened any more is written as zero planes,
 // each with a warning naming it; so is a file whose bytes changed between the two
 // readings (its record then holds the hash of neither, and it will be reported
-// damaged when restored). Returns 1 with a plane, 0 at the end of the input
+// damaged when restored). true with a plane, false at the end of the input
 // (nothing changed).
-int next_plane(uint8_t* plane, FrameInfo* info, EncodePlan* plan, InputSlot* slot);
+[[nodiscard]] bool next_plane(uint8_t* plane, FrameInfo* info, EncodePlan* plan, InputSlot* slot);

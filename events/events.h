@@ -55,7 +55,7 @@ public:
 
 // Formats a message (at most TELL_BUFFER_SIZE - 1 characters; longer ones are
 // cut) and hands it to `sink`; a null sink drops it.
-constexpr int TELL_BUFFER_SIZE = 4096;
+constexpr int TELL_BUFFER_SIZE = 16384;   // room for two paths of any length the system takes
 void tell(EventSink* sink, Severity severity, const char* format, ...) BRIM_PRINTF_LIKE(3, 4);
 // The same for a frame mark.
 void tell_mark(EventSink* sink, const char* format, ...) BRIM_PRINTF_LIKE(2, 3);

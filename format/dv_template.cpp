@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "byte_order.h"
+
 namespace {
 
 constexpr uint8_t FILL = 0xFF;  // bits a pack leaves undefined are 1
@@ -76,6 +78,7 @@ static_assert(VIDEO_MACROBLOCK_AT + LUMA_BLOCKS * LUMA_BLOCK_SIZE + CHROMA_BLOCK
 
 constexpr uint32_t DV_FRAME_LENGTH = DV_FRAME_SIZE;
 constexpr int CHUNK_LENGTH_AT = 4;
+constexpr int CHUNK_LENGTH_BYTES = 4;
 constexpr int CHUNK_ID_CHECKED = 2;  // the reader requires only "00"
 
 void write_id(uint8_t* block, uint8_t section, int sequence, int number)
@@ -158,19 +161,12 @@ void write_sequence(uint8_t* seq, int s)
     }
 }
 
-uint32_t get_le32(const uint8_t* p)
-{
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-           static_cast<uint32_t>(p[3]) << 24;
-}
-
 }  // namespace
 
 void build_template_frame(uint8_t* chunk)
 {
     std::memcpy(chunk, FRAME_CHUNK_ID, sizeof FRAME_CHUNK_ID);
-    for (int i = 0; i < 4; ++i)
-        chunk[CHUNK_LENGTH_AT + i] = static_cast<uint8_t>(DV_FRAME_LENGTH >> (8 * i));
+    put_le(chunk + CHUNK_LENGTH_AT, DV_FRAME_LENGTH, CHUNK_LENGTH_BYTES);
     uint8_t* dv = chunk + CHUNK_HEADER_SIZE;
     std::memset(dv, FILL, DV_FRAME_SIZE);
     for (int s = 0; s < DIF_SEQUENCES; ++s)
@@ -183,7 +179,7 @@ int check_template_frame(const uint8_t* chunk, const char** problem)
     const uint8_t* dv = chunk + CHUNK_HEADER_SIZE;
     if (std::memcmp(chunk, FRAME_CHUNK_ID, CHUNK_ID_CHECKED) != 0)
         fault = "chunk identifier does not begin with \"00\"";
-    else if (get_le32(chunk + CHUNK_LENGTH_AT) != DV_FRAME_LENGTH)
+    else if (get_le(chunk + CHUNK_LENGTH_AT, CHUNK_LENGTH_BYTES) != DV_FRAME_LENGTH)
         fault = "chunk length is not 120000";
     else if (dv[1] != ID1_RESERVED || dv[2] != 0)
         fault = "DV frame does not begin with the header block of sequence 0";

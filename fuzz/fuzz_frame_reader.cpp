@@ -70,7 +70,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     FrameReader reader;
     if (!frame_reader_init(&reader))
         std::abort();
-    reader.quiet = 1;
     char name[CAPTURE_NAME_CAPACITY];
     std::snprintf(name, sizeof name, "%s", CAPTURE_NAME);
 
@@ -79,7 +78,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const size_t frame_limit = size / DV_FRAME_SIZE + 1;
     size_t frames = 0;
     const uint8_t* frame = nullptr;
-    while (ReadDVFrame(&frame, spare, &reader, name, 0, nullptr, 0)) {
+    while (ReadDVFrame(&frame, spare, &reader, name, nullptr)) {
         FrameRecord record{};
         unpack_frame(frame, plane, &record);
         if (++frames > frame_limit) {

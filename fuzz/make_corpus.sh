@@ -4,7 +4,7 @@
 # raw DV, dropped/damaged/concealed frames, parity frames, a spliced recording).
 # Usage: make_corpus.sh BRIMWRITE CAPSIM DVFRAME_NTSC OUTDIR
 # OUTDIR gets frame_reader/, unpack_classify/ (raw DV only, frames aligned) and
-# brimread/ (each capture behind one byte that picks brimread's options).
+# decoder/ (each capture behind one byte that picks the decoder's options).
 set -euo pipefail
 
 brimwrite=$1 capsim=$2 template=$3 out=$4
@@ -13,7 +13,7 @@ export ASAN_OPTIONS=detect_leaks=0
 
 work=$out/work
 rm -rf "$out"
-mkdir -p "$work/rec1/docs" "$work/rec2" "$out/frame_reader" "$out/unpack_classify" "$out/brimread"
+mkdir -p "$work/rec1/docs" "$work/rec2" "$out/frame_reader" "$out/unpack_classify" "$out/decoder"
 
 # Recording 1: a one-plane file under a directory and a two-plane file; four
 # copies of each frame 0, 80 frames per AVI file (one ECC block, 78 frames).
@@ -53,13 +53,13 @@ for f in "$work"/*.avi "$work"/*.dv; do
     cp "$f" "$out/frame_reader/"
 done
 cp "$work"/raw_*.dv "$out/unpack_classify/"
-# brimread's first byte: 0 -recurse, 1 plain, 2 -nocorrect, 3 -inplace.
+# The decoder harness's first byte: bit 0 recurse, bit 1 no correction, bit 2 sync.
 mode=0
 for f in "$work"/*.avi "$work"/*.dv; do
-    { printf "\\x0$mode"; cat "$f"; } > "$out/brimread/$mode-$(basename "$f")"
-    mode=$(( (mode + 1) % 4 ))
+    { printf "\\x0$mode"; cat "$f"; } > "$out/decoder/$mode-$(basename "$f")"
+    mode=$(( (mode + 1) % 8 ))
 done
-for mode in 1 2 3; do
-    { printf "\\x0$mode"; cat "$work/avi_clean.avi"; } > "$out/brimread/$mode-avi_clean.avi"
+for mode in 1 2 5; do
+    { printf "\\x0$mode"; cat "$work/avi_clean.avi"; } > "$out/decoder/$mode-avi_clean.avi"
 done
 rm -rf "$work"

@@ -3,20 +3,20 @@
 # seed corpus and runs each harness for SECONDS seconds on its corpus
 # build-fuzz/corpus-NAME. Exits non-zero if any harness found a crash, leak,
 # timeout or memory blow-up; its reproducer is in build-fuzz/findings-NAME/.
-# Usage: fuzz/run.sh SECONDS [NAME...]   (NAME: frame_reader unpack_classify brimread)
+# Usage: fuzz/run.sh SECONDS [NAME...]   (NAME: frame_reader unpack_classify decoder)
 set -euo pipefail
 
 duration=${1:?usage: fuzz/run.sh SECONDS [NAME...]}
 shift
 names=("$@")
-[ ${#names[@]} -gt 0 ] || names=(frame_reader unpack_classify brimread)
+[ ${#names[@]} -gt 0 ] || names=(frame_reader unpack_classify decoder)
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$root/build-fuzz
 # Seeds are captures of up to ten frames (with audio chunks, ~1.27 MB).
 max_len=1300000
 # A unit takes well under a second; a short timeout also bounds what a runaway
-# brimread run can write before it is stopped.
+# decoder run can write before it is stopped.
 timeout_seconds=10
 rss_limit_mb=2048
 

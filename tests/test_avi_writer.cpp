@@ -5,7 +5,8 @@
 #include <cstring>
 
 #include "avi_writer.h"
-#include "startup.h"
+#include "console_log.h"
+#include "plan.h"
 #include "test_support.h"
 
 namespace {
@@ -58,14 +59,15 @@ FrameInfo frame_with_index(int32_t frame_index)
     return info;
 }
 
-// Writes one frame; returns the writer's result and its console output.
+// Writes one frame; returns 1 when the writer succeeded, -1 when it failed, and its console output.
 int write(const std::vector<uint8_t>& frame, int32_t frame_index, EncodePlan* plan, FILE** avi, std::string* console)
 {
     const FrameInfo info = frame_with_index(frame_index);
+    ConsoleLogSink sink;
     testing::internal::CaptureStdout();
-    const int result = write_avi_frame(frame.data(), &info, plan, avi);
+    const bool written = write_avi_frame(frame.data(), &info, plan, avi, &sink);
     *console = testing::internal::GetCapturedStdout();
-    return result;
+    return written ? 1 : -1;
 }
 
 size_t chunk_at(size_t frame) { return AVI_HEADER_SIZE + frame * FRAME_CHUNK_SIZE; }

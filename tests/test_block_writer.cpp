@@ -70,7 +70,7 @@ protected:
     fs::path work = dir.path / "work";
     DecoderOptions options;      // set by a test before its first frame
     Decoder* d = nullptr;
-    FILE* log = nullptr;
+    FILE* log_file = nullptr;
     ConsoleLogSink sink;
     capture::Packer packer;
     std::vector<uint8_t> frame = std::vector<uint8_t>(DV_FRAME_SIZE);
@@ -82,8 +82,8 @@ protected:
         fs::current_path(work);
         d = decoder_create();
         ASSERT_NE(d, nullptr);
-        log = std::tmpfile();
-        sink.set_log(log);
+        log_file = std::tmpfile();
+        sink.set_log(log_file);
         sink.show_queue_of(d);
     }
 
@@ -91,7 +91,7 @@ protected:
     {
         decoder_stop(*d);
         decoder_destroy(d);
-        std::fclose(log);
+        std::fclose(log_file);
         fs::current_path(old_cwd);
     }
 
@@ -151,7 +151,7 @@ protected:
         return testing::internal::GetCapturedStdout();
     }
 
-    std::string log_text() { return read_text(log); }
+    std::string log_text() { return read_text(log_file); }
     const VerifyTotals& verify() const { return d->verify; }
 
 private:

@@ -5,12 +5,16 @@
 #include <cstring>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <sstream>
 
 #include "avi_writer.h"
+#include "console_log.h"
 #include "ecc.h"
+#include "encoder.h"
 #include "file_record.h"
 #include "frame_layout.h"
+#include "plan.h"
 #include "test_support.h"
 
 namespace {
@@ -588,4 +592,64 @@ TEST(BrimwriteRun, OutputThatCannotBeWrittenStopsTheRun)
     EXPECT_EQ(result.status, EXIT_FAILED);
     EXPECT_NE(result.output.find("DV000001.avi: No space left on device\n"), std::string::npos) << result.output;
     EXPECT_EQ(result.output.find("Done!"), std::string::npos);
+}
+
+// The encoder itself, driven in-process: a run that cannot go on stops with the
+// reason on the console and in the log, and never claims to be done.
+namespace {
+
+struct EncoderInDirectory {
+    explicit EncoderInDirectory(const fs::path& dir) : previous(fs::current_path())
+    {
+        fs::current_path(dir);
+        write_file("in.bin", random_bytes(1000, 12));
+        log = fopen("log.txt", "w");
+        sink.set_log(log);
+        EXPECT_TRUE(encoder_init(encoder.get(), &sink));
+        testing::internal::CaptureStdout();
+        findfiles(&encoder->plan, {"in.bin"}, &sink);
+        testing::internal::GetCapturedStdout();
+        EXPECT_EQ(encoder->plan.file_count, 1);
+        EXPECT_TRUE(encoder_start(encoder.get()));
+    }
+    ~EncoderInDirectory() { fs::current_path(previous); }
+
+    // Runs the encoder and expects it to stop with `reason` on the console and in the log.
+    void expect_stop(const std::string& reason)
+    {
+        testing::internal::CaptureStdout();
+        EXPECT_FALSE(encode_run(encoder.get()));
+        const std::string console = testing::internal::GetCapturedStdout();
+        sink.set_log(nullptr);
+        fclose(log);
+        const std::string log_text = read_text("log.txt");
+        EXPECT_NE(console.find(reason), std::string::npos) << console;
+        EXPECT_NE(log_text.find(reason), std::string::npos) << log_text;
+        EXPECT_EQ(console.find("Done!"), std::string::npos);
+    }
+
+    fs::path previous;
+    FILE* log = nullptr;
+    ConsoleLogSink sink;
+    std::unique_ptr<Encoder> encoder = std::make_unique<Encoder>();
+};
+
+}  // namespace
+
+TEST(EncoderStops, WhenTheEccEncoderRefusesAPlane)
+{
+    TempDir tmp;
+    EncoderInDirectory in(tmp.path);
+    ASSERT_EQ(ecc_encoder_shutdown(&in.encoder->ecc), 0);  // the ECC encoder is left without its planes
+    in.expect_stop("ecc_clear_parityplanes() : pParityPlanes == NULL!\n");
+    // The refused plane is not written.
+    EXPECT_FALSE(fs::exists(tmp.path / "DV000001.avi"));
+}
+
+TEST(EncoderStops, WhenAnAviFileIsLeftWithoutItsIndex)
+{
+    TempDir tmp;
+    EncoderInDirectory in(tmp.path);
+    in.encoder->plan.avi_frames[1]++;  // a plan that counts one frame too many
+    in.expect_stop("\nmain() : FATAL, AVIfile[1] still open at frame#101!");
 }

@@ -7,10 +7,10 @@
 #include <vector>
 
 #include "avi_writer.h"
+#include "console_log.h"
 #include "glob.h"
 #include "listing.h"
 #include "plan.h"
-#include "startup.h"
 #include "test_support.h"
 
 namespace {
@@ -30,8 +30,9 @@ void touch(const fs::path& path, size_t bytes = 10)
 std::vector<std::string> listed_paths(const std::vector<std::string>& patterns, int recurse, std::string* console)
 {
     std::vector<ListedFile> files;
+    ConsoleLogSink sink;
     testing::internal::CaptureStdout();
-    list_input_files(patterns, recurse, &files);
+    list_input_files(patterns, recurse, &files, &sink);
     *console = testing::internal::GetCapturedStdout();
     std::vector<std::string> paths;
     for (const ListedFile& file : files)
@@ -55,8 +56,9 @@ Planned run_findfiles(const std::vector<std::string>& patterns, int recurse = 0)
     Planned result;
     set_plan_defaults(&result.plan);
     result.plan.recurse = recurse;
+    ConsoleLogSink sink;
     testing::internal::CaptureStdout();
-    findfiles(&result.plan, patterns);
+    findfiles(&result.plan, patterns, &sink);
     result.console = testing::internal::GetCapturedStdout();
     return result;
 }
@@ -143,7 +145,7 @@ TEST(Listing, DirectoryPartsAndHiddenNames)
     EXPECT_EQ(listed_paths({absolute}), std::vector<std::string>({absolute}));
 
     std::vector<ListedFile> files;
-    list_input_files({"data/a.bin"}, 0, &files);
+    list_input_files({"data/a.bin"}, false, &files, nullptr);
     ASSERT_EQ(files.size(), 1u);
     EXPECT_EQ(files[0].stored, "data\\a.bin");
 }
@@ -172,7 +174,7 @@ TEST(Listing, RecursiveListingGivesAbsolutePathsFromTheRoot)
               std::vector<std::string>({root + "/sub/a.bin", root + "/sub/deeper/a.bin", root + "/sub/deeper/z.bin"}));
 
     std::vector<ListedFile> files;
-    list_input_files({"z.bin"}, 1, &files);
+    list_input_files({"z.bin"}, true, &files, nullptr);
     ASSERT_EQ(files.size(), 1u);
     std::string stored = root + "/sub/deeper/z.bin";
     for (char& c : stored)

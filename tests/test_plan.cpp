@@ -5,11 +5,12 @@
 #include <numeric>
 #include <random>
 
+#include "avi_writer.h"
+#include "console_log.h"
 #include "ecc.h"
 #include "frame_layout.h"
 #include "plan.h"
-#include "avi_writer.h"
-#include "startup.h"
+#include "tape_model.h"
 
 namespace {
 
@@ -68,13 +69,13 @@ std::vector<int64_t> simulate_run(const std::vector<int64_t>& sizes, int32_t rep
 
 TEST(PlanCounting, PlanesPerFileFollowTheFirstPlaneAndFullPlaneSizes)
 {
-    EXPECT_EQ(planes_for_size(1), 1);
-    EXPECT_EQ(planes_for_size(FIRST_PLANE_DATA), 1);
-    EXPECT_EQ(planes_for_size(FIRST_PLANE_DATA + 1), 2);
-    EXPECT_EQ(planes_for_size(FIRST_PLANE_DATA + PLANE_SIZE), 2);
-    EXPECT_EQ(planes_for_size(FIRST_PLANE_DATA + PLANE_SIZE + 1), 3);
-    EXPECT_EQ(planes_for_size(250000), 3);
-    EXPECT_EQ(planes_for_size(3000000000LL), 1 + (3000000000LL - FIRST_PLANE_DATA + PLANE_SIZE - 1) / PLANE_SIZE);
+    EXPECT_EQ(file_plane_count(1), 1);
+    EXPECT_EQ(file_plane_count(FIRST_PLANE_DATA), 1);
+    EXPECT_EQ(file_plane_count(FIRST_PLANE_DATA + 1), 2);
+    EXPECT_EQ(file_plane_count(FIRST_PLANE_DATA + PLANE_SIZE), 2);
+    EXPECT_EQ(file_plane_count(FIRST_PLANE_DATA + PLANE_SIZE + 1), 3);
+    EXPECT_EQ(file_plane_count(250000), 3);
+    EXPECT_EQ(file_plane_count(3000000000LL), 1 + (3000000000LL - FIRST_PLANE_DATA + PLANE_SIZE - 1) / PLANE_SIZE);
 }
 
 TEST(PlanCounting, SingleFileOfTheOverview)
@@ -166,8 +167,9 @@ TEST(PlanCounting, AviFilesOver2GiBAreNamedInTheReport)
     EncodePlan plan = make_plan(DEFAULT_REPEAT0, AVI_PORTABLE_FRAMES + 1);
     build_plan(&plan, inputs_of({size_of_planes(AVI_PORTABLE_FRAMES), size_of_planes(20)}));
     ASSERT_GT(avis_of(plan)[0], AVI_PORTABLE_FRAMES);
+    ConsoleLogSink console;
     testing::internal::CaptureStdout();
-    report_plan(&plan, nullptr);
+    report_plan(&plan, &console);
     const std::string report = testing::internal::GetCapturedStdout();
     EXPECT_NE(report.find("(Warning: DV000001.avi will be over 2 GiB; some DV tools read AVI 1.0 files only up to 2 "
                           "GiB: -avisize 17821 keeps every file below)\n"),

@@ -4,9 +4,9 @@
 
 #include <cstring>
 
+#include "console_log.h"
 #include "plan.h"
 #include "plane_source.h"
-#include "startup.h"
 #include "test_support.h"
 
 namespace {
@@ -21,8 +21,9 @@ struct Source {
     std::vector<uint8_t> scan = std::vector<uint8_t>(SCAN_BUFFER_SIZE);
     uint8_t recording_id[RECORDING_ID_SIZE] = {1, 2, 3};
     std::string console;
+    ConsoleLogSink sink;
 
-    Source() { EXPECT_EQ(input_slot_init(&slot, recording_id, scan.data(), nullptr), 1); }
+    Source() { EXPECT_TRUE(input_slot_init(&slot, recording_id, scan.data(), &sink)); }
     ~Source() { content_hash_release(&slot.read); }
 
     int next()

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "byte_order.h"
 #include "capsim.h"
 
 namespace {
@@ -15,12 +16,6 @@ constexpr int DIF_ID_TYPE_SHIFT = 4;
 constexpr uint8_t DIF_TYPE_HEADER = 0x1;
 constexpr uint8_t DIF_SEQ0_ID1 = 0x07;     // sequence 0, FSC 0, three reserved 1 bits
 constexpr uint8_t DSF_625_50 = 0x80;       // byte 3: set for PAL
-
-uint32_t le32(const uint8_t* p)
-{
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-           static_cast<uint32_t>(p[3]) << 24;
-}
 
 int same_fourcc(const uint8_t* p, const char* text) { return std::memcmp(p, text, FOURCC_SIZE) == 0; }
 
@@ -105,7 +100,7 @@ int next_avi_frame(InputWalker* walker, uint8_t* dv_frame)
     for (;;) {
         if (read_bytes(walker, header, sizeof header) != sizeof header)
             return 0;
-        const uint32_t length = le32(header + FOURCC_SIZE);
+        const uint32_t length = static_cast<uint32_t>(get_le(header + FOURCC_SIZE, 4));
         if (same_fourcc(header, "RIFF") || same_fourcc(header, "LIST")) {
             uint8_t type[FOURCC_SIZE];
             if (read_bytes(walker, type, sizeof type) != sizeof type)

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "byte_order.h"
 #include "capsim.h"
 #include "frame_reader.h"
 
@@ -57,14 +58,14 @@ struct ByteCursor {
 
 void put16(ByteCursor* c, uint32_t v)
 {
-    c->bytes[c->at++] = static_cast<uint8_t>(v);
-    c->bytes[c->at++] = static_cast<uint8_t>(v >> 8);
+    put_le(c->bytes + c->at, v, 2);
+    c->at += 2;
 }
 
 void put32(ByteCursor* c, uint32_t v)
 {
-    put16(c, v & 0xFFFF);
-    put16(c, v >> 16);
+    put_le(c->bytes + c->at, v, 4);
+    c->at += 4;
 }
 
 void put_fourcc(ByteCursor* c, const char* text)

@@ -1,8 +1,10 @@
-// libFuzzer harness for the whole decoder: the input after its first byte is
-// written as capture.avi into a fresh working directory and brimread_main runs
-// on it there; the first byte picks the options (-recurse, none, -nocorrect,
-// -inplace). Everything the run wrote is removed afterwards, and the directory
-// the harness started in is current again (libFuzzer writes findings there).
+// libFuzzer harness for the decoder's push path, as brimread drives it: the input
+// after its first byte is written as capture.avi into a fresh working directory,
+// the look ahead finds the alignment, and every frame the reader finds is pushed
+// into one Decoder (made once, reused by every run) before the run is finished;
+// the first byte picks the options (recurse, correct, sync). Everything the run
+// wrote is removed afterwards, and the directory the harness started in is
+// current again (libFuzzer writes findings there).
 // The working directory lies in $TMPDIR (default /tmp). A restored file that
 // takes more than OUTPUT_DISK_LIMIT of disk (lost planes are holes and take
 // none), or anything written beside the working directory, is reported as a fault.
@@ -20,7 +22,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "driver.h"
+#include "alignment.h"
+#include "decoder.h"
+#include "frame_reader.h"
 
 namespace {
 
@@ -34,14 +38,18 @@ constexpr int64_t BYTES_PER_STAT_BLOCK = 512;
 // bytes), which a few frames may claim and leave a hole.
 constexpr rlim_t OUTPUT_SIZE_LIMIT = rlim_t{4} << 40;
 
-// Command lines, picked by the first input byte modulo MODES.
-const char* const COMMAND_LINES[][5] = {
-    {"brimread", "-recurse", CAPTURE_NAME, nullptr},
-    {"brimread", CAPTURE_NAME, nullptr},
-    {"brimread", "-recurse", "-nocorrect", "x", CAPTURE_NAME},
-    {"brimread", "-recurse", "-inplace", CAPTURE_NAME, nullptr},
-};
-constexpr int MODES = sizeof COMMAND_LINES / sizeof COMMAND_LINES[0];
+// Options, picked by the first input byte: bit 0 recurse, bit 1 no correction,
+// bit 2 sync outputs.
+constexpr int MODE_RECURSE = 1;
+constexpr int MODE_NO_CORRECTION = 2;
+constexpr int MODE_SYNC = 4;
+
+// Made once and reused, as a program restoring several captures would.
+Decoder* g_decoder;
+FrameReader g_reader;
+uint8_t g_spare[DV_FRAME_SIZE];
+uint8_t g_plane[PLANE_SIZE];
+NullSink g_sink;
 
 char g_base[PATH_MAX];    // the harness's own directory, holding RUN_DIRECTORY
 char g_start[PATH_MAX];   // the directory the harness started in
@@ -58,7 +66,7 @@ int remove_entry(const char* path, const struct stat* st, int, struct FTW*)
 {
     const int64_t disk = static_cast<int64_t>(st->st_blocks) * BYTES_PER_STAT_BLOCK;
     if (S_ISREG(st->st_mode) && disk > OUTPUT_DISK_LIMIT) {
-        std::fprintf(stderr, "fuzz_brimread: %s took %lld bytes of disk (size %lld)\n", path,
+        std::fprintf(stderr, "fuzz_decoder: %s took %lld bytes of disk (size %lld)\n", path,
                      static_cast<long long>(disk), static_cast<long long>(st->st_size));
         g_oversized = 1;
     }
@@ -70,11 +78,11 @@ int remove_entry(const char* path, const struct stat* st, int, struct FTW*)
 void remove_run_directory()
 {
     if (chdir(g_base) != 0)
-        die("fuzz_brimread: to the base directory");
+        die("fuzz_decoder: to the base directory");
     if (nftw(RUN_DIRECTORY, remove_entry, OPEN_FILES_FOR_NFTW, FTW_DEPTH | FTW_PHYS) != 0 && errno != ENOENT)
-        die("fuzz_brimread: removing the run directory");
+        die("fuzz_decoder: removing the run directory");
     if (chdir(g_start) != 0)
-        die("fuzz_brimread: back to the start directory");
+        die("fuzz_decoder: back to the start directory");
 }
 
 // 1 if the base directory holds anything but the run directory: a stored path
@@ -83,12 +91,12 @@ int wrote_beside()
 {
     DIR* dir = opendir(g_base);
     if (!dir)
-        die("fuzz_brimread: reading the base directory");
+        die("fuzz_decoder: reading the base directory");
     int found = 0;
     while (const dirent* e = readdir(dir)) {
         if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0 &&
             std::strcmp(e->d_name, RUN_DIRECTORY) != 0) {
-            std::fprintf(stderr, "fuzz_brimread: %s/%s written outside the working directory\n", g_base, e->d_name);
+            std::fprintf(stderr, "fuzz_decoder: %s/%s written outside the working directory\n", g_base, e->d_name);
             found = 1;
         }
     }
@@ -106,19 +114,19 @@ void remove_base()
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
-    // brimread reports every frame; libFuzzer reports on stderr.
-    if (!std::freopen("/dev/null", "w", stdout))
-        die("fuzz_brimread: stdout to /dev/null");
+    g_decoder = decoder_create();
+    if (!g_decoder || !frame_reader_init(&g_reader))
+        die("fuzz_decoder: decoder");
     const char* tmp = std::getenv("TMPDIR");
     std::snprintf(g_base, sizeof g_base, "%s/brim-fuzz-brimread-XXXXXX", tmp && *tmp ? tmp : "/tmp");
     if (!getcwd(g_start, sizeof g_start) || !mkdtemp(g_base))
-        die("fuzz_brimread: temporary directory");
+        die("fuzz_decoder: temporary directory");
     struct rlimit limit;
     if (getrlimit(RLIMIT_FSIZE, &limit) != 0)
-        die("fuzz_brimread: file size limit");
+        die("fuzz_decoder: file size limit");
     limit.rlim_cur = OUTPUT_SIZE_LIMIT;
     if (setrlimit(RLIMIT_FSIZE, &limit) != 0)
-        die("fuzz_brimread: file size limit");
+        die("fuzz_decoder: file size limit");
     std::atexit(remove_base);
     return 0;
 }
@@ -131,17 +139,32 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     std::signal(SIGXFSZ, SIG_IGN);
     remove_run_directory();
     if (chdir(g_base) != 0 || mkdir(RUN_DIRECTORY, 0700) != 0 || chdir(RUN_DIRECTORY) != 0)
-        die("fuzz_brimread: run directory");
+        die("fuzz_decoder: run directory");
     FILE* f = std::fopen(CAPTURE_NAME, "wb");
     if (!f || std::fwrite(data + 1, 1, size - 1, f) != size - 1 || std::fclose(f) != 0)
-        die("fuzz_brimread: writing the capture file");
+        die("fuzz_decoder: writing the capture file");
 
-    const char* const* line = COMMAND_LINES[data[0] % MODES];
-    char* argv[6] = {};
-    int argc = 0;
-    for (; argc < 5 && line[argc]; ++argc)
-        argv[argc] = const_cast<char*>(line[argc]);
-    brimread_main(argc, argv);
+    DecoderOptions options;
+    options.recurse = (data[0] & MODE_RECURSE) != 0;
+    options.correct = (data[0] & MODE_NO_CORRECTION) == 0;
+    options.sync_outputs = (data[0] & MODE_SYNC) != 0;
+    options.capture_name = CAPTURE_NAME;
+    char name[NAME_BUFFER_SIZE] = "capture.avi";
+    frame_reader_rewind(&g_reader);
+    Alignment alignment;
+    find_alignment(name, &g_reader, g_spare, g_plane, &alignment);
+    decoder_start(*g_decoder, options, alignment, &g_sink);
+    const uint8_t* frame = nullptr;
+    DecodeStatus status = DecodeStatus::Ok;
+    while (status == DecodeStatus::Ok && ReadDVFrame(&frame, g_spare, &g_reader, name, &g_sink))
+        status = decoder_push_frame(*g_decoder, frame);
+    if (status == DecodeStatus::Ok)
+        status = decoder_finish(*g_decoder);
+    decoder_stop(*g_decoder);
+    // The queue and the block code never disagree, whatever the input.
+    if (status == DecodeStatus::Catastrophic)
+        std::abort();
+    frame_reader_rewind(&g_reader);
 
     if (wrote_beside())
         std::abort();
