@@ -7,6 +7,7 @@
 
 #include "ecc.h"
 #include "frame_layout.h"
+#include "tape_model.h"
 
 // Classification codes; any other frame_code value is a count of dropped frames.
 constexpr uint32_t FRAME_NEXT = 0x80000000u;
@@ -19,16 +20,6 @@ constexpr uint32_t RESET_FRAME0 = 0x80000004u;
 constexpr int FRAME0_RUN_ACCEPT = 3;      // the 4th agreeing copy is the one used
 constexpr int FRAME0_RUN_ACCEPTED = 4;
 
-// Largest file the 40-bit bytes_remaining field describes, and from it the
-// highest frame index a genuine header can hold: every plane, the parity frames
-// of every block it completes, and the frames that close the last block.
-constexpr int BYTES_REMAINING_BITS = 40;
-constexpr int64_t MAX_TAPE_FILE_BYTES = (int64_t{1} << BYTES_REMAINING_BITS) - 1;
-constexpr int64_t MAX_TAPE_FILE_PLANES = 1 + (MAX_TAPE_FILE_BYTES - FIRST_PLANE_DATA + PLANE_SIZE - 1) / PLANE_SIZE;
-constexpr int32_t MAX_GENUINE_FRAME_INDEX =
-    static_cast<int32_t>(MAX_TAPE_FILE_PLANES + ECC_NMK * ((MAX_TAPE_FILE_PLANES + ECC_K - 1) / ECC_K) + ECC_N);
-
-static_assert(MAX_GENUINE_FRAME_INDEX < (1 << 24), "the bound lies below the 24-bit field's limit");
 
 // 1 if `code` is a drop count rather than one of the five codes.
 int is_drop_count(uint32_t code);

@@ -8,16 +8,15 @@
 
 #include "encode_plan.h"
 #include "events.h"
+#include "tape_model.h"
 
 // Files in the current directory that are never taken as input (matched against
 // the tail of the stored path, case-sensitive).
 constexpr const char* TEMPLATE_FILE_NAME = "DVFRAME_NTSC";
 constexpr const char* LOG_FILE_NAME = "Brimwritelog.txt";
 
-// Largest input file: its size must fit the 40-bit bytes_remaining field.
-constexpr int64_t MAX_INPUT_SIZE = (int64_t{1} << 40) - 1;
-// Largest frame index of a file (24-bit frame_index and last_frame_index fields).
-constexpr int64_t MAX_FRAME_INDEX = (int64_t{1} << 24) - 1;
+// Largest input file: its size must fit the bytes_remaining field.
+constexpr int64_t MAX_INPUT_SIZE = MAX_TAPE_FILE_BYTES;
 
 // One accepted input file.
 struct PlanInput {

@@ -154,7 +154,7 @@ void write_sequence(uint8_t* seq, int s)
     int video = 0;
     for (int b = AUDIO_BLOCK_FIRST; b < DIF_BLOCKS_PER_SEQUENCE; ++b) {
         uint8_t* block = seq + b * DIF_BLOCK_SIZE;
-        if (is_audio_block(b))
+        if (is_audio_block(TAPE_SYSTEM, b))
             write_audio_block(block, s, audio++);
         else
             write_video_block(block, s, video++);

@@ -36,7 +36,7 @@ constexpr std::array<int, PAYLOAD_BLOCKS> build_payload_offsets()
     int n = 0;
     for (int s = 0; s < DIF_SEQUENCES; ++s)
         for (int b = 0; b < DIF_BLOCKS_PER_SEQUENCE; ++b)
-            if (is_payload_block(s, b))
+            if (is_payload_block(TAPE_SYSTEM, s, b))
                 offsets[n++] = (s * DIF_BLOCKS_PER_SEQUENCE + b) * DIF_BLOCK_SIZE;
     return offsets;
 }

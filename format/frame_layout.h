@@ -4,11 +4,61 @@
 
 #include <cstdint>
 
-// DV frame geometry (NTSC 525/60).
-constexpr int DIF_BLOCK_SIZE = 80;
-constexpr int DIF_BLOCKS_PER_SEQUENCE = 150;
-constexpr int DIF_SEQUENCES = 10;
-constexpr int DV_FRAME_SIZE = DIF_SEQUENCES * DIF_BLOCKS_PER_SEQUENCE * DIF_BLOCK_SIZE;  // 120,000
+#include "ecc.h"
+#include "ecc_erasure.h"
+
+// The geometry of a DV video system, as data: the layout code below reads it
+// from the table, so a second system (625/50) is a second table.
+struct VideoSystem {
+    int dif_sequences;          // DIF sequences per frame
+    int blocks_per_sequence;    // DIF blocks per sequence
+    int block_size;             // bytes per DIF block
+    int header_block;           // block roles within each sequence (block numbers)
+    int subcode_first;
+    int subcode_blocks;
+    int vaux_first;
+    int vaux_blocks;
+    int audio_first;            // one audio block, then audio_spacing - 1 video blocks
+    int audio_spacing;
+    int audio_blocks;
+    int first_video_block;
+    int frame_header_block;     // the video block of sequence 0 given over to the FrameHeader
+};
+
+constexpr VideoSystem SYSTEM_525_60 = {10, 150, 80, 0, 1, 2, 3, 3, 6, 16, 9, 7, 7};
+
+// The system brimwrite writes and brimread reads.
+inline constexpr const VideoSystem& TAPE_SYSTEM = SYSTEM_525_60;
+
+constexpr int frame_size_of(const VideoSystem& v) { return v.dif_sequences * v.blocks_per_sequence * v.block_size; }
+
+// True if block `b` of a DIF sequence of system `v` is an audio block.
+constexpr bool is_audio_block(const VideoSystem& v, int b)
+{
+    return b >= v.audio_first && (b - v.audio_first) % v.audio_spacing == 0 &&
+           (b - v.audio_first) / v.audio_spacing < v.audio_blocks;
+}
+
+// True if block `b` of sequence `s` of system `v` carries plane bytes.
+constexpr bool is_payload_block(const VideoSystem& v, int s, int b)
+{
+    return b >= v.first_video_block && !is_audio_block(v, b) && !(s == 0 && b == v.frame_header_block);
+}
+
+constexpr int payload_blocks_of(const VideoSystem& v)
+{
+    int n = 0;
+    for (int s = 0; s < v.dif_sequences; ++s)
+        for (int b = 0; b < v.blocks_per_sequence; ++b)
+            n += is_payload_block(v, s, b) ? 1 : 0;
+    return n;
+}
+
+// DV frame geometry of the tape's system.
+constexpr int DIF_BLOCK_SIZE = TAPE_SYSTEM.block_size;
+constexpr int DIF_BLOCKS_PER_SEQUENCE = TAPE_SYSTEM.blocks_per_sequence;
+constexpr int DIF_SEQUENCES = TAPE_SYSTEM.dif_sequences;
+constexpr int DV_FRAME_SIZE = frame_size_of(TAPE_SYSTEM);  // 120,000
 
 // Frame chunk: 8-byte AVI chunk header ("00dc", length) followed by the DV frame.
 constexpr int CHUNK_HEADER_SIZE = 8;
@@ -17,7 +67,7 @@ constexpr int FRAME_CHUNK_SIZE = CHUNK_HEADER_SIZE + DV_FRAME_SIZE;  // 120,008
 // Plane: the user bytes one frame carries.
 constexpr int PAYLOAD_BLOCK_BYTES = 76;    // bytes 4..79 of a payload block
 constexpr int PAYLOAD_BLOCK_OFFSET = 4;    // first plane byte within a payload block
-constexpr int PAYLOAD_BLOCKS = 1349;
+constexpr int PAYLOAD_BLOCKS = payload_blocks_of(TAPE_SYSTEM);   // 1,349
 constexpr int PLANE_SIZE = PAYLOAD_BLOCKS * PAYLOAD_BLOCK_BYTES;  // 102,524
 
 // Header area at the start of every file's first plane.
@@ -28,34 +78,27 @@ constexpr int FIRST_PLANE_DATA = PLANE_SIZE - HEADER_AREA_SIZE;  // 101,460
 
 // FrameHeader: 24 bytes stored three times in block 7 of sequence 0.
 constexpr int FRAME_HEADER_SIZE = 24;
-constexpr int FRAME_HEADER_BLOCK = 7;
+constexpr int FRAME_HEADER_BLOCK = TAPE_SYSTEM.frame_header_block;
 constexpr int FRAME_HEADER_FRAME_OFFSET = FRAME_HEADER_BLOCK * DIF_BLOCK_SIZE;  // 560
 constexpr int FRAME_HEADER_COPY_OFFSETS[3] = {4, 28, 52};  // within the block
 
 // Block roles within each DIF sequence (block numbers within the sequence).
-constexpr int HEADER_BLOCK = 0;
-constexpr int SUBCODE_BLOCK_FIRST = 1;
-constexpr int SUBCODE_BLOCKS = 2;
-constexpr int VAUX_BLOCK_FIRST = 3;
-constexpr int VAUX_BLOCKS = 3;
-constexpr int AUDIO_BLOCK_FIRST = 6;
-constexpr int AUDIO_BLOCK_SPACING = 16;   // one audio block, then fifteen video blocks
-constexpr int AUDIO_BLOCKS_PER_SEQUENCE = 9;
-constexpr int FIRST_VIDEO_BLOCK = 7;
+constexpr int HEADER_BLOCK = TAPE_SYSTEM.header_block;
+constexpr int SUBCODE_BLOCK_FIRST = TAPE_SYSTEM.subcode_first;
+constexpr int SUBCODE_BLOCKS = TAPE_SYSTEM.subcode_blocks;
+constexpr int VAUX_BLOCK_FIRST = TAPE_SYSTEM.vaux_first;
+constexpr int VAUX_BLOCKS = TAPE_SYSTEM.vaux_blocks;
+constexpr int AUDIO_BLOCK_FIRST = TAPE_SYSTEM.audio_first;
+constexpr int AUDIO_BLOCK_SPACING = TAPE_SYSTEM.audio_spacing;
+constexpr int AUDIO_BLOCKS_PER_SEQUENCE = TAPE_SYSTEM.audio_blocks;
+constexpr int FIRST_VIDEO_BLOCK = TAPE_SYSTEM.first_video_block;
 constexpr int DIF_TOGGLE_FRAME_OFFSET = 4;  // byte 4 of the header block of sequence 0
 
-// 1 if block `b` (0..149) of a DIF sequence is an audio block.
-constexpr int is_audio_block(int b)
-{
-    return b >= AUDIO_BLOCK_FIRST && (b - AUDIO_BLOCK_FIRST) % AUDIO_BLOCK_SPACING == 0 &&
-           (b - AUDIO_BLOCK_FIRST) / AUDIO_BLOCK_SPACING < AUDIO_BLOCKS_PER_SEQUENCE;
-}
-
-// 1 if block `b` of sequence `s` carries 76 plane bytes.
-constexpr int is_payload_block(int s, int b)
-{
-    return b >= FIRST_VIDEO_BLOCK && !is_audio_block(b) && !(s == 0 && b == FRAME_HEADER_BLOCK);
-}
+// The block code works on planes of the layout's size: one codeword segment
+// per payload block.
+static_assert(ECC_PLANE_BYTES == PLANE_SIZE, "a block code plane is one frame's plane");
+static_assert(ECC_SEGMENTS == PAYLOAD_BLOCKS && ECC_SEGMENT_BYTES == PAYLOAD_BLOCK_BYTES,
+              "a block code segment is one payload block");
 
 // The FrameHeader's last two bytes tell the recording a frame belongs to; a
 // FrameInfo without a tag writes them as 0xFF 0xFF, as tapes without tags hold them.

@@ -13,6 +13,19 @@
 #include "ecc.h"
 #include "frame_layout.h"
 
+// Size bounds that the header fields set. The largest file the 40-bit
+// bytes_remaining field describes, and from it the highest frame index a
+// genuine header can hold: every plane, the parity frames of every block it
+// completes, and the frames that close the last block.
+constexpr int BYTES_REMAINING_BITS = 40;
+constexpr int64_t MAX_TAPE_FILE_BYTES = (int64_t{1} << BYTES_REMAINING_BITS) - 1;
+constexpr int FRAME_INDEX_BITS = 24;
+constexpr int64_t MAX_FRAME_INDEX = (int64_t{1} << FRAME_INDEX_BITS) - 1;
+constexpr int64_t MAX_TAPE_FILE_PLANES = 1 + (MAX_TAPE_FILE_BYTES - FIRST_PLANE_DATA + PLANE_SIZE - 1) / PLANE_SIZE;
+constexpr int32_t MAX_GENUINE_FRAME_INDEX =
+    static_cast<int32_t>(MAX_TAPE_FILE_PLANES + ECC_NMK * ((MAX_TAPE_FILE_PLANES + ECC_K - 1) / ECC_K) + ECC_N);
+static_assert(MAX_GENUINE_FRAME_INDEX <= MAX_FRAME_INDEX, "the bound lies within the 24-bit fields");
+
 // Block position of global position `g` (g >= 0).
 inline int block_position(int64_t g) { return static_cast<int>(g % ECC_N); }
 
