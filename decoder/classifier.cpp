@@ -85,9 +85,9 @@ void classify_next_copy(FrameRecord* cur, const FrameRecord* prev)
 
 }  // namespace
 
-int is_drop_count(uint32_t code) { return code < FRAME_NEXT || code > RESET_FRAME0; }
+bool is_drop_count(uint32_t code) { return code < FRAME_NEXT || code > RESET_FRAME0; }
 
-int frame_recognised(const FrameRecord* record)
+bool frame_recognised(const FrameRecord* record)
 {
     return record->magic_ok == 1 && record->file_index >= 1 && record->file_index <= record->file_count &&
            record->frame_index >= 0 && record->frame_index <= record->last_frame_index &&

@@ -21,15 +21,15 @@ constexpr int FRAME0_RUN_ACCEPT = 3;      // the 4th agreeing copy is the one us
 constexpr int FRAME0_RUN_ACCEPTED = 4;
 
 
-// 1 if `code` is a drop count rather than one of the five codes.
-int is_drop_count(uint32_t code);
+// True if `code` is a drop count rather than one of the five codes.
+bool is_drop_count(uint32_t code);
 
-// 1 if the record's header can be used: its magic matched, its file is one of
+// True if the record's header can be used: its magic matched, its file is one of
 // the recording's files, and its frame indices are ones the encoder can write
 // (the frame index within the file's own last index, which is within the
 // largest file). Other frames are treated as not recognised, so that indices
 // from damaged or hostile headers cannot force drop counts near the 24-bit limit.
-int frame_recognised(const FrameRecord* record);
+bool frame_recognised(const FrameRecord* record);
 
 // Completes `current` from its header fields and `previous` (the last recognised
 // frame's record as this function left it): frame0_run, Zerobytes, RealBytes,

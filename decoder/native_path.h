@@ -13,20 +13,20 @@ extern const char* const UNSAFE_NAME_CHARACTERS;
 // so write a file of another name (NUL-terminated list; empty where none).
 extern const char* const UNSAFE_NAME_ENDINGS;
 
-// 1 if the name `name` (`length` bytes, not NUL-terminated) opens a device
-// rather than a file on this platform, else 0.
-int is_device_name(const char* name, size_t length);
+// True if the name `name` (`length` bytes, not NUL-terminated) opens a device
+// rather than a file on this platform.
+bool is_device_name(const char* name, size_t length);
 
 // Hands what `stream` holds to the disk (flush, then the system's sync of the
-// file), so that a capture it came from can be deleted. Returns 1, or 0 on failure.
-int flush_to_disk(FILE* stream);
+// file), so that a capture it came from can be deleted. False on failure.
+[[nodiscard]] bool flush_to_disk(FILE* stream);
 
 // Moves the position of `stream` `count` bytes on (a write there leaves a hole,
-// sparse where the file system allows). Returns 1, or 0 on failure.
-int seek_forward(FILE* stream, int64_t count);
+// sparse where the file system allows). False on failure.
+[[nodiscard]] bool seek_forward(FILE* stream, int64_t count);
 
 // The identity of the existing file at `path` (UTF-8): device and file number,
 // hashed, so that two names of one file (case on a case-insensitive volume,
-// Unicode forms, short names) compare equal. Returns 1, or 0 when there is no
+// Unicode forms, short names) compare equal. False when there is no
 // such file or the system cannot tell.
-int file_identity(const char* path, uint64_t* identity);
+[[nodiscard]] bool file_identity(const char* path, uint64_t* identity);

@@ -10,16 +10,16 @@ const char* const UNSAFE_NAME_CHARACTERS = "/";
 const char* const UNSAFE_NAME_ENDINGS = "";
 
 // Devices live under /dev, which a path below the current directory cannot reach.
-int is_device_name(const char*, size_t)
+bool is_device_name(const char*, size_t)
 {
     return 0;
 }
 
-int restore_names_fold_case() { return 0; }
+bool restore_names_fold_case() { return 0; }
 
-int flush_to_disk(FILE* stream) { return std::fflush(stream) == 0 && fsync(fileno(stream)) == 0; }
+bool flush_to_disk(FILE* stream) { return std::fflush(stream) == 0 && fsync(fileno(stream)) == 0; }
 
-int file_identity(const char* path, uint64_t* identity)
+bool file_identity(const char* path, uint64_t* identity)
 {
     struct stat st;
     if (stat(path, &st) != 0)
@@ -29,4 +29,4 @@ int file_identity(const char* path, uint64_t* identity)
     return 1;
 }
 
-int seek_forward(FILE* stream, int64_t count) { return fseeko(stream, static_cast<off_t>(count), SEEK_CUR) == 0; }
+bool seek_forward(FILE* stream, int64_t count) { return fseeko(stream, static_cast<off_t>(count), SEEK_CUR) == 0; }

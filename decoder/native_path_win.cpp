@@ -45,7 +45,7 @@ int stem_is(const char* stem, size_t length, const char* device)
 
 }  // namespace
 
-int is_device_name(const char* name, size_t length)
+bool is_device_name(const char* name, size_t length)
 {
     // The part before the first dot decides, less trailing spaces: "nul.tar.gz"
     // and "nul .txt" are NUL too.
@@ -70,11 +70,11 @@ int is_device_name(const char* name, size_t length)
     return 0;
 }
 
-int restore_names_fold_case() { return 1; }
+bool restore_names_fold_case() { return 1; }
 
-int flush_to_disk(FILE* stream) { return std::fflush(stream) == 0 && _commit(_fileno(stream)) == 0; }
+bool flush_to_disk(FILE* stream) { return std::fflush(stream) == 0 && _commit(_fileno(stream)) == 0; }
 
-int file_identity(const char* path, uint64_t* identity)
+bool file_identity(const char* path, uint64_t* identity)
 {
     const std::wstring wide = std::filesystem::u8path(path).wstring();
     HANDLE file = CreateFileW(wide.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -91,4 +91,4 @@ int file_identity(const char* path, uint64_t* identity)
     return 1;
 }
 
-int seek_forward(FILE* stream, int64_t count) { return _fseeki64(stream, count, SEEK_CUR) == 0; }
+bool seek_forward(FILE* stream, int64_t count) { return _fseeki64(stream, count, SEEK_CUR) == 0; }

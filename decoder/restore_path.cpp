@@ -181,7 +181,7 @@ void split_digits(const std::string& name, std::string* letters, std::string* nu
 
 }  // namespace
 
-int names_capture_of_run(const char* output, const char* capture)
+bool names_capture_of_run(const char* output, const char* capture)
 {
     if (!capture || capture[0] == '\0' || output[0] == '\0')
         return 0;
@@ -197,7 +197,7 @@ int names_capture_of_run(const char* output, const char* capture)
     return number_a >= number_b;
 }
 
-int names_log_file(const char* output, const char* log_name)
+bool names_log_file(const char* output, const char* log_name)
 {
     if (output[0] == '\0')
         return 0;
@@ -208,7 +208,7 @@ int names_log_file(const char* output, const char* log_name)
 #endif
 }
 
-int names_equal_nocase(const char* a, const char* b)
+bool names_equal_nocase(const char* a, const char* b)
 {
     for (;; ++a, ++b) {
         int ca = std::tolower(static_cast<unsigned char>(*a));

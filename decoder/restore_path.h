@@ -50,15 +50,15 @@ const char* path_verdict_text(int verdict);
 // here: opening the file below them reports them.
 void mkdir_recursive(const char* path, EventSink* sink);
 
-// 1 if the output path `output` names the run's first capture file `capture` or
+// True if the output path `output` names the run's first capture file `capture` or
 // one of its successors (read already, or still to be read): the two paths,
 // made absolute, differ only in their digits (in how many, too: successor names
 // widen), and the digits of `output` read as one number are not smaller. Letters
 // are compared without regard to case.
-int names_capture_of_run(const char* output, const char* capture);
+bool names_capture_of_run(const char* output, const char* capture);
 
-// 1 if `output` is the same path as `log_name` (both relative to the current directory).
-int names_log_file(const char* output, const char* log_name);
+// True if `output` is the same path as `log_name` (both relative to the current directory).
+bool names_log_file(const char* output, const char* log_name);
 
-// 1 if `a` and `b` are equal without regard to ASCII case.
-int names_equal_nocase(const char* a, const char* b);
+// True if `a` and `b` are equal without regard to ASCII case.
+bool names_equal_nocase(const char* a, const char* b);

@@ -7,7 +7,7 @@
 #include "native_path.h"
 #include "restore_path.h"
 
-int restored_names_init(RestoredNames* names)
+bool restored_names_init(RestoredNames* names)
 {
     if (!names->slots)
         names->slots = static_cast<uint64_t*>(std::calloc(RESTORED_NAME_SLOTS, sizeof(uint64_t)));

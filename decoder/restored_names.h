@@ -21,8 +21,8 @@ enum class NameClaim {
     FULL,    // the table holds RESTORED_NAME_LIMIT names: no more can be checked
 };
 
-// Allocates the table (once) and empties it. Returns 1, or 0 when memory is short.
-int restored_names_init(RestoredNames* names);
+// Allocates the table (once) and empties it. False when memory is short.
+[[nodiscard]] bool restored_names_init(RestoredNames* names);
 // Forgets every name (the table stays allocated); release frees it.
 void restored_names_clear(RestoredNames* names);
 void restored_names_release(RestoredNames* names);
@@ -35,5 +35,5 @@ NameClaim claim_restored_name(RestoredNames* names, const char* name);
 // Books the identity of the file just created at `name`.
 void book_restored_file(RestoredNames* names, const char* name);
 
-// 1 when the platform's file names compare without regard to case.
-int restore_names_fold_case();
+// True when the platform's file names compare without regard to case.
+bool restore_names_fold_case();

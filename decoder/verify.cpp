@@ -14,7 +14,7 @@ void list(VerifyTotals* totals, const RestoredFile* file, int64_t files)
 
 }  // namespace
 
-int file_intact(const RestoredFile* file)
+bool file_intact(const RestoredFile* file)
 {
     if (file->state != OUTPUT_WRITING)
         return 0;

@@ -9,7 +9,7 @@
 // holds a hash, its bytes hash to it; on tapes without records, it was written in
 // full, its size told by its headers, every plane written known right, and the
 // parity of every block holding its data agreed and could check its planes.
-int file_intact(const RestoredFile* file);
+bool file_intact(const RestoredFile* file);
 
 // Adds the finished `file` to the totals.
 void verify_file_done(VerifyTotals* totals, const RestoredFile* file);

@@ -168,7 +168,7 @@ void finish_current(FrameReader* r, char* name, EventSink* sink)
 
 }  // namespace
 
-int frame_reader_init(FrameReader* reader)
+bool frame_reader_init(FrameReader* reader)
 {
     std::memset(reader, 0, sizeof *reader);
     reader->window = static_cast<uint8_t*>(std::malloc(WINDOW_CAPACITY));
@@ -219,7 +219,7 @@ int find_sync(const uint8_t* data, int raw)
     return -1;
 }
 
-int starts_as_riff(const uint8_t* bytes, size_t count)
+bool starts_as_riff(const uint8_t* bytes, size_t count)
 {
     return count >= sizeof RIFF_MAGIC && std::memcmp(bytes, RIFF_MAGIC, sizeof RIFF_MAGIC) == 0;
 }

@@ -72,8 +72,8 @@ struct FrameReader {
 };
 
 // Allocates the window and the table of names once; every field starts empty.
-// Returns 1, or 0 when the allocation fails.
-int frame_reader_init(FrameReader* reader);
+// False when the allocation fails.
+[[nodiscard]] bool frame_reader_init(FrameReader* reader);
 
 // Closes the open file (if any) and releases the window.
 void frame_reader_shutdown(FrameReader* reader);
@@ -98,8 +98,8 @@ void frame_reader_rewind(FrameReader* reader);
 // holds none.
 int find_sync(const uint8_t* data, int raw);
 
-// 1 if the `count` first bytes of a file, `bytes`, begin a RIFF file.
-int starts_as_riff(const uint8_t* bytes, size_t count);
+// True if the `count` first bytes of a file, `bytes`, begin a RIFF file.
+bool starts_as_riff(const uint8_t* bytes, size_t count);
 
 // Steps `name` to the next capture file: where the last run of digits in its
 // base name is all nines and the widened name exists ("out9" -> "out10",

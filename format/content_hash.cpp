@@ -26,7 +26,7 @@ const bool HAVE_AVX2 = __builtin_cpu_supports("avx2");
 
 }  // namespace
 
-int content_hash_init(ContentHash* hash)
+bool content_hash_init(ContentHash* hash)
 {
     if (!hash->state)
         hash->state = XXH3_createState();

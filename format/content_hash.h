@@ -18,8 +18,8 @@ struct ContentHash {
     void* state;
 };
 
-// Allocates the state (once) and starts an empty hash. Returns 1, or 0 when memory is short.
-int content_hash_init(ContentHash* hash);
+// Allocates the state (once) and starts an empty hash. False when memory is short.
+[[nodiscard]] bool content_hash_init(ContentHash* hash);
 
 // Starts an empty hash again.
 void content_hash_reset(ContentHash* hash);

@@ -1,7 +1,5 @@
 #include "console_log.h"
 
-#include <cstdarg>
-
 #include "decode_report.h"
 
 void ConsoleLogSink::message(Severity severity, const char* text)
@@ -23,19 +21,3 @@ void ConsoleLogSink::capture_end(const char*)
 void ConsoleLogSink::statistics(const DecodeStats& stats, int64_t seconds) { print_statistics(&stats, seconds, log_); }
 
 void ConsoleLogSink::verification(const VerifyTotals& totals) { print_verification(&totals, log_); }
-
-void say(FILE* log, const char* format, ...)
-{
-    va_list args;
-    va_start(args, format);
-    if (log) {
-        va_list again;
-        va_copy(again, args);
-        vprintf(format, args);
-        vfprintf(log, format, again);
-        va_end(again);
-    } else {
-        vprintf(format, args);
-    }
-    va_end(args);
-}

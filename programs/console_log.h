@@ -33,6 +33,3 @@ private:
     FILE* log_;
     const Decoder* decoder_ = nullptr;
 };
-
-// Prints the formatted text on the console, then writes it to `log` (if not null).
-void say(FILE* log, const char* format, ...) BRIM_PRINTF_LIKE(2, 3);
