@@ -152,9 +152,20 @@ struct BlockQueue {
     int64_t lost_unshown;         // of them, those whose marks were not shown
 };
 
+// The placement's buffers, allocated once and kept from run to run.
+struct PlacementBuffers {
+    uint8_t* candidate_plane;     // PLANE_SIZE bytes: the best copy of a frame 0 so far
+    uint16_t* candidate_concealed;    // PAYLOAD_BLOCKS entries
+    QueueEntry* lost_block;       // ECC_N entries for a block lost whole
+    uint8_t* kept_plane;          // PLANE_SIZE bytes: a frame's plane moved out of the queue's way
+    uint8_t* held_plane;          // PLANE_SIZE bytes: the plane of a frame held far ahead
+    uint16_t* held_concealed;     // PAYLOAD_BLOCKS entries
+};
+
 // Positions before the placement: where the next frame goes, the file tracks,
 // the frame 0 whose copies are still coming, a frame held far ahead.
 struct Placement {
+    PlacementBuffers buffers;
     Alignment alignment;
     FileTrack tracks[TRACK_RING]; // written by the placement only
     bool started;                 // `next` is set
@@ -171,13 +182,9 @@ struct Placement {
     // A file's frame 0 at `next` whose copies are still coming.
     bool pending;
     bool have_candidate;
-    uint8_t* candidate_plane;     // PLANE_SIZE bytes
     FrameRecord candidate_record;
     int64_t candidate_remaining;
-    uint16_t* candidate_concealed;    // PAYLOAD_BLOCKS entries
     int candidate_concealed_count;
-    QueueEntry* lost_block;       // ECC_N entries for a block lost whole
-    uint8_t* kept_plane;          // PLANE_SIZE bytes: a frame's plane moved out of the queue's way
     // The recording's file count and the files seen, as confirmed by a second
     // frame of a file: a lone frame's header creates no report lines.
     int32_t first_file;           // file index of the run's first track, 0 before it
@@ -187,10 +194,8 @@ struct Placement {
     // A frame far ahead of `next`, waiting for the next frame to confirm it.
     bool held;
     int64_t held_at;
-    ReceivedFrame held_frame;     // its pointers lead to the fields below
+    ReceivedFrame held_frame;     // its pointers lead to held_record and the held buffers
     FrameRecord held_record;
-    uint8_t* held_plane;          // PLANE_SIZE bytes
-    uint16_t* held_concealed;     // PAYLOAD_BLOCKS entries
 };
 
 // The restored file being written, and the names and bytes of the run's outputs.

@@ -1,6 +1,7 @@
 #include "placement.h"
 
 #include <cstdlib>
+#include <initializer_list>
 #include <cstring>
 
 #include "block_queue.h"
@@ -86,9 +87,9 @@ DecodeStatus fill_to(Decoder& d, int64_t g, const FrameRecord* record)
     while (p.next < g) {
         if (queued_planes(d.queue) == 0 && g - p.next >= ECC_N) {
             for (int i = 0; i < ECC_N; ++i)
-                p.lost_block[i] = filler_entry(d, p.next + i, record);
+                p.buffers.lost_block[i] = filler_entry(d, p.next + i, record);
             p.next += ECC_N;
-            DecodeStatus result = dump_lost_block(d, p.lost_block);
+            DecodeStatus result = dump_lost_block(d, p.buffers.lost_block);
             if (result != DecodeStatus::Ok)
                 return result;
             continue;
@@ -140,13 +141,13 @@ void keep_candidate(Decoder& d, const ReceivedFrame* f)
     Placement& p = d.place;
     if (p.have_candidate && (sum_matches(&p.candidate_record) || !sum_matches(f->record)))
         return;
-    std::memcpy(p.candidate_plane, f->plane, PLANE_SIZE);
+    std::memcpy(p.buffers.candidate_plane, f->plane, PLANE_SIZE);
     p.candidate_record = *f->record;
     p.candidate_remaining = f->header_remaining;
     p.candidate_record.Zerobytes = 0;   // the bytes lost before it belong to the file before
     p.candidate_concealed_count = f->concealed_count;
     if (f->concealed_count > 0)
-        std::memcpy(p.candidate_concealed, f->concealed, sizeof(uint16_t) * static_cast<size_t>(f->concealed_count));
+        std::memcpy(p.buffers.candidate_concealed, f->concealed, sizeof(uint16_t) * static_cast<size_t>(f->concealed_count));
     p.have_candidate = true;
 }
 
@@ -158,7 +159,7 @@ DecodeStatus resolve_pending(Decoder& d, const FrameRecord* record)
     if (!p.have_candidate)
         return fill_to(d, p.next + 1, record);
     p.have_candidate = false;
-    return queue_received(d, p.candidate_plane, &p.candidate_record, p.candidate_remaining, p.candidate_concealed,
+    return queue_received(d, p.buffers.candidate_plane, &p.candidate_record, p.candidate_remaining, p.buffers.candidate_concealed,
                           p.candidate_concealed_count);
 }
 
@@ -173,8 +174,8 @@ DecodeStatus take_frame0_copy(Decoder& d, const ReceivedFrame* f)
     p.pending = false;
     if (p.have_candidate && sum_matches(&p.candidate_record) && !sum_matches(f->record)) {
         p.have_candidate = false;
-        return queue_received(d, p.candidate_plane, &p.candidate_record, p.candidate_remaining,
-                              p.candidate_concealed, p.candidate_concealed_count);
+        return queue_received(d, p.buffers.candidate_plane, &p.candidate_record, p.candidate_remaining,
+                              p.buffers.candidate_concealed, p.candidate_concealed_count);
     }
     p.have_candidate = false;
     return queue_received(d, f->plane, f->record, f->header_remaining, f->concealed, f->concealed_count);
@@ -257,44 +258,40 @@ void keep_plane(Decoder& d, ReceivedFrame* f)
 {
     if (f->plane != queue_buffer(d))
         return;
-    std::memcpy(d.place.kept_plane, f->plane, PLANE_SIZE);
-    f->plane = d.place.kept_plane;
+    std::memcpy(d.place.buffers.kept_plane, f->plane, PLANE_SIZE);
+    f->plane = d.place.buffers.kept_plane;
 }
 
 }  // namespace
 
 bool placement_allocate(Placement& p)
 {
-    p.candidate_plane = static_cast<uint8_t*>(std::malloc(PLANE_SIZE));
-    p.candidate_concealed = static_cast<uint16_t*>(std::malloc(sizeof(uint16_t) * PAYLOAD_BLOCKS));
-    p.lost_block = static_cast<QueueEntry*>(std::calloc(ECC_N, sizeof(QueueEntry)));
-    p.kept_plane = static_cast<uint8_t*>(std::malloc(PLANE_SIZE));
-    p.held_plane = static_cast<uint8_t*>(std::malloc(PLANE_SIZE));
-    p.held_concealed = static_cast<uint16_t*>(std::malloc(sizeof(uint16_t) * PAYLOAD_BLOCKS));
-    return p.candidate_plane && p.candidate_concealed && p.lost_block && p.kept_plane && p.held_plane &&
-           p.held_concealed;
+    PlacementBuffers& b = p.buffers;
+    b.candidate_plane = static_cast<uint8_t*>(std::malloc(PLANE_SIZE));
+    b.candidate_concealed = static_cast<uint16_t*>(std::malloc(sizeof(uint16_t) * PAYLOAD_BLOCKS));
+    b.lost_block = static_cast<QueueEntry*>(std::calloc(ECC_N, sizeof(QueueEntry)));
+    b.kept_plane = static_cast<uint8_t*>(std::malloc(PLANE_SIZE));
+    b.held_plane = static_cast<uint8_t*>(std::malloc(PLANE_SIZE));
+    b.held_concealed = static_cast<uint16_t*>(std::malloc(sizeof(uint16_t) * PAYLOAD_BLOCKS));
+    return b.candidate_plane && b.candidate_concealed && b.lost_block && b.kept_plane && b.held_plane &&
+           b.held_concealed;
 }
 
 void placement_release(Placement& p)
 {
-    std::free(p.candidate_plane);
-    std::free(p.candidate_concealed);
-    std::free(p.lost_block);
-    std::free(p.kept_plane);
-    std::free(p.held_plane);
-    std::free(p.held_concealed);
+    const PlacementBuffers& b = p.buffers;
+    for (void* buffer : {static_cast<void*>(b.candidate_plane), static_cast<void*>(b.candidate_concealed),
+                         static_cast<void*>(b.lost_block), static_cast<void*>(b.kept_plane),
+                         static_cast<void*>(b.held_plane), static_cast<void*>(b.held_concealed)})
+        std::free(buffer);
+    p.buffers = PlacementBuffers{};
 }
 
 void placement_reset(Placement& p, const Alignment& alignment)
 {
-    Placement kept = p;
+    const PlacementBuffers buffers = p.buffers;
     std::memset(&p, 0, sizeof p);
-    p.candidate_plane = kept.candidate_plane;
-    p.candidate_concealed = kept.candidate_concealed;
-    p.lost_block = kept.lost_block;
-    p.kept_plane = kept.kept_plane;
-    p.held_plane = kept.held_plane;
-    p.held_concealed = kept.held_concealed;
+    p.buffers = buffers;
     p.current = NO_TRACK;
     p.upcoming_start = UNKNOWN_START;
     for (FileTrack& t : p.tracks)
@@ -315,13 +312,13 @@ void hold(Decoder& d, const ReceivedFrame* f, int64_t g)
     p.held = true;
     p.held_at = g;
     p.held_record = *f->record;
-    std::memcpy(p.held_plane, f->plane, PLANE_SIZE);
+    std::memcpy(p.buffers.held_plane, f->plane, PLANE_SIZE);
     if (f->concealed_count > 0)
-        std::memcpy(p.held_concealed, f->concealed, sizeof(uint16_t) * static_cast<size_t>(f->concealed_count));
+        std::memcpy(p.buffers.held_concealed, f->concealed, sizeof(uint16_t) * static_cast<size_t>(f->concealed_count));
     p.held_frame = *f;
-    p.held_frame.plane = p.held_plane;
+    p.held_frame.plane = p.buffers.held_plane;
     p.held_frame.record = &p.held_record;
-    p.held_frame.concealed = p.held_concealed;
+    p.held_frame.concealed = p.buffers.held_concealed;
 }
 
 DecodeStatus place_at(Decoder& d, ReceivedFrame* f, int64_t g);

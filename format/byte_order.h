@@ -18,3 +18,16 @@ inline uint64_t get_le(const uint8_t* in, int bytes)
         value |= static_cast<uint64_t>(in[i]) << (8 * i);
     return value;
 }
+
+// A little-endian field of a stored record: where it lies and how many bytes wide.
+struct ByteField {
+    int offset;
+    int bytes;
+};
+
+inline void put_field(uint8_t* record, ByteField field, uint64_t value)
+{
+    put_le(record + field.offset, value, field.bytes);
+}
+
+inline uint64_t get_field(const uint8_t* record, ByteField field) { return get_le(record + field.offset, field.bytes); }

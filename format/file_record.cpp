@@ -7,15 +7,18 @@
 namespace {
 
 constexpr uint8_t RECORD_MAGIC[4] = {'B', 'R', 'F', 'R'};
+// The record's fields after its magic.
 constexpr int AT_VERSION = 4;
 constexpr int AT_ID = 8;
-constexpr int AT_HASH = 24;
-constexpr int AT_SIZE = 40;
-constexpr int AT_MTIME = 48;
-constexpr int AT_MTIME_NS = 56;
-constexpr int AT_MODE = 60;
-constexpr int AT_CHECK = 64;
-static_assert(AT_CHECK + 8 == FILE_RECORD_SIZE, "the check value closes the record");
+constexpr ByteField HASH_LOW{24, 8};
+constexpr ByteField HASH_HIGH{32, 8};
+constexpr ByteField SIZE{40, 8};
+constexpr ByteField MTIME{48, 8};
+constexpr ByteField MTIME_NS{56, 4};
+constexpr ByteField MODE{60, 4};
+constexpr ByteField CHECK{64, 8};
+constexpr int AT_CHECK = CHECK.offset;
+static_assert(CHECK.offset + CHECK.bytes == FILE_RECORD_SIZE, "the check value closes the record");
 
 // The check value of the record at `record` in the first plane `plane`.
 uint64_t check_of(const uint8_t* plane, const uint8_t* record)
@@ -35,13 +38,13 @@ void write_file_record(uint8_t* plane, const FileRecord* record)
     std::memcpy(out, RECORD_MAGIC, sizeof RECORD_MAGIC);
     out[AT_VERSION] = FILE_RECORD_VERSION;
     std::memcpy(out + AT_ID, record->recording_id, RECORDING_ID_SIZE);
-    put_le(out + AT_HASH, record->hash.low, 8);
-    put_le(out + AT_HASH + 8, record->hash.high, 8);
-    put_le(out + AT_SIZE, record->size, 8);
-    put_le(out + AT_MTIME, static_cast<uint64_t>(record->mtime_seconds), 8);
-    put_le(out + AT_MTIME_NS, record->mtime_nanoseconds, 4);
-    put_le(out + AT_MODE, record->mode, 4);
-    put_le(out + AT_CHECK, check_of(plane, out), 8);
+    put_field(out, HASH_LOW, record->hash.low);
+    put_field(out, HASH_HIGH, record->hash.high);
+    put_field(out, SIZE, record->size);
+    put_field(out, MTIME, static_cast<uint64_t>(record->mtime_seconds));
+    put_field(out, MTIME_NS, record->mtime_nanoseconds);
+    put_field(out, MODE, record->mode);
+    put_field(out, CHECK, check_of(plane, out));
 }
 
 RecordState read_file_record(const uint8_t* plane, FileRecord* record)
@@ -53,14 +56,14 @@ RecordState read_file_record(const uint8_t* plane, FileRecord* record)
     if (any == 0)
         return RecordState::ABSENT;
     if (std::memcmp(in, RECORD_MAGIC, sizeof RECORD_MAGIC) != 0 || in[AT_VERSION] != FILE_RECORD_VERSION ||
-        get_le(in + AT_CHECK, 8) != check_of(plane, in))
+        get_field(in, CHECK) != check_of(plane, in))
         return RecordState::DAMAGED;
     std::memcpy(record->recording_id, in + AT_ID, RECORDING_ID_SIZE);
-    record->hash = Digest128{get_le(in + AT_HASH, 8), get_le(in + AT_HASH + 8, 8)};
-    record->size = get_le(in + AT_SIZE, 8);
-    record->mtime_seconds = static_cast<int64_t>(get_le(in + AT_MTIME, 8));
-    record->mtime_nanoseconds = static_cast<uint32_t>(get_le(in + AT_MTIME_NS, 4));
-    record->mode = static_cast<uint32_t>(get_le(in + AT_MODE, 4));
+    record->hash = Digest128{get_field(in, HASH_LOW), get_field(in, HASH_HIGH)};
+    record->size = get_field(in, SIZE);
+    record->mtime_seconds = static_cast<int64_t>(get_field(in, MTIME));
+    record->mtime_nanoseconds = static_cast<uint32_t>(get_field(in, MTIME_NS));
+    record->mode = static_cast<uint32_t>(get_field(in, MODE));
     return RecordState::VALID;
 }
 

@@ -13,21 +13,17 @@
 
 namespace {
 
-// FrameHeader field offsets and widths (bytes) within one 24-byte copy.
+// FrameHeader fields within one 24-byte copy: the magic, then these.
 constexpr int FH_MAGIC = 0;
-constexpr int FH_CHECKSUM = 4;
-constexpr int FH_CHECKSUM_BYTES = 3;
-constexpr int FH_BYTES_REMAINING = 7;
-constexpr int FH_BYTES_REMAINING_BYTES = 5;
-constexpr int FH_FILE_INDEX = 12;
-constexpr int FH_FILE_COUNT = 14;
-constexpr int FH_INDEX_BYTES = 2;
-constexpr int FH_FRAME_INDEX = 16;
-constexpr int FH_LAST_FRAME_INDEX = 19;
-constexpr int FH_FRAME_BYTES = 3;
-constexpr int FH_RECORDING_TAG = 22;
-constexpr int FH_RECORDING_TAG_BYTES = 2;
 constexpr int MAGIC_SIZE = 4;
+constexpr ByteField FH_CHECKSUM{4, 3};
+constexpr ByteField FH_BYTES_REMAINING{7, 5};
+constexpr ByteField FH_FILE_INDEX{12, 2};
+constexpr ByteField FH_FILE_COUNT{14, 2};
+constexpr ByteField FH_FRAME_INDEX{16, 3};
+constexpr ByteField FH_LAST_FRAME_INDEX{19, 3};
+constexpr ByteField FH_RECORDING_TAG{22, 2};
+static_assert(FH_RECORDING_TAG.offset + FH_RECORDING_TAG.bytes == FRAME_HEADER_SIZE, "the tag closes the header");
 constexpr uint32_t SUM_MASK_24 = 0xFFFFFF;
 
 constexpr std::array<int, PAYLOAD_BLOCKS> build_payload_offsets()
@@ -137,26 +133,25 @@ inline uint32_t run_sum_total(RunSum sum) { return sum; }
 void encode_frame_header(const FrameInfo* info, int repeat0, uint8_t* out)
 {
     std::memcpy(out + FH_MAGIC, info->magic, MAGIC_SIZE);
-    put_le(out + FH_CHECKSUM, info->checksum, FH_CHECKSUM_BYTES);
-    put_le(out + FH_BYTES_REMAINING, static_cast<uint64_t>(info->bytes_remaining), FH_BYTES_REMAINING_BYTES);
-    put_le(out + FH_FILE_INDEX, static_cast<uint32_t>(info->file_index), FH_INDEX_BYTES);
-    put_le(out + FH_FILE_COUNT, static_cast<uint32_t>(info->file_count), FH_INDEX_BYTES);
-    put_le(out + FH_FRAME_INDEX, static_cast<uint32_t>(info->frame_index), FH_FRAME_BYTES);
-    uint32_t last = static_cast<uint32_t>(info->final_frame) - static_cast<uint32_t>(repeat0) + 1u;
-    put_le(out + FH_LAST_FRAME_INDEX, last, FH_FRAME_BYTES);
-    put_le(out + FH_RECORDING_TAG, info->recording_tag == NO_RECORDING_TAG ? UNTAGGED_FIELD : info->recording_tag,
-           FH_RECORDING_TAG_BYTES);
+    put_field(out, FH_CHECKSUM, info->checksum);
+    put_field(out, FH_BYTES_REMAINING, static_cast<uint64_t>(info->bytes_remaining));
+    put_field(out, FH_FILE_INDEX, static_cast<uint32_t>(info->file_index));
+    put_field(out, FH_FILE_COUNT, static_cast<uint32_t>(info->file_count));
+    put_field(out, FH_FRAME_INDEX, static_cast<uint32_t>(info->frame_index));
+    const uint32_t last = static_cast<uint32_t>(info->final_frame) - static_cast<uint32_t>(repeat0) + 1u;
+    put_field(out, FH_LAST_FRAME_INDEX, last);
+    put_field(out, FH_RECORDING_TAG, info->recording_tag == NO_RECORDING_TAG ? UNTAGGED_FIELD : info->recording_tag);
 }
 
 void decode_frame_header(const uint8_t* in, FrameRecord* record)
 {
-    record->sum_stored = static_cast<int32_t>(get_le(in + FH_CHECKSUM, FH_CHECKSUM_BYTES));
-    record->bytes_remaining = static_cast<int64_t>(get_le(in + FH_BYTES_REMAINING, FH_BYTES_REMAINING_BYTES));
-    record->file_index = static_cast<int32_t>(get_le(in + FH_FILE_INDEX, FH_INDEX_BYTES));
-    record->file_count = static_cast<int32_t>(get_le(in + FH_FILE_COUNT, FH_INDEX_BYTES));
-    record->frame_index = static_cast<int32_t>(get_le(in + FH_FRAME_INDEX, FH_FRAME_BYTES));
-    record->last_frame_index = static_cast<int32_t>(get_le(in + FH_LAST_FRAME_INDEX, FH_FRAME_BYTES));
-    record->recording_tag = static_cast<uint16_t>(get_le(in + FH_RECORDING_TAG, FH_RECORDING_TAG_BYTES));
+    record->sum_stored = static_cast<int32_t>(get_field(in, FH_CHECKSUM));
+    record->bytes_remaining = static_cast<int64_t>(get_field(in, FH_BYTES_REMAINING));
+    record->file_index = static_cast<int32_t>(get_field(in, FH_FILE_INDEX));
+    record->file_count = static_cast<int32_t>(get_field(in, FH_FILE_COUNT));
+    record->frame_index = static_cast<int32_t>(get_field(in, FH_FRAME_INDEX));
+    record->last_frame_index = static_cast<int32_t>(get_field(in, FH_LAST_FRAME_INDEX));
+    record->recording_tag = static_cast<uint16_t>(get_field(in, FH_RECORDING_TAG));
 }
 
 int copies_equal(const uint8_t* a, const uint8_t* b)
