@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 
 #include "ecc_planes.h"
 
@@ -143,9 +144,8 @@ void xor_into_3(uint8_t* ECC_RESTRICT a, uint8_t* ECC_RESTRICT b, uint8_t* ECC_R
         xor_unit(b, u, v);
         xor_unit(c, u, v);
     }
-    xor_tail(a, src);
-    xor_tail(b, src);
-    xor_tail(c, src);
+    for (uint8_t* plane : {a, b, c})
+        xor_tail(plane, src);
 }
 
 void xor_into_5(uint8_t* ECC_RESTRICT a, uint8_t* ECC_RESTRICT b, uint8_t* ECC_RESTRICT c,
@@ -159,11 +159,8 @@ void xor_into_5(uint8_t* ECC_RESTRICT a, uint8_t* ECC_RESTRICT b, uint8_t* ECC_R
         xor_unit(d, u, v);
         xor_unit(e, u, v);
     }
-    xor_tail(a, src);
-    xor_tail(b, src);
-    xor_tail(c, src);
-    xor_tail(d, src);
-    xor_tail(e, src);
+    for (uint8_t* plane : {a, b, c, d, e})
+        xor_tail(plane, src);
 }
 
 // The plain order of operations, for planes that overlap: plane by plane, byte by byte.
@@ -233,6 +230,47 @@ void ecc_report(const char* message)
     std::snprintf(last_diagnostic, sizeof last_diagnostic, "%s", message);
 }
 
+int32_t ecc_check_count(int32_t count, int32_t limit, const char* full, const char* over, const char* under)
+{
+    if (count == limit)
+        return ecc_refuse(full);
+    if (count > limit)
+        return ecc_refuse(over);
+    return count < 0 ? ecc_refuse(under) : 0;
+}
+
+int32_t ecc_hand_out(uint8_t* const* planes, int32_t* count, int32_t limit, bool ready, const HandOutMessages& m,
+                     uint8_t** out)
+{
+    if (!ready)
+        return ecc_refuse(m.early);
+    const int32_t at = *count;
+    if (ecc_check_count(at, limit, m.empty, m.over, m.under) != 0)
+        return 1;
+    // After a shutdown the counters survive but the planes do not.
+    if (planes[at] == nullptr)
+        return ecc_refuse(m.null);
+    *out = planes[at];
+    *count = at + 1;
+    return 0;
+}
+
+int32_t ecc_xor_row_checked(uint8_t** planes, const uint8_t* src, int index, int rows, const char* null_message,
+                            const char* range_message)
+{
+    if (planes == nullptr || src == nullptr)
+        return ecc_refuse(null_message);
+    if (index < 0 || index >= rows)
+        return ecc_refuse(range_message);
+    const uint8_t row = ECC_ROW_BITS[index];
+    for (int k = 0; k < ECC_NMK; ++k) {
+        if ((row & (1u << k)) && planes[k] == nullptr)
+            return ecc_refuse(null_message);
+    }
+    ecc_plane_xor_row(planes, src, row);
+    return 0;
+}
+
 const char* ecc_last_diagnostic() { return last_diagnostic; }
 
 void ecc_clear_diagnostic() { last_diagnostic[0] = '\0'; }
@@ -289,10 +327,8 @@ void ecc_plane_xor_row(uint8_t* const* planes, const uint8_t* src, uint8_t row_b
 int32_t ecc_clear_parityplanes(uint8_t** pParityPlanes)
 {
     // A missing plane is refused like a missing array: zeroing it would crash.
-    if (pParityPlanes == nullptr || !ecc_planes_present(pParityPlanes, ECC_NMK)) {
-        ecc_report("ecc_clear_parityplanes() : pParityPlanes == NULL!\n");
-        return 1;
-    }
+    if (pParityPlanes == nullptr || !ecc_planes_present(pParityPlanes, ECC_NMK))
+        return ecc_refuse("ecc_clear_parityplanes() : pParityPlanes == NULL!\n");
     for (int k = 0; k < ECC_NMK; ++k)
         ecc_plane_zero(pParityPlanes[k]);
     return 0;

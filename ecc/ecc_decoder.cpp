@@ -195,45 +195,45 @@ bool block_is_drained(const ECCDecoder* decoder)
     return decoder->cDataOut == ECC_K;
 }
 
+// The refusal lines of an operation that takes the next received plane.
+struct ReceiveMessages {
+    const char* null;
+    const char* full;
+    const char* over;
+    const char* under;
+};
+
+// The position the next received plane takes (*received) and whether it starts
+// a new block; 1 (refused with the matching line) when there is none.
+int32_t next_position(const ECCDecoder* decoder, const void* plane, const ReceiveMessages& m, bool* new_block,
+                      int32_t* received)
+{
+    if (decoder == nullptr || plane == nullptr)
+        return ecc_refuse(m.null);
+    *new_block = block_is_drained(decoder);
+    *received = *new_block ? 0 : decoder->cCodeReceived;
+    return ecc_check_count(*received, ECC_N, m.full, m.over, m.under);
+}
+
 }  // namespace
 
 int32_t ecc_decode_z1(uint8_t** pSyndromePlanes, const uint8_t* pReceived, int index)
 {
-    if (pReceived == nullptr || pSyndromePlanes == nullptr) {
-        ecc_report("ecc_decode_z1() : pReceived or pSyndromePlanes == NULL!\n");
-        return 1;
-    }
-    if (index < 0 || index >= ECC_N) {
-        ecc_report("ecc_decode_z1() : FATAL index out of range!\n");
-        return 1;
-    }
-    const uint8_t row = ECC_ROW_BITS[index];
-    for (int k = 0; k < ECC_NMK; ++k) {
-        if ((row & (1u << k)) && pSyndromePlanes[k] == nullptr) {
-            ecc_report("ecc_decode_z1() : pReceived or pSyndromePlanes == NULL!\n");
-            return 1;
-        }
-    }
-    ecc_plane_xor_row(pSyndromePlanes, pReceived, row);
-    return 0;
+    return ecc_xor_row_checked(pSyndromePlanes, pReceived, index, ECC_N,
+                               "ecc_decode_z1() : pReceived or pSyndromePlanes == NULL!\n",
+                               "ecc_decode_z1() : FATAL index out of range!\n");
 }
 
 int32_t ecc_correct_data32(uint8_t** pReceivedPlanes, const uint8_t* pLocations, int word)
 {
-    if (pReceivedPlanes == nullptr || pLocations == nullptr) {
-        ecc_report("ecc_correct_data32() : pReceivedPlanes or pLocations == NULL!\n");
-        return 1;
-    }
-    if (word < 0 || word >= ECC_PLANE_WORDS) {
-        ecc_report("ecc_correct_data32() : FATAL word out of range!\n");
-        return 1;
-    }
+    if (pReceivedPlanes == nullptr || pLocations == nullptr)
+        return ecc_refuse("ecc_correct_data32() : pReceivedPlanes or pLocations == NULL!\n");
+    if (word < 0 || word >= ECC_PLANE_WORDS)
+        return ecc_refuse("ecc_correct_data32() : FATAL word out of range!\n");
     for (int j = 0; j < BITS_PER_WORD; ++j) {
         const uint8_t position = ECC_LOCATION_TABLE[pLocations[j]];
-        if (position < ECC_K && pReceivedPlanes[position] == nullptr) {
-            ecc_report("ecc_correct_data32() : pReceivedPlanes or pLocations == NULL!\n");
-            return 1;
-        }
+        if (position < ECC_K && pReceivedPlanes[position] == nullptr)
+            return ecc_refuse("ecc_correct_data32() : pReceivedPlanes or pLocations == NULL!\n");
     }
     for (int j = 0; j < BITS_PER_WORD; ++j) {
         const uint8_t position = ECC_LOCATION_TABLE[pLocations[j]];
@@ -258,10 +258,8 @@ int32_t ecc_syn_to_loc_z1(uint8_t** pReceivedPlanes, uint8_t** pSyndromePlanes)
 
 int32_t ecc_decoder_shutdown(ECCDecoder* pECCDecoder)
 {
-    if (pECCDecoder == nullptr) {
-        ecc_report("ecc_decoder_shutdown() : pECCDecoder == NULL!\n");
-        return 1;
-    }
+    if (pECCDecoder == nullptr)
+        return ecc_refuse("ecc_decoder_shutdown() : pECCDecoder == NULL!\n");
     if (pECCDecoder->pPlaneStore != nullptr) {
         for (int r = 0; r < ECC_N; ++r)
             pECCDecoder->pReceivedPlanes[r] = nullptr;
@@ -280,10 +278,8 @@ int32_t ecc_decoder_shutdown(ECCDecoder* pECCDecoder)
 
 int32_t ecc_decoder_init(ECCDecoder* pECCDecoder)
 {
-    if (pECCDecoder == nullptr) {
-        ecc_report("ecc_decoder_init() : pECCDecoder == NULL!\n");
-        return 1;
-    }
+    if (pECCDecoder == nullptr)
+        return ecc_refuse("ecc_decoder_init() : pECCDecoder == NULL!\n");
     ecc_decoder_shutdown(pECCDecoder);
     pECCDecoder->cCodeReceived = 0;
     pECCDecoder->cDataOut = 0;
@@ -315,24 +311,16 @@ int32_t ecc_decoder_init(ECCDecoder* pECCDecoder)
 
 int32_t ecc_decoder_get_rcv_buffer(ECCDecoder* pECCDecoder, uint8_t** pReceivePlane)
 {
-    if (pECCDecoder == nullptr || pReceivePlane == nullptr) {
-        ecc_report("ecc_decoder_get_rcv_buffer() : pECCDecoder or pReceivePlane == NULL!\n");
+    static constexpr ReceiveMessages MESSAGES = {
+        "ecc_decoder_get_rcv_buffer() : pECCDecoder or pReceivePlane == NULL!\n",
+        "ecc_decoder_get_rcv_buffer() : already have full ECCblock!\n",
+        "ecc_decoder_get_rcv_buffer() : FATAL pECCDecoder->cCodeReceived > ECC_N!\n",
+        "ecc_decoder_get_rcv_buffer() : FATAL pECCDecoder->cCodeReceived < 0!\n",
+    };
+    bool new_block = false;
+    int32_t received = 0;
+    if (next_position(pECCDecoder, pReceivePlane, MESSAGES, &new_block, &received) != 0)
         return 1;
-    }
-    const bool new_block = block_is_drained(pECCDecoder);
-    const int32_t received = new_block ? 0 : pECCDecoder->cCodeReceived;
-    if (received == ECC_N) {
-        ecc_report("ecc_decoder_get_rcv_buffer() : already have full ECCblock!\n");
-        return 1;
-    }
-    if (received > ECC_N) {
-        ecc_report("ecc_decoder_get_rcv_buffer() : FATAL pECCDecoder->cCodeReceived > ECC_N!\n");
-        return 1;
-    }
-    if (received < 0) {
-        ecc_report("ecc_decoder_get_rcv_buffer() : FATAL pECCDecoder->cCodeReceived < 0!\n");
-        return 1;
-    }
     // After a shutdown the counters survive but the planes do not.
     if (pECCDecoder->pReceivedPlanes[received] == nullptr ||
         (new_block && !ecc_planes_present(pECCDecoder->pSyndromePlanes, ECC_NMK))) {
@@ -350,28 +338,18 @@ int32_t ecc_decoder_get_rcv_buffer(ECCDecoder* pECCDecoder, uint8_t** pReceivePl
 
 int32_t ecc_decoder_syn1(ECCDecoder* pECCDecoder, const uint8_t* pReceivedPlane)
 {
-    if (pECCDecoder == nullptr || pReceivedPlane == nullptr) {
-        ecc_report("ecc_decoder_syn1() : pECCDecoder or pReceivedPlane == NULL!\n");
+    static constexpr ReceiveMessages MESSAGES = {
+        "ecc_decoder_syn1() : pECCDecoder or pReceivedPlane == NULL!\n",
+        "ecc_decoder_syn1() : already have full ECCblock!\n",
+        "ecc_decoder_syn1() : FATAL pECCDecoder->cCodeReceived > ECC_N!\n",
+        "ecc_decoder_syn1() : FATAL pECCDecoder->cCodeReceived < 0!\n",
+    };
+    bool new_block = false;
+    int32_t received = 0;
+    if (next_position(pECCDecoder, pReceivedPlane, MESSAGES, &new_block, &received) != 0)
         return 1;
-    }
-    const bool new_block = block_is_drained(pECCDecoder);
-    const int32_t received = new_block ? 0 : pECCDecoder->cCodeReceived;
-    if (received == ECC_N) {
-        ecc_report("ecc_decoder_syn1() : already have full ECCblock!\n");
-        return 1;
-    }
-    if (received > ECC_N) {
-        ecc_report("ecc_decoder_syn1() : FATAL pECCDecoder->cCodeReceived > ECC_N!\n");
-        return 1;
-    }
-    if (received < 0) {
-        ecc_report("ecc_decoder_syn1() : FATAL pECCDecoder->cCodeReceived < 0!\n");
-        return 1;
-    }
-    if (!ecc_planes_present(pECCDecoder->pSyndromePlanes, ECC_NMK)) {
-        ecc_report("ecc_decode_z1() : pReceived or pSyndromePlanes == NULL!\n");
-        return 1;
-    }
+    if (!ecc_planes_present(pECCDecoder->pSyndromePlanes, ECC_NMK))
+        return ecc_refuse("ecc_decode_z1() : pReceived or pSyndromePlanes == NULL!\n");
     if (new_block) {
         pECCDecoder->cCodeReceived = 0;
         pECCDecoder->cDataOut = 0;
@@ -384,18 +362,12 @@ int32_t ecc_decoder_syn1(ECCDecoder* pECCDecoder, const uint8_t* pReceivedPlane)
 
 int32_t ecc_decoder_correct(ECCDecoder* pECCDecoder, int flag)
 {
-    if (pECCDecoder == nullptr) {
-        ecc_report("ecc_decoder_correct() : pECCDecoder == NULL!\n");
-        return 1;
-    }
-    if (pECCDecoder->cCodeReceived > ECC_N) {
-        ecc_report("ecc_decoder_correct() : FATAL pECCDecoder->cCodeReceived > ECC_N!\n");
-        return 1;
-    }
-    if (pECCDecoder->cCodeReceived < ECC_N) {
-        ecc_report("ecc_decoder_correct() : don't have full ECCblock yet!\n");
-        return 1;
-    }
+    if (pECCDecoder == nullptr)
+        return ecc_refuse("ecc_decoder_correct() : pECCDecoder == NULL!\n");
+    if (pECCDecoder->cCodeReceived > ECC_N)
+        return ecc_refuse("ecc_decoder_correct() : FATAL pECCDecoder->cCodeReceived > ECC_N!\n");
+    if (pECCDecoder->cCodeReceived < ECC_N)
+        return ecc_refuse("ecc_decoder_correct() : don't have full ECCblock yet!\n");
     uint32_t uncorrectable = 0;
     if (flag != 0) {
         if (!ecc_planes_present(pECCDecoder->pReceivedPlanes, ECC_K) ||
@@ -413,32 +385,15 @@ int32_t ecc_decoder_correct(ECCDecoder* pECCDecoder, int flag)
 
 int32_t ecc_decoder_get_out_buffer(ECCDecoder* pECCDecoder, uint8_t** pDataPlane)
 {
-    if (pECCDecoder == nullptr || pDataPlane == nullptr) {
-        ecc_report("ecc_decoder_get_out_buffer() : pECCDecoder or pDataPlane == NULL!\n");
-        return 1;
-    }
-    if (pECCDecoder->cCodeReceived < ECC_N) {
-        ecc_report("ecc_decoder_get_out_buffer() : don't have full ECCblock yet!\n");
-        return 1;
-    }
-    const int32_t out = pECCDecoder->cDataOut;
-    if (out == ECC_K) {
-        ecc_report("ecc_decoder_get_out_buffer() : no data left!\n");
-        return 1;
-    }
-    if (out > ECC_K) {
-        ecc_report("ecc_decoder_get_out_buffer() : FATAL pECCDecoder->cDataOut > ECC_K!\n");
-        return 1;
-    }
-    if (out < 0) {
-        ecc_report("ecc_decoder_get_out_buffer() : FATAL pECCDecoder->cDataOut < 0!\n");
-        return 1;
-    }
-    if (pECCDecoder->pReceivedPlanes[out] == nullptr) {
-        ecc_report("ecc_decoder_get_out_buffer() : pECCDecoder or pDataPlane == NULL!\n");
-        return 1;
-    }
-    *pDataPlane = pECCDecoder->pReceivedPlanes[out];
-    pECCDecoder->cDataOut = out + 1;
-    return 0;
+    static constexpr HandOutMessages MESSAGES = {
+        "ecc_decoder_get_out_buffer() : pECCDecoder or pDataPlane == NULL!\n",
+        "ecc_decoder_get_out_buffer() : don't have full ECCblock yet!\n",
+        "ecc_decoder_get_out_buffer() : no data left!\n",
+        "ecc_decoder_get_out_buffer() : FATAL pECCDecoder->cDataOut > ECC_K!\n",
+        "ecc_decoder_get_out_buffer() : FATAL pECCDecoder->cDataOut < 0!\n",
+    };
+    if (pECCDecoder == nullptr || pDataPlane == nullptr)
+        return ecc_refuse(MESSAGES.null);
+    return ecc_hand_out(pECCDecoder->pReceivedPlanes, &pECCDecoder->cDataOut, ECC_K,
+                        pECCDecoder->cCodeReceived >= ECC_N, MESSAGES, pDataPlane);
 }

@@ -34,6 +34,36 @@ extern const uint8_t ECC_ROW_BITS[ECC_N];
 // Keeps `message` as the thread's last diagnostic (see ecc_last_diagnostic).
 void ecc_report(const char* message);
 
+// Refuses with the message for a count that has reached `limit` (`full`), gone
+// past it (`over`) or below 0 (`under`); 0 while the count leaves room.
+int32_t ecc_check_count(int32_t count, int32_t limit, const char* full, const char* over, const char* under);
+
+// The refusal lines of an operation that hands out the object's planes one by one.
+struct HandOutMessages {
+    const char* null;    // the object or the out pointer is null, or the plane due is gone
+    const char* early;   // the block is not complete yet
+    const char* empty;   // every plane has been handed out
+    const char* over;    // the count has gone past the planes
+    const char* under;   // the count is negative
+};
+
+// Hands out planes[*count] into *out and advances the count, once `ready`;
+// refuses (1) with the matching line of `m` otherwise.
+int32_t ecc_hand_out(uint8_t* const* planes, int32_t* count, int32_t limit, bool ready, const HandOutMessages& m,
+                     uint8_t** out);
+
+// Adds `src` into the planes of row `index` (0..rows-1) of the parity table,
+// refusing with `null_message` or `range_message` as every row operation does.
+int32_t ecc_xor_row_checked(uint8_t** planes, const uint8_t* src, int index, int rows, const char* null_message,
+                            const char* range_message);
+
+// Reports `message` and returns 1: the result of a refused call.
+inline int32_t ecc_refuse(const char* message)
+{
+    ecc_report(message);
+    return 1;
+}
+
 // A zero-filled plane of ECC_PLANE_ALLOC bytes, or null when memory is short.
 uint8_t* ecc_plane_alloc();
 // Releases *plane if it is not null and nulls the pointer.
