@@ -121,7 +121,7 @@ Alignment alignment_from(const SeenFrame* seen, int count, int32_t file_count)
         start -= static_cast<int64_t>(last) + 1;
     }
     a.start = modulo_block(start);
-    a.anchored = 1;
+    a.anchored = true;
     return a;
 }
 

@@ -19,8 +19,8 @@ void mark_concealed(BlockQueue& q, int position, const uint16_t* blocks, int cou
 
 // What the parity of a corrected block says of the frames it holds.
 struct BlockCheck {
-    int disagrees;    // a syndrome is left that the correction did not explain: some plane is not as written
-    int unverified;   // some codeword had no parity left to check its planes beyond their checksums
+    bool disagrees;   // a syndrome is left that the correction did not explain: some plane is not as written
+    bool unverified;  // some codeword had no parity left to check its planes beyond their checksums
 };
 
 // Corrects the block the queue's block code holds (72 planes queued, entries in

@@ -48,7 +48,7 @@ void add_zeros(Decoder& d, int64_t count)
     if (file->hash_skipped)
         return;
     if (d.writer.hole > HOLE_HASHED) {
-        file->hash_skipped = 1;
+        file->hash_skipped = true;
         return;
     }
     for (int64_t left = count; left > 0;) {
@@ -114,17 +114,17 @@ DecodeStatus close_output(Decoder& d)
         verify_file_done(&d.verify, file);
         if (d.sink)
             d.sink->file_verdict(*file);
-        file->tracked = 0;
+        file->tracked = false;
     }
     return result;
 }
 
 // Starts the bookkeeping of the file `t` for the report.
-RestoredFile* track_file(Decoder& d, const FileTrack* t, int state)
+RestoredFile* track_file(Decoder& d, const FileTrack* t, OutputState state)
 {
     RestoredFile* file = &d.writer.file;
     std::memset(file, 0, sizeof *file);
-    file->tracked = 1;
+    file->tracked = true;
     file->track = t->id;
     file->state = state;
     file->announced = -1;
@@ -320,7 +320,7 @@ DecodeStatus write_position(Decoder& d, const QueueEntry* entries, uint8_t* cons
     if (b.count <= 0)
         return DecodeStatus::Ok;
     if (inferred) {
-        file->size_inferred = 1;
+        file->size_inferred = true;
         placement_learn_size(d, t->id, b.offset + b.count);
     }
     if (b.offset < file->written)

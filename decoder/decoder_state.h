@@ -31,9 +31,9 @@ struct FileTrack {
     int64_t start;          // global position of its frame 0
     int32_t last;           // its last frame index
     int64_t size;           // its size in bytes, -1 while no header has told it
-    int assumed;            // never seen: a file lost whole between two seen ones, taken as one frame
-    int before_capture;     // its frame 0 lies before the first frame of the capture
-    int inconsistent;       // its headers contradict where its frames lie
+    bool assumed;           // never seen: a file lost whole between two seen ones, taken as one frame
+    bool before_capture;    // its frame 0 lies before the first frame of the capture
+    bool inconsistent;      // its headers contradict where its frames lie
     int received;           // frames of it received and placed (more than one confirms its indices)
 };
 constexpr int TRACK_RING = 2 * ECC_N + 16;
@@ -44,13 +44,13 @@ constexpr const char* LOG_FILE_NAME = "Brimreadlog.txt";
 
 struct QueueEntry {
     FrameRecord record;     // the frame queued here; for a filler, the frame whose arrival showed the loss
-    int filler;             // the plane stands in for a lost frame
+    bool filler;            // the plane stands in for a lost frame
     int64_t track;          // id of the file owning the position, or NO_TRACK
     int32_t frame_index;    // the position's frame index within that file
     int64_t remaining;      // bytes_remaining as the received frame's header holds it; -1 for a filler
-    int bad;                // the whole plane is known bad: a filler, or a wrong checksum without marks
-    int marked;             // some of its payload blocks are known bad (marked concealed)
-    int path_suspect;       // the path field of a frame 0 here may be damaged
+    bool bad;               // the whole plane is known bad: a filler, or a wrong checksum without marks
+    bool marked;            // some of its payload blocks are known bad (marked concealed)
+    bool path_suspect;      // the path field of a frame 0 here may be damaged
 };
 
 // What became of a restored file.
@@ -66,27 +66,27 @@ enum OutputState {
 
 // Bookkeeping of one file that was due to be written, for the verification report.
 struct RestoredFile {
-    int tracked;                  // 1 while such a file is current
+    bool tracked;                 // while such a file is current
     int64_t track;                // its track id
-    int state;                    // OutputState
-    int path_verdict;             // PathVerdict of its stored path
+    OutputState state;
+    PathVerdict path_verdict;     // of its stored path
     char name[NAME_BUFFER_SIZE];  // output path, the stored path when refused, or "file #n" when unknown
     int64_t announced;            // its size, -1 when no header told it
     int64_t written;              // bytes written to it
     int32_t planes_failed;        // planes not known to be the ones the encoder wrote
-    int inconsistent;             // its headers contradict where its frames lie
-    int size_inferred;            // no header told its size: its last plane's length was inferred
+    bool inconsistent;            // its headers contradict where its frames lie
+    bool size_inferred;           // no header told its size: its last plane's length was inferred
     int32_t file_index;           // its number in the recording
     int32_t last_file_index;      // OUTPUT_MISSING: the last of consecutive files missing alike
     int32_t file_count;
     RecordState record_state;     // the file record of its first plane
     FileRecord record;            // when VALID
     Digest128 digest;             // hash of the bytes written
-    int parity_disagrees;         // a block holding its data has a syndrome the correction left unexplained
-    int unverified;               // a block holding its data had no parity left to check its planes
+    bool parity_disagrees;        // a block holding its data has a syndrome the correction left unexplained
+    bool unverified;              // a block holding its data had no parity left to check its planes
     char taken_by[NAME_BUFFER_SIZE];   // OUTPUT_NAME_TAKEN: the output name it shares ("" when not checked)
-    int recursed;                 // restored with its stored directories ("-recurse")
-    int hash_skipped;             // a hole too long to hash: its digest is not of its bytes
+    bool recursed;                // restored with its stored directories ("-recurse")
+    bool hash_skipped;            // a hole too long to hash: its digest is not of its bytes
 };
 
 // Files listed by name in the verification report; further damaged files are counted.
@@ -117,8 +117,8 @@ struct ReceivedFrame {
 struct Alignment {
     int32_t file_index;   // 0: nothing known (the first frame's file is then taken to start at 0)
     int64_t start;
-    int anchored;         // found in the recording itself rather than assumed
-    int tag_known;        // a frame was seen: `recording_tag` and `file_count` are the recording's
+    bool anchored;        // found in the recording itself rather than assumed
+    bool tag_known;       // a frame was seen: `recording_tag` and `file_count` are the recording's
     uint16_t recording_tag;   // the tag of the capture's first recording (two frames agreeing on it)
     int32_t file_count;       // its file count, from the same two frames
 };

@@ -19,7 +19,7 @@ int sum_matches(const FrameRecord* r) { return r->sum_computed == r->sum_stored;
 
 FileTrack* current_track(Decoder& d) { return d.place.current == NO_TRACK ? nullptr : track_of(d.place, d.place.current); }
 
-void make_track(Decoder& d, int32_t file_index, int32_t file_count, int64_t start, int32_t last, int assumed)
+void make_track(Decoder& d, int32_t file_index, int32_t file_count, int64_t start, int32_t last, bool assumed)
 {
     Placement& p = d.place;
     const int64_t id = p.tracks_made++;
@@ -57,9 +57,9 @@ int64_t track_for(Decoder& d, int64_t g)
         if (p.upcoming_start == UNKNOWN_START || g < p.upcoming_start)
             return NO_TRACK;
         if (p.upcoming_file == p.target_file) {
-            make_track(d, p.upcoming_file, p.upcoming_count, p.upcoming_start, p.target_last, 0);
+            make_track(d, p.upcoming_file, p.upcoming_count, p.upcoming_start, p.target_last, false);
         } else if (p.upcoming_file < p.target_file) {
-            make_track(d, p.upcoming_file, p.upcoming_count, p.upcoming_start, 0, 1);
+            make_track(d, p.upcoming_file, p.upcoming_count, p.upcoming_start, 0, true);
         } else {
             p.upcoming_start = UNKNOWN_START;
             return NO_TRACK;
@@ -71,8 +71,8 @@ QueueEntry filler_entry(Decoder& d, int64_t g, const FrameRecord* record)
 {
     QueueEntry e{};
     e.record = *record;
-    e.filler = 1;
-    e.bad = 1;
+    e.filler = true;
+    e.bad = true;
     e.remaining = -1;
     e.track = track_for(d, g);
     e.frame_index = e.track == NO_TRACK ? 0 : static_cast<int32_t>(g - track_of(d.place, e.track)->start);
@@ -194,7 +194,7 @@ bool check_size(FileTrack* t, int64_t g, int64_t remaining, bool learn)
         return true;
     t->size = size;
     if (expected_last_index(t->start, size, t->file_index >= t->file_count) != t->last)
-        t->inconsistent = 1;
+        t->inconsistent = true;
     return true;
 }
 
@@ -329,7 +329,7 @@ void placement_learn_size(Decoder& d, int64_t track, int64_t size)
     if (t->id != track)
         return;
     if (t->size >= 0 && t->size != size)
-        t->inconsistent = 1;
+        t->inconsistent = true;
     t->size = size;
 }
 

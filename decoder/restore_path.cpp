@@ -34,7 +34,7 @@ int is_name(const char* name, size_t length, const char* text)
 }
 
 // Checks each name of `relative` (stored separators) and writes the native path.
-int build_output(const char* relative, RestorePath* out)
+PathVerdict build_output(const char* relative, RestorePath* out)
 {
     size_t used = 0;
     const char* name = relative;
@@ -82,7 +82,7 @@ std::string absolute_utf8(const char* path)
 
 static_assert(PATH_FIELD_SIZE < NAME_BUFFER_SIZE, "a stored path fits an output name");
 
-void restore_path_from_plane(const uint8_t* plane, int recurse, RestorePath* out)
+void restore_path_from_plane(const uint8_t* plane, bool recurse, RestorePath* out)
 {
     std::memcpy(out->stored, plane, PATH_FIELD_SIZE);
     out->stored[PATH_FIELD_SIZE] = '\0';
@@ -107,7 +107,7 @@ void restore_path_from_plane(const uint8_t* plane, int recurse, RestorePath* out
     }
 }
 
-const char* path_verdict_text(int verdict)
+const char* path_verdict_text(PathVerdict verdict)
 {
     switch (verdict) {
     case PATH_OK:

@@ -34,16 +34,16 @@ struct RestorePath {
     const char* compare_name;               // what "-startfile" is compared with
     char output[NAME_BUFFER_SIZE];          // native path of the output file, relative
     char directory[NAME_BUFFER_SIZE];       // native directory part, ending in a separator, or ""
-    int verdict;                            // PathVerdict
+    PathVerdict verdict;
 };
 
 // Reads the path field of a first plane (the first PATH_FIELD_SIZE bytes) and
 // fills `out`. With `recurse` the whole stored path is restored below the current
 // directory (a leading separator dropped), else only the base name is used.
-void restore_path_from_plane(const uint8_t* plane, int recurse, RestorePath* out);
+void restore_path_from_plane(const uint8_t* plane, bool recurse, RestorePath* out);
 
 // A short reason for a refused path, for messages.
-const char* path_verdict_text(int verdict);
+const char* path_verdict_text(PathVerdict verdict);
 
 // Creates every directory along `path` (UTF-8, native separators, relative), one prefix
 // at a time, telling `sink` of each (the console shows them). Failures are ignored
