@@ -473,6 +473,69 @@ TEST_F(BlockWriter, WriteFailureIsReported)
     EXPECT_NE(console.find("\ndump_eccblock() : cannot write 'a.bin': "), std::string::npos) << console;
 }
 
+// Collects what a decoder tells, as a program other than brimread would.
+class RecordingSink final : public EventSink {
+public:
+    std::string messages;
+    std::string marks;
+    std::vector<std::string> verdicts;
+    int statistics_seen = 0;
+
+    void message(Severity, const char* text) override { messages += text; }
+    void frame_mark(const char* mark) override { marks += mark; }
+    void capture_end(const char*) override {}
+    void file_verdict(const RestoredFile& file) override
+    {
+        verdicts.push_back(std::string(file.name) + (file_intact(&file) ? " intact" : " damaged"));
+    }
+    void statistics(const DecodeStats&, int64_t) override { ++statistics_seen; }
+    void verification(const VerifyTotals&) override {}
+};
+
+TEST_F(BlockWriter, TheDecoderTellsItsSinkAndPrintsNothing)
+{
+    RecordingSink recording;
+    Alignment from_the_start{};
+    from_the_start.file_index = 1;
+    from_the_start.anchored = true;
+    decoder_start(*d, options, from_the_start, &recording);
+    started = true;
+    std::vector<TapeFile> files = capture::with_records({{"a.bin", file_data(size_for_planes(30, 7000), 50)},
+                                                         {"b.bin", file_data(900, 51)}});
+    testing::internal::CaptureStdout();
+    feed_all(capture::build_tape(files), {3});
+    EXPECT_EQ(finish(), DecodeStatus::Ok);
+    std::fflush(stdout);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(log_text(), "");
+    EXPECT_NE(recording.messages.find("\nWriting to a.bin (30 Frames): 0"), std::string::npos) << recording.messages;
+    EXPECT_NE(recording.marks.find("..-."), std::string::npos) << recording.marks;
+    EXPECT_EQ(recording.verdicts, (std::vector<std::string>{"a.bin intact", "b.bin intact"}));
+    EXPECT_EQ(read_file(work / "a.bin"), files[0].data);
+}
+
+TEST_F(BlockWriter, ADecoderStartsEachRunAfresh)
+{
+    // A run that stops inside a block and with a file open, then a second run
+    // over another tape with the same decoder: nothing of the first carries over.
+    std::vector<TapeFile> first = {{"x.bin", file_data(size_for_planes(40, 100), 52)}};
+    std::vector<TapeFrame> cut = capture::build_tape(first);
+    cut.resize(20);
+    testing::internal::CaptureStdout();
+    feed_all(cut);
+    decoder_stop(*d);
+    started = false;
+    std::vector<TapeFile> second = {{"y.bin", file_data(size_for_planes(5, 300), 53)}, {"z.bin", file_data(70, 54)}};
+    feed_all(capture::build_tape(second));
+    EXPECT_EQ(finish(), DecodeStatus::Ok);
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(read_file(work / "y.bin"), second[0].data);
+    EXPECT_EQ(read_file(work / "z.bin"), second[1].data);
+    EXPECT_EQ(verify().files, 2);
+    EXPECT_EQ(verify().intact, 2);
+    EXPECT_EQ(queued_planes(d->queue), 0);
+}
+
 TEST(PositionBytes, FromTheFileSizeOrInferredFromTheBytesBehindTheData)
 {
     FileTrack t{};

@@ -1,13 +1,15 @@
 // Brimread's closing statistics: whole elapsed minutes, the speed factor, the
-// exact lines on the console and in the log, and the verification report.
+// exact lines on the console and in the log, and the verification report; and
+// where the programs' sink sends each kind of event.
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstring>
 #include <string>
 
-#include "statistics.h"
+#include "console_log.h"
 #include "decode_report.h"
+#include "statistics.h"
 #include "verify.h"
 
 namespace {
@@ -194,6 +196,49 @@ TEST(DecoderStatistics, VerificationCountsFilesBeyondTheListedOnes)
     std::string console = testing::internal::GetCapturedStdout();
     EXPECT_NE(console.find("DAMAGED: 3 more files\nVerified: 0 of 403 files intact\n"), std::string::npos);
     delete totals;
+}
+
+// ---------------------------------------------------------------- the programs' sink
+
+struct Routed {
+    Severity severity;
+    bool on_console;
+    bool in_log;
+};
+
+class SinkRouting : public testing::TestWithParam<Routed> {};
+
+TEST_P(SinkRouting, EachSeverityGoesWhereTheProgramsAlwaysShowedIt)
+{
+    const Routed r = GetParam();
+    FILE* log = std::tmpfile();
+    ConsoleLogSink sink(log);
+    testing::internal::CaptureStdout();
+    tell(&sink, r.severity, "line %d\n", 7);
+    std::fflush(stdout);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), r.on_console ? "line 7\n" : "");
+    EXPECT_EQ(read_all(log), r.in_log ? "line 7\n" : "");
+    std::fclose(log);
+}
+
+INSTANTIATE_TEST_SUITE_P(Severities, SinkRouting,
+                         testing::Values(Routed{Severity::Detail, false, true}, Routed{Severity::Progress, true, false},
+                                         Routed{Severity::Info, true, true}, Routed{Severity::Warning, true, true},
+                                         Routed{Severity::Error, true, true}));
+
+TEST(SinkRouting, MarksGoToBothAndANullSinkDropsEverything)
+{
+    FILE* log = std::tmpfile();
+    ConsoleLogSink sink(log);
+    testing::internal::CaptureStdout();
+    tell_mark(&sink, "%d", 40);
+    tell_mark(&sink, "*");
+    tell(nullptr, Severity::Error, "never shown");
+    tell_mark(nullptr, "-");
+    std::fflush(stdout);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "40*");
+    EXPECT_EQ(read_all(log), "40*");
+    std::fclose(log);
 }
 
 }  // namespace
