@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "byte_order.h"
+
 namespace {
 
 constexpr int32_t MICROSECONDS_PER_FRAME = 33367;
@@ -28,17 +30,9 @@ constexpr int TOTAL_FRAMES_OFFSET = 48;
 constexpr int STREAM_LENGTH_OFFSET = 140;
 constexpr int MOVI_LENGTH_OFFSET = 216;
 
-void put_u16(uint8_t* at, uint32_t value)
-{
-    at[0] = static_cast<uint8_t>(value);
-    at[1] = static_cast<uint8_t>(value >> 8);
-}
+void put_u16(uint8_t* at, uint32_t value) { put_le(at, value, 2); }
 
-void put_u32(uint8_t* at, uint32_t value)
-{
-    put_u16(at, value);
-    put_u16(at + 2, value >> 16);
-}
+void put_u32(uint8_t* at, uint32_t value) { put_le(at, value, 4); }
 
 void put_id(uint8_t* at, const char* fourcc) { std::memcpy(at, fourcc, FOURCC_SIZE); }
 

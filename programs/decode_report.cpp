@@ -3,18 +3,9 @@
 #include <cinttypes>
 #include <cstring>
 
+#include "console_log.h"
+
 namespace {
-
-constexpr int LINE_SIZE = 128;
-
-
-// Console, then `log` (may be null).
-void emit_text(const char* text, FILE* log)
-{
-    std::fputs(text, stdout);
-    if (log)
-        std::fputs(text, log);
-}
 
 constexpr int REASON_SIZE = 256;
 
@@ -120,56 +111,38 @@ void name_of(const RestoredFile* f, char* out, size_t size)
 
 void print_statistics(const DecodeStats* s, int64_t elapsed_seconds, FILE* log)
 {
+    ConsoleLogSink out(log);
     const float minutes = elapsed_minutes(elapsed_seconds);
     const float factor = speed_factor(s->bytes, minutes);
-    char line[LINE_SIZE];
-    emit_text("\n\n\nStatistics\n----------\n", log);
-    std::snprintf(line, sizeof line, "Total Frames decoded(.): %" PRId64 "\n", s->decoded);
-    emit_text(line, log);
-    std::snprintf(line, sizeof line, "Total Dropped Frames(-): %" PRId64 "\n", s->dropped);
-    emit_text(line, log);
-    std::snprintf(line, sizeof line, "(Longest # of Consecutive Frame Drops: %d)\n",
-                  static_cast<int>(s->longest_drop));
-    emit_text(line, log);
-    std::snprintf(line, sizeof line, "Total Duplicated Frames(+): %" PRId64 "\n", s->duplicated);
-    emit_text(line, log);
-    std::snprintf(line, sizeof line, "Total Corrupted Frames(*): %" PRId64 "\n", s->corrupted);
-    emit_text(line, log);
-    std::snprintf(line, sizeof line, "Total Unrecognizable Frames(X): %" PRId64 "\n", s->unrecognizable);
-    emit_text(line, log);
-    emit_text("NOTE : THESE STATISTICS APPLY TO THE RAW AVIFILE BEFORE ECC_CORRECTION!\n", nullptr);
-    std::snprintf(line, sizeof line, "\n%" PRId64 " Bytes decoded in ", s->bytes);
-    emit_text(line, log);
-    std::snprintf(line, sizeof line, "%3.2f minutes\n", static_cast<double>(minutes));
-    emit_text(line, log);
-    emit_text("(ATSC data is ~150Mbytes/minute, so\n", log);
-    std::snprintf(line, sizeof line, "performance was %3.2f X ATSC real-time)\n", static_cast<double>(factor));
-    emit_text(line, log);
+    tell(&out, Severity::Info, "\n\n\nStatistics\n----------\n");
+    tell(&out, Severity::Info, "Total Frames decoded(.): %" PRId64 "\n", s->decoded);
+    tell(&out, Severity::Info, "Total Dropped Frames(-): %" PRId64 "\n", s->dropped);
+    tell(&out, Severity::Info, "(Longest # of Consecutive Frame Drops: %d)\n", static_cast<int>(s->longest_drop));
+    tell(&out, Severity::Info, "Total Duplicated Frames(+): %" PRId64 "\n", s->duplicated);
+    tell(&out, Severity::Info, "Total Corrupted Frames(*): %" PRId64 "\n", s->corrupted);
+    tell(&out, Severity::Info, "Total Unrecognizable Frames(X): %" PRId64 "\n", s->unrecognizable);
+    tell(&out, Severity::Progress, "NOTE : THESE STATISTICS APPLY TO THE RAW AVIFILE BEFORE ECC_CORRECTION!\n");
+    tell(&out, Severity::Info, "\n%" PRId64 " Bytes decoded in ", s->bytes);
+    tell(&out, Severity::Info, "%3.2f minutes\n", static_cast<double>(minutes));
+    tell(&out, Severity::Info, "(ATSC data is ~150Mbytes/minute, so\n");
+    tell(&out, Severity::Info, "performance was %3.2f X ATSC real-time)\n", static_cast<double>(factor));
 }
 
 void print_verification(const VerifyTotals* totals, FILE* log)
 {
-    char line[NAME_BUFFER_SIZE + 2 * REASON_SIZE];
+    ConsoleLogSink out(log);
     char reason[REASON_SIZE];
     char name[NAME_BUFFER_SIZE];
-    emit_text("\nVerification\n------------\n", log);
+    tell(&out, Severity::Info, "\nVerification\n------------\n");
     for (int i = 0; i < totals->listed; ++i) {
         const RestoredFile* f = &totals->damaged[i];
         describe(f, reason);
         name_of(f, name, sizeof name);
-        std::snprintf(line, sizeof line, "%s: %s (%s)\n", file_unverified(f) ? "NOT VERIFIED" : "DAMAGED", name,
-                      reason);
-        emit_text(line, log);
+        tell(&out, Severity::Info, "%s: %s (%s)\n", file_unverified(f) ? "NOT VERIFIED" : "DAMAGED", name, reason);
     }
-    if (totals->unlisted > 0) {
-        std::snprintf(line, sizeof line, "DAMAGED: %" PRId64 " more files\n", totals->unlisted);
-        emit_text(line, log);
-    }
-    if (totals->foreign_frames > 0) {
-        std::snprintf(line, sizeof line, "Not used: %" PRId64 " frames of another recording\n", totals->foreign_frames);
-        emit_text(line, log);
-    }
-    std::snprintf(line, sizeof line, "Verified: %" PRId64 " of %" PRId64 " files intact\n", totals->intact,
-                  totals->files);
-    emit_text(line, log);
+    if (totals->unlisted > 0)
+        tell(&out, Severity::Info, "DAMAGED: %" PRId64 " more files\n", totals->unlisted);
+    if (totals->foreign_frames > 0)
+        tell(&out, Severity::Info, "Not used: %" PRId64 " frames of another recording\n", totals->foreign_frames);
+    tell(&out, Severity::Info, "Verified: %" PRId64 " of %" PRId64 " files intact\n", totals->intact, totals->files);
 }
