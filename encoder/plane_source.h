@@ -14,7 +14,7 @@
 // Bytes read per step of the hash taken before a file is encoded.
 constexpr int SCAN_BUFFER_SIZE = 1 << 17;
 
-// The driver's slot for the one input file being read.
+// The encoder's slot for the one input file being read.
 struct InputSlot {
     FILE* stream;      // null between files, and while a file that cannot be opened is replaced by zeros
     bool open;         // while the planes of file_current are being produced

@@ -37,7 +37,7 @@ FrameRecord classify(FrameRecord cur, const FrameRecord& prev)
     return cur;
 }
 
-// Classifies `frames` in order, each against the one before, as the driver does.
+// Classifies `frames` in order, each against the one before, as the decoder's intake does.
 std::vector<FrameRecord> classify_all(const std::vector<FrameRecord>& frames, FrameRecord prev = run_start())
 {
     std::vector<FrameRecord> out;
