@@ -24,13 +24,38 @@ constexpr uint32_t INDEX_FLAG_KEYFRAME = 0x10;
 constexpr int FOURCC_SIZE = 4;
 constexpr int32_t MOVI_TYPE_SIZE = FOURCC_SIZE;  // the "movi" list type precedes the first chunk
 
+// The header's fields that do not depend on the frame count: a four-character
+// code, or a little-endian number of `bytes` bytes.
+struct HeaderField {
+    int offset;
+    int bytes;
+    uint32_t value;
+    const char* fourcc;
+};
+constexpr uint32_t STREAMS = 1;
+constexpr uint32_t PLANES = 1;
+constexpr HeaderField FIXED_HEADER[] = {
+    // RIFF "AVI ", LIST "hdrl", the main header "avih"
+    {0, 4, 0, "RIFF"}, {8, 4, 0, "AVI "}, {12, 4, 0, "LIST"}, {16, 4, HDRL_LIST_LENGTH, nullptr}, {20, 4, 0, "hdrl"},
+    {24, 4, 0, "avih"}, {28, 4, AVIH_LENGTH, nullptr}, {32, 4, MICROSECONDS_PER_FRAME, nullptr},
+    {44, 4, AVIF_HASINDEX_ISINTERLEAVED, nullptr}, {56, 4, STREAMS, nullptr}, {60, 4, DV_FRAME_SIZE, nullptr},
+    {64, 4, FRAME_WIDTH, nullptr}, {68, 4, FRAME_HEIGHT, nullptr},
+    // LIST "strl" with the stream header "strh" (video, DV)
+    {88, 4, 0, "LIST"}, {92, 4, STRL_LIST_LENGTH, nullptr}, {96, 4, 0, "strl"}, {100, 4, 0, "strh"},
+    {104, 4, STRH_LENGTH, nullptr}, {108, 4, 0, "vids"}, {112, 4, 0, "dvsd"}, {128, 4, RATE_SCALE, nullptr},
+    {132, 4, RATE, nullptr}, {144, 4, DV_FRAME_SIZE, nullptr}, {148, 4, STREAM_QUALITY, nullptr},
+    {160, 2, FRAME_WIDTH, nullptr}, {162, 2, FRAME_HEIGHT, nullptr},
+    // the stream format "strf" (a bitmap header), then LIST "movi"
+    {164, 4, 0, "strf"}, {168, 4, STRF_LENGTH, nullptr}, {172, 4, STRF_LENGTH, nullptr}, {176, 4, FRAME_WIDTH, nullptr},
+    {180, 4, FRAME_HEIGHT, nullptr}, {184, 2, PLANES, nullptr}, {186, 2, BITS_PER_PIXEL, nullptr}, {188, 4, 0, "dvsd"},
+    {192, 4, DV_FRAME_SIZE, nullptr}, {212, 4, 0, "LIST"}, {220, 4, 0, "movi"},
+};
+
 // Header offsets of the four fields that depend on the planned frame count.
 constexpr int RIFF_LENGTH_OFFSET = 4;
 constexpr int TOTAL_FRAMES_OFFSET = 48;
 constexpr int STREAM_LENGTH_OFFSET = 140;
 constexpr int MOVI_LENGTH_OFFSET = 216;
-
-void put_u16(uint8_t* at, uint32_t value) { put_le(at, value, 2); }
 
 void put_u32(uint8_t* at, uint32_t value) { put_le(at, value, 4); }
 
@@ -93,49 +118,18 @@ void avi_file_name(int32_t number, char* name)
 
 void avi_build_header(int32_t frames, uint8_t* h)
 {
-    const uint32_t n = static_cast<uint32_t>(frames);
     std::memset(h, 0, AVI_HEADER_SIZE);
-    put_id(h + 0, "RIFF");
+    for (const HeaderField& f : FIXED_HEADER) {
+        if (f.fourcc)
+            put_id(h + f.offset, f.fourcc);
+        else
+            put_le(h + f.offset, f.value, f.bytes);
+    }
+    const uint32_t n = static_cast<uint32_t>(frames);
     put_u32(h + RIFF_LENGTH_OFFSET, n * (FRAME_CHUNK_SIZE + AVI_INDEX_ENTRY_SIZE) + AVI_HEADER_SIZE);
-    put_id(h + 8, "AVI ");
-    put_id(h + 12, "LIST");
-    put_u32(h + 16, HDRL_LIST_LENGTH);
-    put_id(h + 20, "hdrl");
-    put_id(h + 24, "avih");
-    put_u32(h + 28, AVIH_LENGTH);
-    put_u32(h + 32, MICROSECONDS_PER_FRAME);
-    put_u32(h + 44, AVIF_HASINDEX_ISINTERLEAVED);
     put_u32(h + TOTAL_FRAMES_OFFSET, n);
-    put_u32(h + 56, 1);
-    put_u32(h + 60, DV_FRAME_SIZE);
-    put_u32(h + 64, FRAME_WIDTH);
-    put_u32(h + 68, FRAME_HEIGHT);
-    put_id(h + 88, "LIST");
-    put_u32(h + 92, STRL_LIST_LENGTH);
-    put_id(h + 96, "strl");
-    put_id(h + 100, "strh");
-    put_u32(h + 104, STRH_LENGTH);
-    put_id(h + 108, "vids");
-    put_id(h + 112, "dvsd");
-    put_u32(h + 128, RATE_SCALE);
-    put_u32(h + 132, RATE);
     put_u32(h + STREAM_LENGTH_OFFSET, n);
-    put_u32(h + 144, DV_FRAME_SIZE);
-    put_u32(h + 148, STREAM_QUALITY);
-    put_u16(h + 160, FRAME_WIDTH);
-    put_u16(h + 162, FRAME_HEIGHT);
-    put_id(h + 164, "strf");
-    put_u32(h + 168, STRF_LENGTH);
-    put_u32(h + 172, STRF_LENGTH);
-    put_u32(h + 176, FRAME_WIDTH);
-    put_u32(h + 180, FRAME_HEIGHT);
-    put_u16(h + 184, 1);
-    put_u16(h + 186, BITS_PER_PIXEL);
-    put_id(h + 188, "dvsd");
-    put_u32(h + 192, DV_FRAME_SIZE);
-    put_id(h + 212, "LIST");
     put_u32(h + MOVI_LENGTH_OFFSET, n * FRAME_CHUNK_SIZE + MOVI_TYPE_SIZE);
-    put_id(h + 220, "movi");
 }
 
 bool write_avi_frame(const uint8_t* frame_buffer, const FrameInfo* info, EncodePlan* plan, FILE** avi,
