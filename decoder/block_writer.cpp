@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 
 #include "block_queue.h"
 #include "classifier.h"
@@ -17,6 +18,7 @@ const uint8_t ZERO_PLANE[PLANE_SIZE] = {};
 
 namespace {
 
+constexpr const char* TEMP_SUFFIX = ".brim-part";
 constexpr int FRAME_NUMBER_STEP = 10;   // progress numbers at the multiples of 10
 // Every queued copy of a drop record marks the drop with dashes; the count per
 // copy is capped so that a long gap prints linearly many marks, not n * n.
@@ -83,15 +85,55 @@ void copy_printable(char* out, const char* text)
     out[i] = '\0';
 }
 
+bool path_exists(const char* path)
+{
+    std::error_code ignored;
+    return std::filesystem::exists(std::filesystem::symlink_status(std::filesystem::u8path(path), ignored));
+}
+
+// `dir/.name.brim-part` beside `dir/name`: a hidden name no stored file is
+// likely to have, in the same directory, so that the rename stays on one volume.
+void temporary_name_for(const char* output, char* out, size_t size)
+{
+    const char* base = std::strrchr(output, NATIVE_SEPARATOR);
+    base = base ? base + 1 : output;
+    std::snprintf(out, size, "%.*s.%s%s", static_cast<int>(base - output), output, base, TEMP_SUFFIX);
+}
+
 void name_by_number(char* out, const FileTrack* t)
 {
     std::snprintf(out, NAME_BUFFER_SIZE, "file #%d of %d", static_cast<int>(t->file_index),
                   static_cast<int>(t->file_count));
 }
 
+// A file written under a temporary name takes its final name once complete; a
+// failed one leaves neither. Then the time and permission bits of its record.
+DecodeStatus settle_output(Decoder& d, DecodeStatus written)
+{
+    FileWriter& w = d.writer;
+    if (w.temp_name[0] != '\0') {
+        if (written == DecodeStatus::Ok && !replace_file(w.temp_name, w.final_name)) {
+            report_write_failure(d, w.final_name);
+            written = DecodeStatus::WriteFailed;
+        }
+        if (written != DecodeStatus::Ok)
+            std::remove(w.temp_name);
+        else
+            book_restored_file(&w.names, w.final_name);
+        w.temp_name[0] = '\0';
+    }
+    const FileRecord& r = w.file.record;
+    if (written == DecodeStatus::Ok && d.options.restore_metadata && w.file.record_state == RecordState::VALID &&
+        !set_file_metadata(w.final_name, r.mtime_seconds, r.mtime_nanoseconds, r.mode))
+        tell(d.sink, Severity::Warning, "\ncannot set the time and permissions of '%s': %s\n", w.final_name,
+             std::strerror(errno));
+    return written;
+}
+
 DecodeStatus close_output(Decoder& d)
 {
     DecodeStatus result = DecodeStatus::Ok;
+    d.writer.writing = false;
     if (d.writer.output) {
         if (close_hole(d, 1) != DecodeStatus::Ok)
             result = DecodeStatus::WriteFailed;
@@ -101,6 +143,7 @@ DecodeStatus close_output(Decoder& d)
             result = DecodeStatus::WriteFailed;
         }
         d.writer.output = nullptr;
+        result = settle_output(d, result);
     }
     RestoredFile* file = &d.writer.file;
     if (file->tracked) {
@@ -198,15 +241,29 @@ void start_file(Decoder& d, const uint8_t* plane, const FileTrack* t, RecordStat
         copy_printable(file->name, path.stored);
         return;
     }
+    if (d.options.keep_existing && path_exists(path.output)) {
+        file->state = OUTPUT_EXISTS;
+        d.writer.keep_captures = true;
+        return;
+    }
     content_hash_reset(&d.writer.written);
-    d.writer.output = std::fopen(path.output, "wb");
+    d.writer.writing = true;
+    if (d.options.dry_run)
+        return;
+    std::snprintf(d.writer.final_name, sizeof d.writer.final_name, "%s", path.output);
+    if (d.options.temporary_names)
+        temporary_name_for(path.output, d.writer.temp_name, sizeof d.writer.temp_name);
+    d.writer.output = std::fopen(d.options.temporary_names ? d.writer.temp_name : path.output, "wb");
     if (!d.writer.output) {
         file->state = OUTPUT_OPEN_FAILED;
         d.writer.output_failed = true;
+        d.writer.writing = false;
+        d.writer.temp_name[0] = '\0';
         tell(d.sink, Severity::Progress, "Error opening output file '%s'!\n", path.output);
         return;
     }
-    book_restored_file(&d.writer.names, path.output);
+    if (!d.options.temporary_names)
+        book_restored_file(&d.writer.names, path.output);
     // Planes are written whole, straight from the decoder's buffers: a stream
     // buffer would only split each write in two and add a copy.
     std::setvbuf(d.writer.output, nullptr, _IONBF, 0);
@@ -338,6 +395,8 @@ DecodeStatus write_position(Decoder& d, const QueueEntry* entries, uint8_t* cons
         const size_t n = static_cast<size_t>(b.count);
         if (!file->hash_skipped)
             content_hash_update(&d.writer.written, plane + b.plane_start, n);
+        if (!d.writer.output)
+            return DecodeStatus::Ok;   // a dry run: hashed, not written
         if (close_hole(d, 0) != DecodeStatus::Ok)
             return DecodeStatus::WriteFailed;
         if (std::fwrite(plane + b.plane_start, 1, n, d.writer.output) != n) {
@@ -398,10 +457,10 @@ DecodeStatus write_block(Decoder& d, const QueueEntry* entries, uint8_t* const* 
             file->unverified |= check->unverified;
         }
         const FrameRecord* r = &e->record;
-        if (r->Zerobytes > 0 && d.writer.output && !quiet)
+        if (r->Zerobytes > 0 && d.writer.writing && !quiet)
             tell(d.sink, Severity::Progress, "\nZerobytes = %lld, RealBytes = %lld",
                  static_cast<long long>(r->Zerobytes), static_cast<long long>(r->RealBytes));
-        if (t && d.writer.output &&
+        if (t && d.writer.writing &&
             write_position(d, entries, planes, i, t, previous_plane(d, entries, planes, intact, i), intact[i] != 0) !=
                 DecodeStatus::Ok)
             return DecodeStatus::WriteFailed;
@@ -467,6 +526,10 @@ void writer_stop(FileWriter& w)
     if (w.output)
         std::fclose(w.output);
     w.output = nullptr;
+    w.writing = false;
+    if (w.temp_name[0] != '\0')
+        std::remove(w.temp_name);
+    w.temp_name[0] = '\0';
 }
 
 DecodeStatus finish_output(Decoder& d)
@@ -479,7 +542,7 @@ DecodeStatus finish_output(Decoder& d)
 
 int64_t writer_file_start(const Decoder& d)
 {
-    if (!d.writer.output || !d.writer.file.tracked)
+    if (!d.writer.writing || !d.writer.file.tracked)
         return INT64_MAX;
     const FileTrack* t = track_of(d.place, d.writer.file.track);
     return t->id == d.writer.file.track ? t->start : 0;

@@ -62,6 +62,7 @@ enum OutputState {
     OUTPUT_FIRST_LOST,      // its first frame was lost or damaged beyond repair; nothing is written
     OUTPUT_MISSING,         // none of its frames is in the capture
     OUTPUT_NAME_TAKEN,      // a file restored earlier in this run has its output name; nothing is written
+    OUTPUT_EXISTS,          // a file of its name exists and is kept (keep_existing); nothing is written
 };
 
 // Bookkeeping of one file that was due to be written, for the verification report.
@@ -101,6 +102,9 @@ struct VerifyTotals {
     RestoredFile damaged[MAX_LISTED_DAMAGED];
 };
 
+// Room for what a temporary name adds to the final one.
+constexpr int TEMP_SUFFIX_ROOM = 32;
+
 // One recognised, classified frame as the intake hands it to the placement.
 struct ReceivedFrame {
     const uint8_t* plane;         // PLANE_SIZE bytes
@@ -130,6 +134,10 @@ struct DecoderOptions {
     bool sync_outputs = false;            // restored files go to disk as they close (-inplace)
     char start_name[NAME_BUFFER_SIZE] = {};   // "-startfile" name; empty: from the first file
     const char* capture_name = nullptr;   // the run's first capture file: no output may take its name
+    bool keep_existing = false;           // an existing file is kept and the restored one reported not written
+    bool temporary_names = false;         // write beside the final name, renamed when complete
+    bool restore_metadata = false;        // modification time and permission bits from the file record
+    bool dry_run = false;                 // read and verify every file, write none
 };
 
 // What is known about each payload block (segment) of the block being corrected.
@@ -200,7 +208,10 @@ struct Placement {
 
 // The restored file being written, and the names and bytes of the run's outputs.
 struct FileWriter {
+    bool writing;                         // the current file is being restored (open, or verified in a dry run)
     FILE* output;                         // restored file open for writing, or null
+    char final_name[NAME_BUFFER_SIZE];    // where the open file goes when complete (temporary names)
+    char temp_name[NAME_BUFFER_SIZE + TEMP_SUFFIX_ROOM];   // the name it is written under, "" when none
     char current_name[NAME_BUFFER_SIZE];  // output name of the current file (also when skipped)
     int64_t writer_track;                 // track of the file the writer is in, or NO_TRACK
     int64_t previous_plane_at;            // position of the plane kept in previous_plane, or -1

@@ -30,3 +30,11 @@ bool is_device_name(const char* name, size_t length);
 // Unicode forms, short names) compare equal. False when there is no
 // such file or the system cannot tell.
 [[nodiscard]] bool file_identity(const char* path, uint64_t* identity);
+
+// Renames `from` to `to`, replacing a file of that name. False on failure (errno set).
+[[nodiscard]] bool replace_file(const char* from, const char* to);
+
+// Gives the file at `path` (UTF-8) the modification time `seconds`.`nanoseconds`
+// after the epoch and, where the platform has them, the permission bits of
+// `mode`. False when the system refuses.
+[[nodiscard]] bool set_file_metadata(const char* path, int64_t seconds, uint32_t nanoseconds, uint32_t mode);

@@ -1,6 +1,7 @@
 #include "native_path.h"
 #include "restored_names.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -27,6 +28,19 @@ bool file_identity(const char* path, uint64_t* identity)
     const uint64_t parts[2] = {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
     *identity = check_value_of(parts, sizeof parts);
     return 1;
+}
+
+bool replace_file(const char* from, const char* to) { return std::rename(from, to) == 0; }
+
+bool set_file_metadata(const char* path, int64_t seconds, uint32_t nanoseconds, uint32_t mode)
+{
+    constexpr uint32_t PERMISSION_BITS = 07777;
+    constexpr uint32_t NANOSECONDS_PER_SECOND = 1000000000u;
+    const struct timespec times[2] = {{static_cast<time_t>(seconds), 0},
+                                      {static_cast<time_t>(seconds),
+                                       static_cast<long>(nanoseconds % NANOSECONDS_PER_SECOND)}};
+    const bool timed = utimensat(AT_FDCWD, path, times, 0) == 0;
+    return chmod(path, static_cast<mode_t>(mode & PERMISSION_BITS)) == 0 && timed;
 }
 
 bool seek_forward(FILE* stream, int64_t count) { return fseeko(stream, static_cast<off_t>(count), SEEK_CUR) == 0; }

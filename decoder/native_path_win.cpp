@@ -91,4 +91,35 @@ bool file_identity(const char* path, uint64_t* identity)
     return 1;
 }
 
+bool replace_file(const char* from, const char* to)
+{
+    const std::wstring a = std::filesystem::u8path(from).wstring();
+    const std::wstring b = std::filesystem::u8path(to).wstring();
+    if (MoveFileExW(a.c_str(), b.c_str(), MOVEFILE_REPLACE_EXISTING))
+        return true;
+    errno = EACCES;
+    return false;
+}
+
+// Permission bits have no counterpart here beyond read-only, which would stop a
+// later run from replacing the file: only the time is restored.
+bool set_file_metadata(const char* path, int64_t seconds, uint32_t nanoseconds, uint32_t)
+{
+    constexpr int64_t TICKS_PER_SECOND = 10000000;   // FILETIME counts 100 ns from 1601
+    constexpr int64_t EPOCH_TICKS = 116444736000000000;
+    constexpr uint32_t NANOSECONDS_PER_TICK = 100;
+    const int64_t ticks = seconds * TICKS_PER_SECOND + nanoseconds / NANOSECONDS_PER_TICK + EPOCH_TICKS;
+    FILETIME time;
+    time.dwLowDateTime = static_cast<DWORD>(ticks);
+    time.dwHighDateTime = static_cast<DWORD>(static_cast<uint64_t>(ticks) >> 32);
+    const std::wstring wide = std::filesystem::u8path(path).wstring();
+    HANDLE h = CreateFileW(wide.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    const bool set = SetFileTime(h, nullptr, &time, &time) != 0;
+    CloseHandle(h);
+    return set;
+}
+
 bool seek_forward(FILE* stream, int64_t count) { return _fseeki64(stream, count, SEEK_CUR) == 0; }

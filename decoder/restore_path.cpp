@@ -11,7 +11,6 @@
 
 namespace {
 
-const char NATIVE_SEPARATOR = static_cast<char>(std::filesystem::path::preferred_separator);
 constexpr int MKDIR_COMMAND_SIZE = NAME_BUFFER_SIZE + 16;   // "mkdir \"" prefix "\""
 
 int has_unsafe_character(const char* name, size_t length)

@@ -11,8 +11,13 @@
 // Text buffers for names given on the command line and for output paths.
 constexpr int NAME_BUFFER_SIZE = 256;   // at most 255 characters and the NUL
 
-// Separator of stored paths.
+// Separator of stored paths, and of paths on this platform.
 constexpr char STORED_SEPARATOR = '\\';
+#ifdef _WIN32
+constexpr char NATIVE_SEPARATOR = '\\';
+#else
+constexpr char NATIVE_SEPARATOR = '/';
+#endif
 
 // Why a stored path is refused; PATH_OK when it is usable.
 enum PathVerdict {

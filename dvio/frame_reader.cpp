@@ -68,16 +68,6 @@ void ensure_window(FrameReader* r, int64_t pos, int64_t need)
     }
 }
 
-// What the file is decides how it is searched: a RIFF file by its chunks, any
-// other as a raw DV stream.
-int file_is_riff(FILE* file)
-{
-    uint8_t first[RIFF_MAGIC_SIZE];
-    const size_t got = std::fread(first, 1, sizeof first, file);
-    std::rewind(file);
-    return starts_as_riff(first, got);
-}
-
 uint64_t name_key(const char* name)
 {
     // FNV-1a: names need no stronger hash, and a clash only ends the input early.
@@ -140,14 +130,17 @@ void look_past_missing(const FrameReader* r, const char* name, EventSink* sink)
 
 void open_current(FrameReader* r, const char* name, EventSink* sink)
 {
-    r->raw = !file_is_riff(r->file);
     r->found = 0;
     tell(sink, Severity::Progress, "\n\n\nReadDVFrame() : (Reading from %s) ", name);
     tell(sink, Severity::Detail, "ReadDVFrame() : \n\n\n(Reading from %s) ", name);
     r->window_pos = 0;
-    r->window_len = 0;
     r->read_pos = 0;
     r->at_eof = 0;
+    // The first bytes tell how the file is searched (a RIFF file by its chunks,
+    // any other as a raw DV stream); they stay in the window, so that a pipe is
+    // never rewound.
+    r->window_len = static_cast<int64_t>(std::fread(r->window, 1, RIFF_MAGIC_SIZE, r->file));
+    r->raw = !starts_as_riff(r->window, static_cast<size_t>(r->window_len));
 }
 
 // The current file is used up: close it and step to the successor name. A name
@@ -160,9 +153,10 @@ void finish_current(FrameReader* r, char* name, EventSink* sink)
         tell(sink, Severity::Warning, "\n%s: no DV frames found", name);
     if (std::ferror(r->file))
         tell(sink, Severity::Error, "\nReadDVFrame() : read error in %s: %s", name, std::strerror(errno));
-    std::fclose(r->file);
+    if (r->file != stdin)
+        std::fclose(r->file);
     r->file = nullptr;
-    if (!next_capture_name(name))
+    if (std::strcmp(name, STDIN_NAME) == 0 || !next_capture_name(name))
         r->ended = 1;
 }
 
@@ -178,7 +172,7 @@ bool frame_reader_init(FrameReader* reader)
 
 void frame_reader_shutdown(FrameReader* reader)
 {
-    if (reader->file)
+    if (reader->file && reader->file != stdin)
         std::fclose(reader->file);
     std::free(reader->window);
     std::free(reader->seen);
@@ -187,7 +181,7 @@ void frame_reader_shutdown(FrameReader* reader)
 
 void frame_reader_rewind(FrameReader* reader)
 {
-    if (reader->file)
+    if (reader->file && reader->file != stdin)
         std::fclose(reader->file);
     reader->file = nullptr;
     reader->ended = 0;
@@ -238,7 +232,7 @@ int ReadDVFrame(const uint8_t** frame, uint8_t* spare, FrameReader* reader, char
                 r->ended = 1;
                 return 0;
             }
-            r->file = std::fopen(name, "rb");
+            r->file = std::strcmp(name, STDIN_NAME) == 0 ? stdin : std::fopen(name, "rb");
             if (!r->file) {
                 if (!first)
                     look_past_missing(r, name, sink);

@@ -27,6 +27,9 @@ constexpr uint8_t SYNC_PATTERN[SYNC_LENGTH] = {'0',  '0',  'd',  'c',  0xC0, 0xD
                                                0x1F, 0x07, 0x00, 0x3F, 0x68, 0x78, 0x78, 0x78};
 constexpr uint8_t SYNC_MASK[SYNC_LENGTH] = {0, 0, 0, 0, 1, 1, 1, 1, 0, 1, 1, 1, 0, 1, 1, 1};
 
+// The name that reads standard input (a pipe: read once, forward only, no successor).
+constexpr const char* STDIN_NAME = "-";
+
 // The first bytes of a RIFF file.
 constexpr uint8_t RIFF_MAGIC[4] = {'R', 'I', 'F', 'F'};
 

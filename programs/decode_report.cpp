@@ -7,9 +7,6 @@
 
 namespace {
 
-constexpr int REASON_SIZE = 256;
-
-
 // Adds `part` to the reason text, separated from what is there; cut at REASON_SIZE.
 void append(char* reason, const char* part)
 {
@@ -21,9 +18,11 @@ void append(char* reason, const char* part)
     reason[used] = '\0';
 }
 
-void describe(const RestoredFile* f, char* reason)
+}  // namespace
+
+void describe_file(const RestoredFile* f, char* reason)
 {
-    char part[REASON_SIZE];
+    char part[REASON_SIZE + NAME_BUFFER_SIZE];   // cut to REASON_SIZE when appended
     reason[0] = '\0';
     switch (f->state) {
     case OUTPUT_REFUSED:
@@ -42,6 +41,9 @@ void describe(const RestoredFile* f, char* reason)
     case OUTPUT_MISSING:
         append(reason, f->last_file_index > f->file_index ? "not written: none of their frames is in the capture"
                                                            : "not written: none of its frames is in the capture");
+        return;
+    case OUTPUT_EXISTS:
+        append(reason, "not written: a file of this name exists (--overwrite replaces it)");
         return;
     case OUTPUT_NAME_TAKEN:
         if (f->taken_by[0] == '\0') {
@@ -89,14 +91,14 @@ void describe(const RestoredFile* f, char* reason)
 
 // Written in full and right as far as the checks can tell, but with some of
 // its planes trusted on their checksums alone.
-int file_unverified(const RestoredFile* f)
+bool file_unverified(const RestoredFile* f)
 {
     return f->state == OUTPUT_WRITING && f->record_state != RecordState::VALID && f->unverified &&
            f->announced >= 0 && f->written == f->announced && f->planes_failed == 0 && !f->inconsistent &&
            !f->size_inferred && !f->parity_disagrees;
 }
 
-void name_of(const RestoredFile* f, char* out, size_t size)
+void report_name_of(const RestoredFile* f, char* out, size_t size)
 {
     if (f->state != OUTPUT_MISSING)
         std::snprintf(out, size, "%s", f->name);
@@ -106,8 +108,6 @@ void name_of(const RestoredFile* f, char* out, size_t size)
     else
         std::snprintf(out, size, "file #%d of %d", static_cast<int>(f->file_index), static_cast<int>(f->file_count));
 }
-
-}  // namespace
 
 void print_statistics(const DecodeStats* s, int64_t elapsed_seconds, FILE* log)
 {
@@ -136,8 +136,8 @@ void print_verification(const VerifyTotals* totals, FILE* log)
     tell(&out, Severity::Info, "\nVerification\n------------\n");
     for (int i = 0; i < totals->listed; ++i) {
         const RestoredFile* f = &totals->damaged[i];
-        describe(f, reason);
-        name_of(f, name, sizeof name);
+        describe_file(f, reason);
+        report_name_of(f, name, sizeof name);
         tell(&out, Severity::Info, "%s: %s (%s)\n", file_unverified(f) ? "NOT VERIFIED" : "DAMAGED", name, reason);
     }
     if (totals->unlisted > 0)
