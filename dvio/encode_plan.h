@@ -10,7 +10,12 @@
 constexpr int DEFAULT_AVISIZE = 15869;
 constexpr int DEFAULT_REPEAT0 = 30;
 
+// What the frames are written as: numbered AVI files (brimwrite's only form),
+// numbered raw DV files, or one raw DV stream on standard output.
+enum class OutputFormat : uint8_t { AVI, RAW_FILES, RAW_STREAM };
+
 struct EncodePlan {
+    OutputFormat output = OutputFormat::AVI;
     int32_t avisize;
     bool recurse;                        // list the patterns' directories and everything below them
     int32_t repeat0;                     // 0 or more: brimwrite takes a negative option value as 0

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "avi_writer.h"
+#include "raw_writer.h"
 #include "plan.h"
 #include "recording_id.h"
 
@@ -25,13 +26,21 @@ bool ecc_refused(const Encoder* e)
     return false;
 }
 
+// Appends the packed frame in the plan's output format.
+bool write_frame(Encoder* e)
+{
+    if (e->plan.output == OutputFormat::AVI)
+        return write_avi_frame(e->frame, &e->info, &e->plan, &e->avi, e->sink);
+    return write_raw_frame(e->frame, &e->info, &e->plan, &e->avi, e->sink);
+}
+
 // Packs `plane` as the next frame of the current file and adds it to the ECC block.
 bool write_data_frame(Encoder* e, const uint8_t* plane)
 {
     pack_frame(plane, &e->info, e->plan.repeat0, e->frame);
     if (ecc_encoder_enc1(&e->ecc, plane) != 0)
         return ecc_refused(e);
-    return write_avi_frame(e->frame, &e->info, &e->plan, &e->avi, e->sink);
+    return write_frame(e);
 }
 
 // Packs and writes the 8 parity planes of the completed block, each as the next
@@ -46,7 +55,7 @@ bool write_parity(Encoder* e, bool announce)
         pack_frame(parity, &e->info, e->plan.repeat0, e->frame);
         if (announce)
             tell(e->sink, Severity::Progress, "\nEncoding parity %d", e->info.frame_index);
-        if (!write_avi_frame(e->frame, &e->info, &e->plan, &e->avi, e->sink))
+        if (!write_frame(e))
             return false;
     }
     return true;
@@ -76,7 +85,7 @@ bool flush_eccblock(Encoder* e)
 
 Encoder::~Encoder()
 {
-    if (avi)
+    if (avi && avi != stdout)
         fclose(avi);
     if (input.stream)
         fclose(input.stream);
@@ -138,7 +147,8 @@ bool encode_run(Encoder* e)
         // file; one still open lacks its index and is no usable output.
         tell(e->sink, Severity::Error, "\nmain() : FATAL, AVIfile[%d] still open at frame#%d!", plan->avi_current,
              plan->CAVIFcnt);
-        fclose(e->avi);
+        if (e->avi != stdout)
+            fclose(e->avi);
         e->avi = nullptr;
         return false;
     }
