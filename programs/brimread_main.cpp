@@ -6,12 +6,10 @@
 #include <cstring>
 #include <ctime>
 
-#include "alignment.h"
+#include "capture_run.h"
 #include "console_log.h"
 #include "decode_report.h"
 #include "decoder.h"
-#include "frame_reader.h"
-#include "native_path.h"
 
 namespace {
 
@@ -49,29 +47,12 @@ const char* const USAGE[] = {
     "NOTE: PAL Camcorders are not supported at this time.\n",
 };
 
-// Capture files deleted with -inplace wait here until nothing in them is needed.
-constexpr int PENDING_DELETIONS = 128;
-
-// A capture file the run has read, with what the run took from it.
-struct CaptureFile {
-    char name[NAME_BUFFER_SIZE];
-    CaptureCounts counts;
-};
-
-// The program's side of a run: the command line, the reader and the capture
-// files waiting to be deleted. Allocated once.
+// The program's side of a run: the command line and the capture run. Allocated once.
 struct Brimread {
     DecoderOptions options;
     bool inplace;
-    char first_name[NAME_BUFFER_SIZE];      // capture file to start with; stepped in place by the reader
-    char first_capture[NAME_BUFFER_SIZE];   // the same, as given
-    char capture[NAME_BUFFER_SIZE];         // the capture file being read
-    CaptureFile pending[PENDING_DELETIONS];   // read to their end, to be deleted (-inplace)
-    int pending_first;
-    int pending_count;
-    FrameReader reader;
-    uint8_t spare_frame[DV_FRAME_SIZE];     // a frame cut short at the end of its file
-    uint8_t plane[PLANE_SIZE];              // the look ahead's planes
+    char first_name[NAME_BUFFER_SIZE];      // capture file to start with
+    CaptureRun capture;
 };
 
 // Copies a command-line name into a NAME_BUFFER_SIZE buffer; false if too long.
@@ -113,44 +94,6 @@ bool parse_arguments(int argc, char** argv, Brimread& b)
     return true;
 }
 
-// Deletes the capture files read to their end whose every frame used is
-// corrected and written to disk, and every file with data in them closed (all of
-// them with `all`), unless a restored file could not be created or written, or
-// output has not started yet.
-void delete_used_captures(Brimread& b, Decoder& d, bool all)
-{
-    const int64_t done = decoder_done_through(d);
-    while (b.pending_count > 0 && !d.writer.output_failed && !d.writer.keep_captures && d.writer.output_started) {
-        const CaptureFile& c = b.pending[b.pending_first];
-        if (!all && c.counts.reach > done)
-            return;
-        if (d.writer.output && !flush_to_disk(d.writer.output))
-            return;
-        // Frames of another recording are left for a run of their own.
-        if (c.counts.foreign == 0)
-            std::remove(c.name);
-        b.pending_first = (b.pending_first + 1) % PENDING_DELETIONS;
-        --b.pending_count;
-    }
-}
-
-// The reader has left the capture file being read: with -inplace it waits to be
-// deleted if the recording took frames from it (a full queue keeps it); one
-// holding only another recording's frames is named.
-void leave_capture(Brimread& b, Decoder& d, ConsoleLogSink& sink)
-{
-    CaptureFile c{};
-    std::memcpy(c.name, b.capture, sizeof c.name);
-    c.counts = decoder_next_capture(d);
-    if (c.counts.used == 0 && c.counts.foreign > 0)
-        tell(&sink, Severity::Info, "\nmain() : %s holds frames of another recording only; they are not used\n",
-             c.name);
-    if (!b.inplace || c.counts.used == 0 || b.pending_count == PENDING_DELETIONS)
-        return;
-    b.pending[(b.pending_first + b.pending_count) % PENDING_DELETIONS] = c;
-    ++b.pending_count;
-}
-
 // Closes what a run leaves open and hands its status back.
 int end_run(Decoder& d, ConsoleLogSink& sink, int status)
 {
@@ -185,35 +128,17 @@ int run(int argc, char** argv, Brimread& b, Decoder& d)
     }
     sink.show_queue_of(&d);
 
-    Alignment alignment;
-    find_alignment(b.first_name, &b.reader, b.spare_frame, b.plane, &alignment);
-    std::memcpy(b.first_capture, b.first_name, sizeof b.first_capture);
-    std::memcpy(b.capture, b.first_name, sizeof b.capture);
-    b.options.capture_name = b.first_capture;
     b.options.sync_outputs = b.inplace;
-    decoder_start(d, b.options, alignment, &sink);
-
-    const uint8_t* frame = nullptr;
-    while (ReadDVFrame(&frame, b.spare_frame, &b.reader, b.first_name, &sink)) {
-        if (std::strcmp(b.capture, b.first_name) != 0) {
-            leave_capture(b, d, sink);
-            std::memcpy(b.capture, b.first_name, sizeof b.capture);
-        }
-        const DecodeStatus status = decoder_push_frame(d, frame);
-        if (status != DecodeStatus::Ok)
-            return failed(d, sink, status);
-        delete_used_captures(b, d, false);
-    }
-    leave_capture(b, d, sink);
-
-    const DecodeStatus status = decoder_finish(d);
+    b.capture.delete_used = b.inplace;
+    capture_run_start(&b.capture, b.first_name, d, b.options, &sink);
+    // Finishing a run that decoded nothing cannot fail: a failure came from a frame.
+    const DecodeStatus status = capture_run_decode(&b.capture, d, &sink, nullptr);
+    if (status != DecodeStatus::Ok)
+        return failed(d, sink, status);
     if (decoder_frames_decoded(d) == 0) {
         std::printf("No Input Files Found!\n");
         return end_run(d, sink, EXIT_NOTHING_DECODED);
     }
-    if (status != DecodeStatus::Ok)
-        return failed(d, sink, status);
-    delete_used_captures(b, d, true);
 
     const std::time_t end_time = std::time(nullptr);
     sink.statistics(d.intake.stats, static_cast<int64_t>(end_time - start_time));
@@ -233,12 +158,12 @@ int main(int argc, char** argv)
 {
     Brimread* b = new (std::nothrow) Brimread();
     Decoder* d = decoder_create();
-    if (!b || !d || !frame_reader_init(&b->reader)) {
+    if (!b || !d || !capture_run_init(&b->capture)) {
         std::printf("\nmain() : Error, malloc() failed.");
         return EXIT_NO_MEMORY;
     }
     const int status = run(argc, argv, *b, *d);
-    frame_reader_shutdown(&b->reader);
+    capture_run_shutdown(&b->capture);
     decoder_destroy(d);
     delete b;
     return status;
