@@ -16,9 +16,9 @@ constexpr int PATH_PAYLOAD_BLOCKS = (PATH_FIELD_SIZE + PAYLOAD_BLOCK_BYTES - 1) 
 DecodeStatus catastrophe(Decoder& d)
 {
     if (ecc_last_diagnostic()[0] != '\0')
-        tell(d.sink, Severity::Progress, "%s", ecc_last_diagnostic());
+        tell(d.sink, Severity::Failure, "%s", ecc_last_diagnostic());
     ecc_clear_diagnostic();
-    tell(d.sink, Severity::Progress, "\nadd2queue() : CATASTROPHIC ERROR!");
+    tell(d.sink, Severity::Failure, "\nadd2queue() : CATASTROPHIC ERROR!");
     return DecodeStatus::Catastrophic;
 }
 

@@ -259,7 +259,7 @@ void start_file(Decoder& d, const uint8_t* plane, const FileTrack* t, RecordStat
         d.writer.output_failed = true;
         d.writer.writing = false;
         d.writer.temp_name[0] = '\0';
-        tell(d.sink, Severity::Progress, "Error opening output file '%s'!\n", path.output);
+        tell(d.sink, Severity::Failure, "Error opening output file '%s'!\n", path.output);
         return;
     }
     if (!d.options.temporary_names)

@@ -77,12 +77,12 @@ bool put(const void* bytes, size_t size, FILE* stream)
 }
 
 // Reports a failed create/write/close of the current file and drops the stream.
-// The line has always been shown on the console only, so it goes out as progress.
+// The line has always been shown on the console only, so it goes out as a failure.
 bool fail(const char* function, const char* action, const EncodePlan* plan, FILE** avi, int error, EventSink* sink)
 {
     char name[AVI_NAME_SIZE];
     avi_file_name(plan->avi_current, name);
-    tell(sink, Severity::Progress, "\n%s : cannot %s %s: %s\n", function, action, name, strerror(error));
+    tell(sink, Severity::Failure, "\n%s : cannot %s %s: %s\n", function, action, name, strerror(error));
     if (*avi) {
         fclose(*avi);
         *avi = nullptr;

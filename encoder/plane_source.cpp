@@ -128,7 +128,7 @@ bool input_slot_init(InputSlot* slot, const uint8_t* recording_id, uint8_t* scan
     if (content_hash_init(&slot->read))
         return true;
     // Shown on the console only, as it always was.
-    tell(sink, Severity::Progress, "main() : cannot allocate the hash state!\n");
+    tell(sink, Severity::Failure, "main() : cannot allocate the hash state!\n");
     return false;
 }
 

@@ -18,6 +18,7 @@ enum class Severity : uint8_t {
     Info,       // progress and report lines for both
     Warning,    // something the user should look at
     Error,      // an operation failed
+    Failure,    // an operation failed; the console shows it, the programs' logs never held it
 };
 
 struct DecodeStats;

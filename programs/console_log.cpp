@@ -6,7 +6,7 @@ void ConsoleLogSink::message(Severity severity, const char* text)
 {
     if (severity != Severity::Detail)
         std::fputs(text, stdout);
-    if (severity != Severity::Progress && log_)
+    if (severity != Severity::Progress && severity != Severity::Failure && log_)
         std::fputs(text, log_);
 }
 

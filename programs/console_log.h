@@ -15,8 +15,8 @@ public:
     void set_log(FILE* log) { log_ = log; }
     FILE* log() const { return log_; }
 
-    // Detail goes to the log only, Progress to the console only, the rest to the
-    // console and then the log.
+    // Detail goes to the log only, Progress and Failure to the console only, the
+    // rest to the console and then the log.
     void message(Severity severity, const char* text) override;
     // Marks go to the console and the log.
     void frame_mark(const char* mark) override;

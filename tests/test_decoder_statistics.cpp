@@ -224,7 +224,7 @@ TEST_P(SinkRouting, EachSeverityGoesWhereTheProgramsAlwaysShowedIt)
 INSTANTIATE_TEST_SUITE_P(Severities, SinkRouting,
                          testing::Values(Routed{Severity::Detail, false, true}, Routed{Severity::Progress, true, false},
                                          Routed{Severity::Info, true, true}, Routed{Severity::Warning, true, true},
-                                         Routed{Severity::Error, true, true}));
+                                         Routed{Severity::Error, true, true}, Routed{Severity::Failure, true, false}));
 
 TEST(SinkRouting, MarksGoToBothAndANullSinkDropsEverything)
 {
