@@ -210,7 +210,7 @@ void start_file(Decoder& d, const uint8_t* plane, const FileTrack* t, RecordStat
     restore_path_from_plane(plane, d.options.recurse, &path);
     if (path.verdict == PATH_OK && names_capture_of_run(path.output, d.options.capture_name))
         path.verdict = PATH_CAPTURE_FILE;
-    if (path.verdict == PATH_OK && names_log_file(path.output, LOG_FILE_NAME))
+    if (path.verdict == PATH_OK && d.options.log_name && names_log_file(path.output, d.options.log_name))
         path.verdict = PATH_LOG_FILE;
     if (path.verdict == PATH_OK)
         std::memcpy(d.writer.current_name, path.output, sizeof d.writer.current_name);

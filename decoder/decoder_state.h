@@ -39,8 +39,6 @@ struct FileTrack {
 constexpr int TRACK_RING = 2 * ECC_N + 16;
 
 // One queued block position.
-// The run's log, in the current directory.
-constexpr const char* LOG_FILE_NAME = "Brimreadlog.txt";
 
 struct QueueEntry {
     FrameRecord record;     // the frame queued here; for a filler, the frame whose arrival showed the loss
@@ -134,6 +132,7 @@ struct DecoderOptions {
     bool sync_outputs = false;            // restored files go to disk as they close (-inplace)
     char start_name[NAME_BUFFER_SIZE] = {};   // "-startfile" name; empty: from the first file
     const char* capture_name = nullptr;   // the run's first capture file: no output may take its name
+    const char* log_name = nullptr;       // the run's log file, which no output may replace (null: none)
     bool keep_existing = false;           // an existing file is kept and the restored one reported not written
     bool temporary_names = false;         // write beside the final name, renamed when complete
     bool restore_metadata = false;        // modification time and permission bits from the file record

@@ -25,6 +25,9 @@ constexpr int EXIT_DONE = 1;
 constexpr int EXIT_WRITE_FAILED = -1;
 constexpr int EXIT_CATASTROPHIC = 0;
 
+// The run's log, in the current directory.
+constexpr const char* LOG_FILE_NAME = "Brimreadlog.txt";
+
 const char* const USAGE[] = {
     "Brimread v2.0 BETA - By Tolvane\n",
     "  (Hamming-code ECC by Verrant)\n",
@@ -122,6 +125,7 @@ int run(int argc, char** argv, Brimread& b, Decoder& d)
         return EXIT_USAGE;
     const std::time_t start_time = std::time(nullptr);
     sink.set_log(std::fopen(LOG_FILE_NAME, "w"));
+    b.options.log_name = LOG_FILE_NAME;
     if (!sink.log()) {
         std::printf("Error opening file!\n");
         return EXIT_USAGE;

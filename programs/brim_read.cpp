@@ -1,0 +1,254 @@
+// brim read and brim list: a capture pushed through a Decoder, the files
+// restored (or only verified), and the report as text or JSON.
+#include <cerrno>
+#include <cinttypes>
+#include <cstring>
+#include <filesystem>
+#include <new>
+#include <system_error>
+
+#include "brim.h"
+#include "capture_run.h"
+#include "decode_report.h"
+#include "verify.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int MAX_CAPTURE_FILES = 100000;   // successor names measured for the progress line
+
+// How each verdict is shown as it comes.
+struct Report {
+    const BrimOptions* options;
+    bool list;
+    bool first = true;   // no file object written yet (JSON)
+};
+
+const char* status_of(const RestoredFile& f)
+{
+    if (file_intact(&f))
+        return "intact";
+    if (f.state == OUTPUT_MISSING)
+        return "missing";
+    if (f.state != OUTPUT_WRITING)
+        return "not written";
+    return file_unverified(&f) ? "not verified" : "damaged";
+}
+
+// The size the tape gives the file, or -1 when it gives none.
+int64_t size_of(const RestoredFile& f)
+{
+    if (f.record_state == RecordState::VALID)
+        return static_cast<int64_t>(f.record.size);
+    return f.announced;
+}
+
+// `text` as a JSON string: quotes, backslashes and control characters escaped,
+// and bytes that are not UTF-8 (names come from tape) as the code points of their values.
+void put_json_string(const char* text)
+{
+    std::putchar('"');
+    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p; ++p) {
+        const unsigned char c = *p;
+        int follow = c >= 0xF0 && c < 0xF5 ? 3 : c >= 0xE0 ? 2 : c >= 0xC2 && c < 0xE0 ? 1 : 0;
+        bool valid = c < 0x80 || follow > 0;
+        for (int i = 1; valid && i <= follow; ++i)
+            valid = (p[i] & 0xC0) == 0x80;
+        if (c == '"' || c == '\\') {
+            std::printf("\\%c", c);
+        } else if (c < 0x20 || !valid) {
+            std::printf("\\u%04x", c);
+        } else {
+            std::fwrite(p, 1, static_cast<size_t>(follow) + 1, stdout);
+            p += follow;
+        }
+    }
+    std::putchar('"');
+}
+
+void show_verdict(void* context, const RestoredFile& f)
+{
+    Report* r = static_cast<Report*>(context);
+    char name[NAME_BUFFER_SIZE];
+    report_name_of(&f, name, sizeof name);
+    char reason[REASON_SIZE];
+    describe_file(&f, reason);
+    const int64_t size = size_of(f);
+    if (r->options->json) {
+        std::fputs(r->first ? "\n    {\"name\": " : ",\n    {\"name\": ", stdout);
+        r->first = false;
+        put_json_string(name);
+        if (size >= 0)
+            std::printf(", \"size\": %" PRId64, size);
+        else
+            std::fputs(", \"size\": null", stdout);
+        std::printf(", \"status\": \"%s\", \"reason\": ", status_of(f));
+        put_json_string(reason);
+        std::putchar('}');
+    } else if (r->list || r->options->verbosity > 1) {
+        char shown_size[24] = "?";
+        if (size >= 0)
+            std::snprintf(shown_size, sizeof shown_size, "%" PRId64, size);
+        std::printf("%-12s %14s  %s\n", status_of(f), shown_size, name);
+    }
+}
+
+struct ProgressState {
+    BrimSink* sink;
+    int64_t total_bytes;
+    int64_t frames_read;
+};
+
+void show_progress(void* context, const Decoder& d, const FrameReader&)
+{
+    ProgressState* p = static_cast<ProgressState*>(context);
+    ++p->frames_read;
+    p->sink->progress(p->frames_read * FRAME_CHUNK_SIZE, p->total_bytes, p->frames_read * FRAME_CHUNK_SIZE,
+                      decoder_frames_decoded(d));
+}
+
+// The bytes of the capture files from `first` on, for the progress line (0 for a pipe).
+int64_t capture_bytes(const std::string& first)
+{
+    if (first == STDIN_NAME)
+        return 0;
+    char name[CAPTURE_NAME_CAPACITY];
+    std::snprintf(name, sizeof name, "%s", first.c_str());
+    int64_t total = 0;
+    for (int i = 0; i < MAX_CAPTURE_FILES; ++i) {
+        std::error_code ec;
+        const uintmax_t size = fs::file_size(fs::u8path(name), ec);
+        if (ec)
+            break;
+        total += static_cast<int64_t>(size);
+        if (!next_capture_name(name))
+            break;
+    }
+    return total;
+}
+
+void print_json_tail(const Decoder& d)
+{
+    const VerifyTotals& v = d.verify;
+    const DecodeStats& s = d.intake.stats;
+    std::printf("\n  ],\n  \"totals\": {\"files\": %" PRId64 ", \"intact\": %" PRId64 ", \"not_intact\": %" PRId64
+                ", \"frames_of_another_recording\": %" PRId64 "},\n",
+                v.files, v.intact, v.files - v.intact, v.foreign_frames);
+    std::printf("  \"capture\": {\"frames_decoded\": %" PRId64 ", \"dropped\": %" PRId64 ", \"longest_drop\": %u"
+                ", \"duplicated\": %" PRId64 ", \"corrupted\": %" PRId64 ", \"unrecognizable\": %" PRId64
+                ", \"bytes\": %" PRId64 "}\n}\n",
+                s.decoded, s.dropped, s.longest_drop, s.duplicated, s.corrupted, s.unrecognizable, s.bytes);
+}
+
+void print_text_tail(const Decoder& d, bool list)
+{
+    const VerifyTotals& v = d.verify;
+    char reason[REASON_SIZE];
+    char name[NAME_BUFFER_SIZE];
+    for (int i = 0; !list && i < v.listed; ++i) {
+        const RestoredFile* f = &v.damaged[i];
+        describe_file(f, reason);
+        report_name_of(f, name, sizeof name);
+        // The reason of a file not written says so itself.
+        if (f->state == OUTPUT_WRITING)
+            std::printf("%s: %s: %s\n", name, status_of(*f), reason);
+        else
+            std::printf("%s: %s\n", name, reason);
+    }
+    if (!list && v.unlisted > 0)
+        std::printf("%" PRId64 " more files not intact\n", v.unlisted);
+    const DecodeStats& s = d.intake.stats;
+    std::printf("%" PRId64 " of %" PRId64 " files %s; frames: %" PRId64 " decoded, %" PRId64 " dropped, %" PRId64
+                " damaged, %" PRId64 " unrecognizable%s\n",
+                v.intact, v.files, list ? "would restore intact" : "intact", s.decoded, s.dropped, s.corrupted,
+                s.unrecognizable, v.foreign_frames > 0 ? "; frames of another recording left out" : "");
+}
+
+int run_capture(const BrimOptions& o, bool list)
+{
+    BrimSink sink(o.verbosity);
+    const std::string log_path = o.log.empty() ? std::string() : fs::absolute(fs::u8path(o.log)).u8string();
+    if (!log_path.empty() && !sink.open_log(log_path))
+        return BRIM_FAILED;
+    std::string capture = o.operands[0];
+    std::error_code ec;
+    if (capture != STDIN_NAME) {
+        if (!fs::exists(fs::u8path(capture), ec)) {
+            brim_error("%s: no such file", capture.c_str());
+            return BRIM_FAILED;
+        }
+        if (!list && !o.directory.empty())
+            capture = fs::absolute(fs::u8path(capture), ec).u8string();
+    }
+    if (capture.size() >= NAME_BUFFER_SIZE || o.start.size() >= NAME_BUFFER_SIZE) {
+        brim_error("%s: name too long (at most %d bytes)", capture.c_str(), NAME_BUFFER_SIZE - 1);
+        return BRIM_FAILED;
+    }
+    if (!list && !o.directory.empty()) {
+        fs::create_directories(fs::u8path(o.directory), ec);
+        if (!ec)
+            fs::current_path(fs::u8path(o.directory), ec);
+        if (ec) {
+            brim_error("%s: %s", o.directory.c_str(), ec.message().c_str());
+            return BRIM_FAILED;
+        }
+    }
+    DecoderOptions options;
+    options.correct = !o.no_correct;
+    options.recurse = !o.flat;
+    options.keep_existing = !o.overwrite && !list;
+    options.temporary_names = true;
+    options.restore_metadata = true;
+    options.sync_outputs = o.delete_captures;
+    options.dry_run = list;
+    options.log_name = log_path.empty() ? nullptr : log_path.c_str();
+    std::snprintf(options.start_name, sizeof options.start_name, "%s", o.start.c_str());
+
+    Decoder* d = decoder_create();
+    CaptureRun* run = new (std::nothrow) CaptureRun();
+    if (!d || !run || !capture_run_init(run)) {
+        brim_error("not enough memory");
+        return BRIM_FAILED;
+    }
+    run->delete_used = o.delete_captures && !list;
+    remove_on_interrupt(d->writer.temp_name);
+    Report report{&o, list};
+    sink.on_verdict = show_verdict;
+    sink.verdict_context = &report;
+    ProgressState state{&sink, capture_bytes(capture), 0};
+    const CaptureProgress progress{show_progress, &state};
+    if (o.json)
+        std::fputs("{\n  \"files\": [", stdout);
+    capture_run_start(run, capture.c_str(), *d, options, &sink);
+    const DecodeStatus status = capture_run_decode(run, *d, &sink, &progress);
+    sink.end_progress();
+    int exit_status = BRIM_OK;
+    if (status != DecodeStatus::Ok) {
+        exit_status = BRIM_FAILED;
+    } else if (decoder_frames_decoded(*d) == 0) {
+        brim_error("%s: no frames of a brim recording found", o.operands[0].c_str());
+        exit_status = BRIM_FAILED;
+    } else if (!d->writer.output_started) {
+        brim_error("no stored file named %s was found; nothing was restored", o.start.c_str());
+        exit_status = BRIM_PARTIAL;
+    } else if (d->verify.intact != d->verify.files) {
+        exit_status = BRIM_PARTIAL;
+    }
+    if (o.json)
+        print_json_tail(*d);
+    else if (exit_status != BRIM_FAILED)
+        print_text_tail(*d, list);
+    remove_on_interrupt(nullptr);
+    decoder_stop(*d);
+    capture_run_shutdown(run);
+    delete run;
+    decoder_destroy(d);
+    return exit_status;
+}
+
+}  // namespace
+
+int brim_read(const BrimOptions& o) { return run_capture(o, false); }
+
+int brim_list(const BrimOptions& o) { return run_capture(o, true); }
