@@ -35,7 +35,7 @@ void emit_dashes(Decoder& d, uint32_t count)
 void report_write_failure(Decoder& d, const char* name)
 {
     d.writer.output_failed = true;
-    tell(d.sink, Severity::Info, "\ndump_eccblock() : cannot write '%s': %s\n", name, std::strerror(errno));
+    tell(d.sink, Severity::Error, "\ndump_eccblock() : cannot write '%s': %s\n", name, std::strerror(errno));
 }
 
 // Zero bytes for `count` bytes of the file that nothing restored: they become a

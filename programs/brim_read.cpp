@@ -72,8 +72,9 @@ void show_verdict(void* context, const RestoredFile& f)
     Report* r = static_cast<Report*>(context);
     char name[NAME_BUFFER_SIZE];
     report_name_of(&f, name, sizeof name);
-    char reason[REASON_SIZE];
-    describe_file(&f, reason);
+    char reason[REASON_SIZE] = "";
+    if (!file_intact(&f))
+        describe_file(&f, reason);
     const int64_t size = size_of(f);
     if (r->options->json) {
         std::fputs(r->first ? "\n    {\"name\": " : ",\n    {\"name\": ", stdout);

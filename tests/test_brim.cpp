@@ -1,0 +1,214 @@
+// brim end to end: the real program on real files in a temporary directory,
+// grouped by scenario: a tree round trip with times and permissions, plan
+// against write, damaged, missing and foreign captures, existing files, a raw
+// stream through a pipe, an interrupted restore, and a file system that fills up.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <string>
+#include <vector>
+
+#include "avi_writer.h"
+#include "test_support.h"
+
+namespace {
+
+RunResult brim(const fs::path& cwd, const std::string& args)
+{
+    return run_in(cwd, shell_quote(program("brim")) + " " + args);
+}
+
+// The frames of the tape files in `dir`: AVI files by their headers, raw DV by size.
+int64_t frames_in(const fs::path& dir)
+{
+    int64_t frames = 0;
+    for (const auto& e : fs::directory_iterator(dir)) {
+        const std::vector<uint8_t> bytes = read_file(e.path());
+        if (e.path().extension() == ".dv") {
+            frames += static_cast<int64_t>(bytes.size()) / DV_FRAME_SIZE;
+        } else {
+            constexpr size_t TOTAL_FRAMES_AT = 48;
+            frames += bytes[TOTAL_FRAMES_AT] | bytes[TOTAL_FRAMES_AT + 1] << 8 | bytes[TOTAL_FRAMES_AT + 2] << 16;
+        }
+    }
+    return frames;
+}
+
+// The "frames N" figure of brim plan's report.
+int64_t planned_frames(const std::string& report)
+{
+    const size_t at = report.find("frames       ");
+    return at == std::string::npos ? -1 : std::stoll(report.substr(at + 13));
+}
+
+class Brim : public testing::Test {
+protected:
+    TempDir dir;
+    fs::path src = dir.path / "src";
+
+    // A tree with nested directories, a dot file, a link to a file, a non-ASCII
+    // name, a file over several blocks, set times and permission bits.
+    void make_tree()
+    {
+        fs::create_directories(src / "docs" / "deep");
+        write_file(src / "big.bin", random_bytes(3 * 1000 * 1000, 1));
+        write_file(src / ".hidden", random_bytes(10, 2));
+        write_file(src / "docs" / "deep" / "note.txt", random_bytes(5000, 3));
+        write_file(src / "docs" / fs::u8path("caf\xC3\xA9 \xE6\x97\xA5.txt"), random_bytes(70000, 4));
+        fs::create_symlink("../big.bin", src / "docs" / "link");
+        ASSERT_EQ(run_in(dir.path, "touch -d '2021-05-06 07:08:09.5' src/big.bin && chmod 640 src/big.bin").status, 0);
+    }
+
+    void expect_same_tree(const fs::path& restored)
+    {
+        for (const char* name : {"big.bin", ".hidden", "docs/deep/note.txt", "docs/link"})
+            EXPECT_EQ(read_file(restored / name), read_file(src / name)) << name;
+        EXPECT_EQ(read_file(restored / "docs" / fs::u8path("caf\xC3\xA9 \xE6\x97\xA5.txt")),
+                  read_file(src / "docs" / fs::u8path("caf\xC3\xA9 \xE6\x97\xA5.txt")));
+        struct stat a, b;
+        ASSERT_EQ(stat((src / "big.bin").c_str(), &a), 0);
+        ASSERT_EQ(stat((restored / "big.bin").c_str(), &b), 0);
+        EXPECT_EQ(a.st_mtim.tv_sec, b.st_mtim.tv_sec);
+        EXPECT_EQ(a.st_mtim.tv_nsec, b.st_mtim.tv_nsec);
+        EXPECT_EQ(a.st_mode & 07777, b.st_mode & 07777);
+    }
+
+    // No file below `root` with the temporary suffix.
+    void expect_no_partial(const fs::path& root)
+    {
+        for (const auto& e : fs::recursive_directory_iterator(root))
+            EXPECT_EQ(e.path().filename().string().find(".brim-part"), std::string::npos) << e.path();
+    }
+};
+
+TEST_F(Brim, ATreeRoundTripsWithItsTimesAndPermissions)
+{
+    make_tree();
+    for (const char* raw : {"", "--raw --frames-per-file 50"}) {
+        SCOPED_TRACE(raw);
+        const fs::path out = dir.path / (raw[0] ? "out-raw" : "out");
+        const RunResult plan = brim(dir.path, std::string("plan -C src -o ") + out.string() + " " + raw + " .");
+        ASSERT_EQ(plan.status, 0) << plan.output;
+        const RunResult write = brim(dir.path, std::string("write -C src -o ") + out.string() + " " + raw + " .");
+        ASSERT_EQ(write.status, 0) << write.output;
+        EXPECT_EQ(planned_frames(plan.output), frames_in(out)) << plan.output;
+        const std::string first = (out / (raw[0] ? "DV000001.dv" : "DV000001.avi")).string();
+        const fs::path restored = dir.path / (raw[0] ? "restored-raw" : "restored");
+        const RunResult read = brim(dir.path, "read -C " + restored.string() + " " + first);
+        ASSERT_EQ(read.status, 0) << read.output;
+        EXPECT_NE(read.output.find("5 of 5 files intact"), std::string::npos) << read.output;
+        expect_same_tree(restored);
+        expect_no_partial(restored);
+        EXPECT_EQ(brim(dir.path, "list " + first).status, 0);
+    }
+}
+
+TEST_F(Brim, ProblemsAreNamedWithTheirFileAndStatus)
+{
+    make_tree();
+    ASSERT_EQ(brim(dir.path, "write -q -o out src").status, 0);
+    write_file(dir.path / "noise.avi", random_bytes(400000, 5));
+    struct Case {
+        const char* args;
+        int status;
+        const char* said;
+    } cases[] = {
+        {"read nothere.avi", 2, "brim: nothere.avi: no such file"},
+        {"read -C r noise.avi", 2, "noise.avi: no frames of a brim recording found"},
+        {"list noise.avi", 2, "no DV frames found"},
+        {"write --bogus src", 2, "brim: write: option '--bogus' is unknown"},
+        {"frobnicate", 2, "brim: unknown command 'frobnicate'"},
+        {"write -o out src", 2, "holds tape files of another run (DV000001.avi)"},
+        {"write -o out2 src nothere", 1, "brim: nothere: left out: "},
+        {"read --help", 0, "usage: brim read"},
+    };
+    for (const Case& c : cases) {
+        const RunResult r = brim(dir.path, c.args);
+        EXPECT_EQ(r.status, c.status) << c.args << "\n" << r.output;
+        EXPECT_NE(r.output.find(c.said), std::string::npos) << c.args << "\n" << r.output;
+    }
+}
+
+TEST_F(Brim, ADamagedCaptureGivesStatusOneAndNamesTheFiles)
+{
+    make_tree();
+    ASSERT_EQ(brim(dir.path, "write -q -o out src").status, 0);
+    // Twelve frames lost in big.bin's first block (after the 30 copies of the
+    // first frames of .hidden and big.bin): more than its parity rebuilds.
+    fs::create_directory(dir.path / "cap");
+    ASSERT_EQ(run_in(dir.path, shell_quote(program("capsim")) + " -drop 65-76 -o cap/SCENE0001.avi out/DV000001.avi")
+                  .status,
+              0);
+    const RunResult r = brim(dir.path, "read -C r cap/SCENE0001.avi");
+    EXPECT_EQ(r.status, 1) << r.output;
+    EXPECT_NE(r.output.find("src/big.bin: damaged"), std::string::npos) << r.output;
+    const RunResult json = brim(dir.path, "list --json cap/SCENE0001.avi");
+    EXPECT_EQ(json.status, 1);
+    EXPECT_NE(json.output.find("\"name\": \"src/big.bin\", \"size\": 3000000, \"status\": \"damaged\""),
+              std::string::npos)
+        << json.output;
+    EXPECT_NE(json.output.find("\"totals\": {\"files\": 5, \"intact\": 4"), std::string::npos) << json.output;
+}
+
+TEST_F(Brim, AnExistingFileIsKeptUnlessOverwriteIsGiven)
+{
+    make_tree();
+    ASSERT_EQ(brim(dir.path, "write -q -o out src").status, 0);
+    fs::create_directories(dir.path / "r" / "src");
+    write_file(dir.path / "r" / "src" / ".hidden", {'m', 'i', 'n', 'e'});
+    RunResult r = brim(dir.path, "read -C r out/DV000001.avi");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.output.find("src/.hidden: not written: a file of this name exists"), std::string::npos) << r.output;
+    EXPECT_EQ(read_file(dir.path / "r" / "src" / ".hidden"), (std::vector<uint8_t>{'m', 'i', 'n', 'e'}));
+    r = brim(dir.path, "read --overwrite -C r out/DV000001.avi");
+    EXPECT_EQ(r.status, 0) << r.output;
+    expect_same_tree(dir.path / "r" / "src");
+}
+
+TEST_F(Brim, ARawStreamThroughAPipeRestoresEverything)
+{
+    make_tree();
+    const std::string b = shell_quote(program("brim"));
+    const RunResult r = run_in(dir.path, b + " write -q -o - src | " + b + " read -C r -");
+    EXPECT_EQ(r.status, 0) << r.output;
+    expect_same_tree(dir.path / "r" / "src");
+}
+
+TEST_F(Brim, AnInterruptedRestoreLeavesNoPartialFile)
+{
+    fs::create_directories(src);
+    write_file(src / "large.bin", random_bytes(20 * 1000 * 1000, 6));
+    ASSERT_EQ(brim(dir.path, "write -q -o - src > stream.dv").status, 0);
+    // The stream stops in the middle of the file and waits: the restore is
+    // interrupted while the file is being written.
+    const std::string script =
+        "mkfifo pipe; (head -c 15000000 stream.dv; sleep 20) > pipe & feeder=$!; " +
+        shell_quote(program("brim")) +
+        " read -C r - < pipe & reader=$!; "
+        "for i in $(seq 2000); do [ -e r/src/.large.bin.brim-part ] && break; sleep 0.01; done; "
+        "ls -A r/src; kill -INT $reader; wait $reader; echo status=$?; kill $feeder";
+    const RunResult r = run_in(dir.path, script);
+    EXPECT_NE(r.output.find(".large.bin.brim-part"), std::string::npos) << r.output;   // it was being written
+    EXPECT_NE(r.output.find("status=130"), std::string::npos) << r.output;
+    EXPECT_FALSE(fs::exists(dir.path / "r" / "src" / "large.bin"));
+    expect_no_partial(dir.path / "r");
+}
+
+TEST_F(Brim, AFullFileSystemStopsTheRunNamingTheFile)
+{
+    make_tree();
+    ASSERT_EQ(brim(dir.path, "write -q -o out src").status, 0);
+    // At most 1 MB per file (the shell's unit is 1 KiB blocks), the size limit's signal ignored.
+    const std::string limited = "trap '' XFSZ; ulimit -f 1000; exec " + shell_quote(program("brim"));
+    RunResult r = run_in(dir.path, limited + " read -C r out/DV000001.avi");
+    EXPECT_EQ(r.status, 2) << r.output;
+    EXPECT_NE(r.output.find("big.bin"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("File too large"), std::string::npos) << r.output;
+    expect_no_partial(dir.path / "r");
+    r = run_in(dir.path, limited + " write -o out2 src");
+    EXPECT_EQ(r.status, 2) << r.output;
+    EXPECT_NE(r.output.find("DV000001.avi"), std::string::npos) << r.output;
+}
+
+}  // namespace
