@@ -1,5 +1,5 @@
 // The installed tree: `cmake --install` of this build into a temporary prefix
-// must hold the four programs, the template frame and a manual page for each
+// must hold the five programs, the template frame and a manual page for each
 // program; the pages must render without warnings, and the installed programs
 // must work on their own, with the installed template, from any directory.
 #include <gtest/gtest.h>
@@ -14,7 +14,7 @@
 
 namespace {
 
-const char* const PROGRAMS[] = {"brimwrite", "brimread", "mkdvframe", "capsim"};
+const char* const PROGRAMS[] = {"brim", "brimwrite", "brimread", "mkdvframe", "capsim"};
 const char* const PAGE_SECTIONS[] = {"NAME", "SYNOPSIS", "DESCRIPTION", "OPTIONS", "FILES", "EXIT STATUS", "EXAMPLES"};
 constexpr int EXIT_COMPLETED = 1;   // brimwrite's and brimread's status after a full run
 constexpr int EXIT_USAGE = -1;
