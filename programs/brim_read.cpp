@@ -1,5 +1,6 @@
 // brim read and brim list: a capture pushed through a Decoder, the files
 // restored (or only verified), and the report as text or JSON.
+#include <algorithm>
 #include <cerrno>
 #include <cinttypes>
 #include <cstring>
@@ -204,7 +205,10 @@ int run_capture(const BrimOptions& o, bool list)
     options.sync_outputs = o.delete_captures;
     options.dry_run = list;
     options.log_name = log_path.empty() ? nullptr : log_path.c_str();
-    std::snprintf(options.start_name, sizeof options.start_name, "%s", o.start.c_str());
+    // Stored paths use the tape's separator; a name given with slashes matches them.
+    std::string start = o.start;
+    std::replace(start.begin(), start.end(), '/', STORED_SEPARATOR);
+    std::snprintf(options.start_name, sizeof options.start_name, "%s", start.c_str());
 
     Decoder* d = decoder_create();
     CaptureRun* run = new (std::nothrow) CaptureRun();

@@ -330,11 +330,12 @@ int brim_plan(const BrimOptions& o)
 int brim_write(const BrimOptions& o)
 {
     BrimSink sink(o.verbosity);
-    if (!o.log.empty() && !sink.open_log(fs::absolute(fs::u8path(o.log)).u8string()))
-        return BRIM_FAILED;
     const auto encoder = std::make_unique<Encoder>();
     Prepared p;
     if (!encoder_init(encoder.get(), &sink) || !prepare(o, &p) || !load_frame(o, encoder->frame))
+        return BRIM_FAILED;
+    // Opened after the listing, so that a log inside the stored tree is not stored half written.
+    if (!o.log.empty() && !sink.open_log(fs::absolute(fs::u8path(o.log)).u8string()))
         return BRIM_FAILED;
     if (!p.output_dir.empty() && !check_output(o, p))
         return BRIM_FAILED;
