@@ -2,22 +2,24 @@
 #include <io.h>
 #include <windows.h>
 
-#include <csignal>
 #include <cstdio>
+#include <filesystem>
 
 #include "brim.h"
 
 namespace {
 
-constexpr int INTERRUPTED_STATUS = 130;
+constexpr DWORD INTERRUPTED_STATUS = 130;
 const char* volatile interrupt_temp_name = nullptr;
 
-extern "C" void on_interrupt(int)
+// Ctrl+C, Ctrl+Break and closing the console arrive on a thread of their own:
+// the partial file is deleted there and the process ends.
+BOOL WINAPI on_console_event(DWORD)
 {
     const char* name = interrupt_temp_name;
     if (name && name[0] != '\0')
-        std::remove(name);
-    _exit(INTERRUPTED_STATUS);
+        DeleteFileW(std::filesystem::u8path(name).wstring().c_str());
+    ExitProcess(INTERRUPTED_STATUS);
 }
 
 }  // namespace
@@ -29,8 +31,7 @@ double seconds_now() { return static_cast<double>(GetTickCount64()) / 1000.0; }
 void remove_on_interrupt(const char* temp_name)
 {
     interrupt_temp_name = temp_name;
-    std::signal(SIGINT, on_interrupt);
-    std::signal(SIGTERM, on_interrupt);
+    SetConsoleCtrlHandler(on_console_event, TRUE);
 }
 
 void binary_standard_streams()

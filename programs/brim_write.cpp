@@ -91,6 +91,9 @@ void add_file(Listing* l, const fs::path& path, const std::string& shown)
 void walk(Listing* l, const fs::path& path)
 {
     const std::string shown = path.u8string();
+    for (const fs::path& part : path.lexically_normal())
+        if (part == "..")
+            return leave_out(l, shown, "a path with '..' would restore outside the directory it is read into");
     std::error_code ec;
     const fs::file_status own = fs::symlink_status(path, ec);
     if (ec || !fs::exists(own))

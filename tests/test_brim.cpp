@@ -211,4 +211,85 @@ TEST_F(Brim, AFullFileSystemStopsTheRunNamingTheFile)
     EXPECT_NE(r.output.find("DV000001.avi"), std::string::npos) << r.output;
 }
 
+TEST_F(Brim, WhatCannotBeStoredIsLeftOutByNameWithItsReason)
+{
+    fs::create_directories(src / "dir");
+    write_file(src / "kept.txt", random_bytes(100, 7));
+    write_file(src / "empty", {});
+    write_file(src / (std::string(230, 'n')), random_bytes(10, 8));
+    ASSERT_EQ(run_in(src, "mkfifo fifo && ln -s dir dirlink && ln -s missing broken").status, 0);
+    struct Expected {
+        const char* name;
+        const char* reason;
+    } left_out[] = {
+        {"src/empty", "an empty file cannot be stored"},
+        {"src/fifo", "not a regular file"},
+        {"src/dirlink", "a link to a directory is not followed"},
+        {"src/broken", "a link to nothing"},
+        {"src/nnnn", "longer than the 227 bytes"},
+    };
+    const RunResult r = brim(dir.path, "write -o out src ../x");
+    EXPECT_EQ(r.status, 1) << r.output;
+    for (const Expected& e : left_out) {
+        const size_t at = r.output.find(std::string("brim: ") + e.name);
+        ASSERT_NE(at, std::string::npos) << e.name << "\n" << r.output;
+        EXPECT_NE(r.output.find(e.reason, at), std::string::npos) << e.name << "\n" << r.output;
+    }
+    EXPECT_NE(r.output.find("brim: ../x: left out: a path with '..'"), std::string::npos) << r.output;
+    const RunResult list = brim(dir.path, "list out/DV000001.avi");
+    EXPECT_EQ(list.status, 0) << list.output;
+    EXPECT_NE(list.output.find("1 of 1 files would restore intact"), std::string::npos) << list.output;
+}
+
+TEST_F(Brim, FlatRestoresKeepTheFirstOfTwoFilesWithOneName)
+{
+    fs::create_directories(src / "a");
+    fs::create_directories(src / "b");
+    write_file(src / "a" / "same.txt", random_bytes(100, 9));
+    write_file(src / "b" / "same.txt", random_bytes(200, 10));
+    ASSERT_EQ(brim(dir.path, "write -q -o out src").status, 0);
+    const RunResult r = brim(dir.path, "read --flat -C flat out/DV000001.avi");
+    EXPECT_EQ(r.status, 1) << r.output;
+    EXPECT_EQ(read_file(dir.path / "flat" / "same.txt"), read_file(src / "a" / "same.txt"));
+    EXPECT_NE(r.output.find("a file restored before it in this run is named same.txt"), std::string::npos)
+        << r.output;
+}
+
+TEST_F(Brim, CapturesAreDeletedOnlyOnceEverythingIsOnDisk)
+{
+    make_tree();
+    ASSERT_EQ(brim(dir.path, "write -q -o out src").status, 0);
+    fs::create_directory(dir.path / "cap");
+    const std::string capsim = shell_quote(program("capsim")) + " -split 8m -o cap/SCENE0001.avi out/DV000001.avi";
+    ASSERT_EQ(run_in(dir.path, capsim).status, 0);
+    // A file that is not written keeps every capture.
+    fs::create_directories(dir.path / "r" / "src" / "big.bin");
+    RunResult r = brim(dir.path, "read --delete-captures -C r cap/SCENE0001.avi");
+    EXPECT_EQ(r.status, 1) << r.output;
+    EXPECT_NE(r.output.find("src/big.bin: not written: a file of this name exists"), std::string::npos)
+        << r.output;
+    EXPECT_TRUE(fs::exists(dir.path / "cap" / "SCENE0001.avi"));
+    fs::remove_all(dir.path / "r");
+    r = brim(dir.path, "read --delete-captures -C r cap/SCENE0001.avi");
+    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_TRUE(fs::is_empty(dir.path / "cap"));
+    expect_same_tree(dir.path / "r" / "src");
+}
+
+TEST_F(Brim, PlanTellsTapeTimeAndWarnsOfManySmallFiles)
+{
+    fs::create_directories(src);
+    for (int i = 0; i < 20; ++i)
+        write_file(src / ("f" + std::to_string(i)), random_bytes(50, static_cast<uint32_t>(20 + i)));
+    const RunResult r = brim(dir.path, "plan src");
+    EXPECT_EQ(r.status, 0) << r.output;
+    // 20 data frames, 20 * 29 more copies of the first frames, 8 parity, 44 padding.
+    EXPECT_NE(r.output.find("frames       652 (data 20, first-frame copies 580, parity 8, padding 44)"),
+              std::string::npos)
+        << r.output;
+    EXPECT_NE(r.output.find("tape time    0:00:22 SP, 0:00:33 LP"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("pack small files with tar first"), std::string::npos) << r.output;
+    EXPECT_FALSE(fs::exists(dir.path / "DV000001.avi"));
+}
+
 }  // namespace
