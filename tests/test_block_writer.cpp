@@ -5,6 +5,7 @@
 // restored. Also the stored-path rules themselves.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -535,6 +536,62 @@ TEST_F(BlockWriter, ADecoderStartsEachRunAfresh)
     EXPECT_EQ(verify().intact, 2);
     EXPECT_EQ(queued_planes(d->queue), 0);
 }
+
+// The writer's modes for a second program: each restores (or only verifies) the
+// same two files and leaves exactly what it says.
+struct WriterMode {
+    const char* label;
+    bool dry_run;
+    bool temporary_names;
+    bool restore_metadata;
+    bool keep_existing;
+};
+
+class WriterModes : public BlockWriter, public testing::WithParamInterface<WriterMode> {};
+
+TEST_P(WriterModes, LeaveWhatTheySay)
+{
+    const WriterMode m = GetParam();
+    options.dry_run = m.dry_run;
+    options.temporary_names = m.temporary_names;
+    options.restore_metadata = m.restore_metadata;
+    options.keep_existing = m.keep_existing;
+    const std::vector<uint8_t> mine = {'m', 'i', 'n', 'e'};
+    write_file(work / "b.bin", mine);   // an existing file of the second one's name
+    std::vector<TapeFile> files = capture::with_records({{"a.bin", file_data(size_for_planes(4, 100), 60)},
+                                                         {"b.bin", file_data(700, 61)}});
+    run_all(capture::build_tape(files));
+    std::vector<std::string> left;
+    for (const auto& e : fs::directory_iterator(work))
+        left.push_back(e.path().filename().string());
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, m.dry_run ? std::vector<std::string>{"b.bin"} : (std::vector<std::string>{"a.bin", "b.bin"}));
+    EXPECT_EQ(read_file(work / "b.bin"), m.dry_run || m.keep_existing ? mine : files[1].data);
+    if (!m.dry_run) {
+        EXPECT_EQ(read_file(work / "a.bin"), files[0].data);
+    }
+    EXPECT_EQ(verify().files, 2);
+    EXPECT_EQ(verify().intact, m.keep_existing ? 1 : 2);
+    if (m.keep_existing) {
+        EXPECT_EQ(verify().damaged[0].state, OUTPUT_EXISTS);
+    }
+    if (m.restore_metadata) {
+        // The test tapes' records hold time 0 (1970) and permission bits 0644.
+        write_file(dir.path / "now", mine);
+        EXPECT_LT(fs::last_write_time(work / "a.bin"), fs::last_write_time(dir.path / "now"));
+#ifndef _WIN32
+        EXPECT_EQ(fs::status(work / "a.bin").permissions() & fs::perms::all,
+                  fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::others_read);
+#endif
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, WriterModes,
+                         testing::Values(WriterMode{"verify_only", true, false, false, false},
+                                         WriterMode{"temporary_names", false, true, false, false},
+                                         WriterMode{"times_and_permissions", false, true, true, false},
+                                         WriterMode{"keep_existing", false, true, false, true}),
+                         [](const testing::TestParamInfo<WriterMode>& i) { return std::string(i.param.label); });
 
 TEST(PositionBytes, FromTheFileSizeOrInferredFromTheBytesBehindTheData)
 {

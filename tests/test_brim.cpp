@@ -292,4 +292,17 @@ TEST_F(Brim, PlanTellsTapeTimeAndWarnsOfManySmallFiles)
     EXPECT_FALSE(fs::exists(dir.path / "DV000001.avi"));
 }
 
+TEST_F(Brim, JsonNamesAreEscapedWhateverBytesTheTapeHolds)
+{
+    fs::create_directories(src);
+    // A quote, a tab and a byte that is no UTF-8 (a backslash would not be stored).
+    ASSERT_EQ(run_in(src, "printf 1 > \"$(printf 'q\"b\\tc\\377')\"").status, 0);
+    ASSERT_EQ(brim(dir.path, "write -q -o out src").status, 0);
+    const RunResult r = brim(dir.path, "list --json out/DV000001.avi");
+    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_NE(r.output.find("\"name\": \"src/q\\\"b\\u0009c\\u00ff\", \"size\": 1, \"status\": \"intact\""),
+              std::string::npos)
+        << r.output;
+}
+
 }  // namespace
