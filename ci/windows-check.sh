@@ -120,8 +120,9 @@ statistics() {
 # --- test programs -----------------------------------------------------------
 
 # Suites that need Linux tools which the Windows programs cannot start (cmake
-# --install, man).
-linux_suites=(test_install)
+# --install, man), or a POSIX shell around the program (brim's pipes, signals
+# and ulimit; not built for Windows).
+linux_suites=(test_install test_brim)
 
 echo "== test programs under Wine"
 rm -rf "$work"
