@@ -68,7 +68,7 @@ if [ ! -f "$host_build/CMakeCache.txt" ]; then  # an existing build keeps its ow
     cmake -S "$root" -B "$host_build" -DCMAKE_BUILD_TYPE=Release -DBRIM_BUILD_TESTS=OFF \
         -DBRIM_BUILD_BENCH=OFF >/dev/null
 fi
-cmake --build "$host_build" -j"$jobs" --target brimwrite brimread mkdvframe capsim
+cmake --build "$host_build" -j"$jobs" --target brim brimwrite brimread mkdvframe capsim
 
 failures=0
 fail() {
@@ -308,6 +308,19 @@ capture split "Total Dropped Frames(-): 0" -split 8m
 split_files=$(cd "$work/cap-split-win" && ls SCENE*.avi | wc -l)
 [ "$split_files" -ge 3 ] || fail "capture split: expected at least 3 capture files, got $split_files"
 grep -q '01wb' "$work/cap-split-win/SCENE0002.avi" || fail "capture split: no audio chunks in SCENE0002.avi"
+
+# --- brim: a tree through the Windows build and back, both ways -------------
+
+echo "== brim"
+brim_files=(alpha.bin beta.dat docs/deep/delta.bin docs/gamma.txt naïve_日本語.bin répertoire/ε.bin .hidden.bin)
+status=$(cd "$work" && run_to "$work/brim-write.txt" win brim write -q -o brim-out src)
+expect_status "Windows brim write" "$status" 0
+status=$(cd "$work" && run_to "$work/brim-read-win.txt" win brim read -q -C brim-win brim-out/DV000001.avi)
+expect_status "Windows brim read" "$status" 0
+expect_restored "Windows brim restores its own tape" "$work/brim-win/src" "${brim_files[@]}"
+status=$(cd "$work" && run_to "$work/brim-read-lin.txt" lin brim read -q -C brim-lin brim-out/DV000001.avi)
+expect_status "Linux brim read of the Windows tape" "$status" 0
+expect_restored "Linux brim restores the Windows tape" "$work/brim-lin/src" "${brim_files[@]}"
 
 if [ $failures -ne 0 ]; then
     echo "windows check FAILED: $failures problem(s); see $work" >&2
