@@ -352,9 +352,13 @@ int brim_write(const BrimOptions& o)
     }
     encoder->plan = p.plan;
     sink.expect_planes(p.frames.data);
-    if (o.verbosity > 1)
-        for (const PlanInput& in : p.listing.inputs)
-            std::fprintf(stderr, "%s (%" PRId64 " bytes)\n", in.name.c_str(), in.size);
+    if (o.verbosity > 1) {
+        for (const PlanInput& in : p.listing.inputs) {
+            std::string shown = in.name;
+            std::replace(shown.begin(), shown.end(), STORED_SEPARATOR, '/');
+            std::fprintf(stderr, "%s (%" PRId64 " bytes)\n", shown.c_str(), in.size);
+        }
+    }
     const bool written = encoder_start(encoder.get()) && encode_run(encoder.get());
     fs::current_path(start, ec);
     sink.end_progress();
