@@ -155,6 +155,8 @@ DecodeStatus close_output(Decoder& d)
         if (file->state == OUTPUT_WRITING)
             file->digest = content_hash_digest(&d.writer.written);
         verify_file_done(&d.verify, file);
+        if (d.options.keep_captures_unless_intact && !file_intact(file))
+            d.writer.keep_captures = true;
         if (d.sink)
             d.sink->file_verdict(*file);
         file->tracked = false;
@@ -219,8 +221,11 @@ void start_file(Decoder& d, const uint8_t* plane, const FileTrack* t, RecordStat
     if (d.options.recurse && path.verdict == PATH_OK && path.directory[0] != '\0')
         mkdir_recursive(path.directory, d.sink);
 
-    if (!d.writer.output_started && !names_equal_nocase(path.compare_name, d.options.start_name))
+    if (!d.writer.output_started && !names_equal_nocase(path.compare_name, d.options.start_name)) {
+        if (d.options.keep_captures_unless_intact)
+            d.writer.keep_captures = true;   // a capture holding it may be wanted again
         return;
+    }
     d.writer.output_started = true;
 
     RestoredFile* file = track_file(d, t, OUTPUT_WRITING);

@@ -137,6 +137,7 @@ struct DecoderOptions {
     bool temporary_names = false;         // write beside the final name, renamed when complete
     bool restore_metadata = false;        // modification time and permission bits from the file record
     bool dry_run = false;                 // read and verify every file, write none
+    bool keep_captures_unless_intact = false;   // a file not restored intact (or skipped) keeps every capture
 };
 
 // What is known about each payload block (segment) of the block being corrected.

@@ -34,7 +34,7 @@ bool replace_file(const char* from, const char* to) { return std::rename(from, t
 
 bool set_file_metadata(const char* path, int64_t seconds, uint32_t nanoseconds, uint32_t mode)
 {
-    constexpr uint32_t PERMISSION_BITS = 07777;
+    constexpr uint32_t PERMISSION_BITS = 0777;   // never set-user-ID, set-group-ID or sticky from tape
     constexpr uint32_t NANOSECONDS_PER_SECOND = 1000000000u;
     const struct timespec times[2] = {{static_cast<time_t>(seconds), 0},
                                       {static_cast<time_t>(seconds),

@@ -103,12 +103,15 @@ DecodeStatus fill_to(Decoder& d, int64_t g, const FrameRecord* record)
     return DecodeStatus::Ok;
 }
 
-// A received frame of file `t`: its second confirms the file's indices; the first
-// file confirmed books the files of the recording wholly before the capture.
-void confirm(Decoder& d, FileTrack* t)
+// A received frame of file `t`: its second, or an accepted frame 0, confirms the
+// file's indices; the first file confirmed books the files of the recording
+// wholly before the capture.
+void confirm(Decoder& d, FileTrack* t, bool accepted_first)
 {
     Placement& p = d.place;
-    if (++t->received < 2)
+    // An accepted frame 0 is four agreeing copies: confirmation enough, also for
+    // a file of one frame, whose later files would otherwise go unreported.
+    if (++t->received < 2 && !accepted_first)
         return;
     if (p.confirmed_file == 0 && p.first_count == t->file_count)
         report_missing_files(d, 1, p.first_file - 1, t->file_count);
@@ -131,7 +134,7 @@ DecodeStatus queue_received(Decoder& d, const uint8_t* plane, const FrameRecord*
     const int wrong_sum = !sum_matches(record);
     e.bad = wrong_sum && concealed_count == 0;
     if (e.track != NO_TRACK)
-        confirm(d, track_of(d.place, e.track));
+        confirm(d, track_of(d.place, e.track), record->frame_code == FRAME0_ACCEPTED && !wrong_sum);
     ++p.next;
     return add2queue(d, plane, &e, wrong_sum ? concealed : nullptr, wrong_sum ? concealed_count : 0);
 }

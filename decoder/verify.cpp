@@ -58,6 +58,8 @@ void report_missing_files(Decoder& d, int32_t first, int32_t last, int32_t file_
     file.last_file_index = last;
     file.file_count = file_count;
     verify_missing_done(&d.verify, &file);
+    if (d.options.keep_captures_unless_intact)
+        d.writer.keep_captures = true;
     if (d.sink)
         d.sink->file_verdict(file);
 }

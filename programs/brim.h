@@ -69,8 +69,8 @@ public:
     void end_progress();
     // Data planes a write will encode: each frame mark then moves the progress line.
     void expect_planes(int64_t planes) { planes_expected_ = planes; }
-    int64_t marks() const { return marks_; }
-    bool errors_told() const { return errors_ > 0; }
+    // Warnings told so far (a file stored otherwise than listed, say).
+    int64_t warnings() const { return warnings_; }
 
 private:
     int verbosity_;
@@ -78,7 +78,7 @@ private:
     bool terminal_;
     bool progress_shown_ = false;
     int64_t marks_ = 0;
-    int errors_ = 0;
+    int64_t warnings_ = 0;
     double started_;
     double last_shown_ = 0;
     int64_t planes_expected_ = 0;

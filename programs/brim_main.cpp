@@ -58,7 +58,9 @@ const char* const LIST_HELP =
     "Lists the files of a capture with their sizes and whether each would restore intact. Writes nothing.\n"
     "      --no-correct          do not use the parity frames\n"
     "      --json                print the list as one JSON document\n"
-    "  -q, --quiet               only errors and the closing summary\n";
+    "      --log FILE            write a log of the run to FILE\n"
+    "  -q, --quiet               only errors and the closing summary\n"
+    "  -v, --verbose             a line for every file (the default)\n";
 
 enum LongOnly {
     OPT_RAW = 256,
@@ -126,8 +128,10 @@ bool option_fits(const std::string& command, int c)
     switch (c) {
     case 'o': case OPT_RAW: case OPT_FRAMES_PER_FILE: case OPT_FIRST_FRAME_COPIES: case OPT_TEMPLATE:
         return writes;
-    case OPT_OVERWRITE: case OPT_LOG: case 'v':
-        return command != "list";
+    case OPT_OVERWRITE:
+        return command == "write" || command == "read";
+    case OPT_LOG:
+        return command != "plan";
     case OPT_FLAT: case OPT_START: case OPT_DELETE_CAPTURES:
         return command == "read";
     case OPT_NO_CORRECT: case OPT_JSON:
@@ -139,25 +143,39 @@ bool option_fits(const std::string& command, int c)
     }
 }
 
+// The option `c` as a user writes it: "-C", or "--flat".
+std::string option_name(int c)
+{
+    for (const struct option* o = LONG_OPTIONS; o->name; ++o)
+        if (o->val == c)
+            return c < OPT_RAW ? std::string("-") + static_cast<char>(c) : std::string("--") + o->name;
+    return std::string("-") + static_cast<char>(c);
+}
+
 // Fills `o` from the command's arguments; returns -1 to go on, or an exit status.
 int parse(int argc, char** argv, BrimOptions* o)
 {
     optind = 1;
     opterr = 0;
     int c;
-    while ((c = getopt_long(argc, argv, "hqvC:o:", LONG_OPTIONS, nullptr)) != -1) {
-        if (c == '?' || c == ':') {
-            const char* given = argv[optind - 1];
-            if (optopt != 0 && c == '?')
-                brim_error("%s: unknown option '-%c' (brim %s --help lists them)", o->command.c_str(), optopt,
-                           o->command.c_str());
-            else
-                brim_error("%s: option '%s' is unknown or needs a value (brim %s --help lists them)",
-                           o->command.c_str(), given, o->command.c_str());
+    // A leading ':' makes a missing value ':' rather than '?'.
+    while ((c = getopt_long(argc, argv, ":hqvC:o:", LONG_OPTIONS, nullptr)) != -1) {
+        if (c == ':') {
+            brim_error("%s: option '%s' needs a value", o->command.c_str(), option_name(optopt).c_str());
+            return BRIM_FAILED;
+        }
+        if (c == '?') {
+            // A long option as the word given; a short one from optopt (the word may bundle several).
+            const char* word = argv[optind - 1];
+            const std::string given = std::strncmp(word, "--", 2) == 0 || optopt <= 0 || optopt >= OPT_RAW
+                                          ? std::string(word)
+                                          : "-" + std::string(1, static_cast<char>(optopt));
+            brim_error("%s: unknown option '%s' (brim %s --help lists them)", o->command.c_str(), given.c_str(),
+                       o->command.c_str());
             return BRIM_FAILED;
         }
         if (!option_fits(o->command, c)) {
-            brim_error("%s: option '%s' does not apply to this command", o->command.c_str(), argv[optind - 1]);
+            brim_error("%s: option '%s' does not apply to this command", o->command.c_str(), option_name(c).c_str());
             return BRIM_FAILED;
         }
         switch (c) {

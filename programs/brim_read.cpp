@@ -11,6 +11,7 @@
 #include "brim.h"
 #include "capture_run.h"
 #include "decode_report.h"
+#include "restore_path.h"
 #include "verify.h"
 
 namespace fs = std::filesystem;
@@ -18,11 +19,13 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr int MAX_CAPTURE_FILES = 100000;   // successor names measured for the progress line
+constexpr const char* KEEP_APART = "restoring without --flat keeps their directories apart";
 
 // How each verdict is shown as it comes.
 struct Report {
     const BrimOptions* options;
     bool list;
+    BrimSink* sink;
     bool first = true;   // no file object written yet (JSON)
 };
 
@@ -75,7 +78,8 @@ void show_verdict(void* context, const RestoredFile& f)
     report_name_of(&f, name, sizeof name);
     char reason[REASON_SIZE] = "";
     if (!file_intact(&f))
-        describe_file(&f, reason);
+        describe_file(&f, reason, KEEP_APART);
+    r->sink->end_progress();
     const int64_t size = size_of(f);
     if (r->options->json) {
         std::fputs(r->first ? "\n    {\"name\": " : ",\n    {\"name\": ", stdout);
@@ -88,7 +92,7 @@ void show_verdict(void* context, const RestoredFile& f)
         std::printf(", \"status\": \"%s\", \"reason\": ", status_of(f));
         put_json_string(reason);
         std::putchar('}');
-    } else if (r->list || r->options->verbosity > 1) {
+    } else if ((r->list && r->options->verbosity > 0) || r->options->verbosity > 1) {
         char shown_size[24] = "?";
         if (size >= 0)
             std::snprintf(shown_size, sizeof shown_size, "%" PRId64, size);
@@ -150,7 +154,7 @@ void print_text_tail(const Decoder& d, bool list)
     char name[NAME_BUFFER_SIZE];
     for (int i = 0; !list && i < v.listed; ++i) {
         const RestoredFile* f = &v.damaged[i];
-        describe_file(f, reason);
+        describe_file(f, reason, KEEP_APART);
         report_name_of(f, name, sizeof name);
         // The reason of a file not written says so itself.
         if (f->state == OUTPUT_WRITING)
@@ -171,8 +175,6 @@ int run_capture(const BrimOptions& o, bool list)
 {
     BrimSink sink(o.verbosity);
     const std::string log_path = o.log.empty() ? std::string() : fs::absolute(fs::u8path(o.log)).u8string();
-    if (!log_path.empty() && !sink.open_log(log_path))
-        return BRIM_FAILED;
     std::string capture = o.operands[0];
     std::error_code ec;
     if (capture != STDIN_NAME) {
@@ -183,6 +185,14 @@ int run_capture(const BrimOptions& o, bool list)
         if (!list && !o.directory.empty())
             capture = fs::absolute(fs::u8path(capture), ec).u8string();
     }
+    const bool from_pipe = capture == STDIN_NAME;
+    if (!log_path.empty() && !from_pipe &&
+        names_capture_of_run(log_path.c_str(), fs::absolute(fs::u8path(capture)).u8string().c_str())) {
+        brim_error("%s: the log would write over a capture file", o.log.c_str());
+        return BRIM_FAILED;
+    }
+    if (!log_path.empty() && !sink.open_log(log_path))
+        return BRIM_FAILED;
     if (capture.size() >= NAME_BUFFER_SIZE || o.start.size() >= NAME_BUFFER_SIZE) {
         brim_error("%s: name too long (at most %d bytes)", capture.c_str(), NAME_BUFFER_SIZE - 1);
         return BRIM_FAILED;
@@ -203,11 +213,15 @@ int run_capture(const BrimOptions& o, bool list)
     options.temporary_names = true;
     options.restore_metadata = true;
     options.sync_outputs = o.delete_captures;
+    options.keep_captures_unless_intact = true;
     options.dry_run = list;
     options.log_name = log_path.empty() ? nullptr : log_path.c_str();
-    // Stored paths use the tape's separator; a name given with slashes matches them.
+    // Stored paths use the tape's separator; a name given with slashes matches
+    // them. Without the stored directories, a file is known by its base name.
     std::string start = o.start;
     std::replace(start.begin(), start.end(), '/', STORED_SEPARATOR);
+    if (o.flat && start.find_last_of(STORED_SEPARATOR) != std::string::npos)
+        start = start.substr(start.find_last_of(STORED_SEPARATOR) + 1);
     std::snprintf(options.start_name, sizeof options.start_name, "%s", start.c_str());
 
     Decoder* d = decoder_create();
@@ -216,9 +230,9 @@ int run_capture(const BrimOptions& o, bool list)
         brim_error("not enough memory");
         return BRIM_FAILED;
     }
-    run->delete_used = o.delete_captures && !list;
+    run->delete_used = o.delete_captures && !list && !from_pipe;
     remove_on_interrupt(d->writer.temp_name);
-    Report report{&o, list};
+    Report report{&o, list, &sink};
     sink.on_verdict = show_verdict;
     sink.verdict_context = &report;
     ProgressState state{&sink, capture_bytes(capture), 0};
@@ -244,6 +258,10 @@ int run_capture(const BrimOptions& o, bool list)
         print_json_tail(*d);
     else if (exit_status != BRIM_FAILED)
         print_text_tail(*d, list);
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        brim_error("cannot write the report: %s", std::strerror(errno));
+        exit_status = BRIM_FAILED;
+    }
     remove_on_interrupt(nullptr);
     decoder_stop(*d);
     capture_run_shutdown(run);

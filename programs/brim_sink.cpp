@@ -84,8 +84,8 @@ void BrimSink::message(Severity severity, const char* text)
         std::fputs(text, log_);
     if (severity != Severity::Warning && severity != Severity::Error && severity != Severity::Failure)
         return;
-    if (severity != Severity::Warning)
-        ++errors_;
+    if (severity == Severity::Warning)
+        ++warnings_;
     const std::string line = plain(text);
     if (line.empty())
         return;

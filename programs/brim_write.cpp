@@ -6,6 +6,7 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <set>
 #include <system_error>
 
 #include "avi_writer.h"
@@ -29,6 +30,8 @@ constexpr int LISTED_OUTPUTS = 5;              // tape files of another run name
 struct Listing {
     std::vector<PlanInput> inputs;
     int left_out = 0;
+    fs::path output_dir;          // its tape files are this run's output, never its input
+    std::set<std::string> seen;   // absolute paths listed: a path named twice is stored once
 };
 
 void leave_out(Listing* l, const std::string& shown, const char* why)
@@ -40,6 +43,17 @@ void leave_out(Listing* l, const std::string& shown, const char* why)
 // The stored form of a relative path: its names joined by the tape's separator,
 // a leading separator dropped. False (with why) for ".." or a name the tape
 // cannot hold.
+bool is_tape_file_name(const std::string& name)
+{
+    constexpr size_t DIGITS = 6;
+    if (name.size() < 2 + DIGITS || name.compare(0, 2, "DV") != 0)
+        return false;
+    size_t i = 2;
+    while (i < name.size() && name[i] >= '0' && name[i] <= '9')
+        ++i;
+    return i >= 2 + DIGITS && (name.substr(i) == ".avi" || name.substr(i) == ".dv");
+}
+
 bool stored_form(const fs::path& path, std::string* stored, const char** why)
 {
     stored->clear();
@@ -80,11 +94,17 @@ void add_file(Listing* l, const fs::path& path, const std::string& shown)
         return leave_out(l, shown, "an empty file cannot be stored");
     if (size > static_cast<uintmax_t>(MAX_INPUT_SIZE))
         return leave_out(l, shown, "larger than a tape file can be (1 TiB)");
+    const fs::path absolute = fs::absolute(path).lexically_normal();
+    if (!l->output_dir.empty() && absolute.parent_path() == l->output_dir &&
+        is_tape_file_name(absolute.filename().u8string()))
+        return leave_out(l, shown, "a tape file in the output directory, which this run writes");
+    if (!l->seen.insert(absolute.u8string()).second)
+        return;
     FILE* probe = std::fopen(path.u8string().c_str(), "rb");
     if (!probe)
         return leave_out(l, shown, std::strerror(errno));
     std::fclose(probe);
-    l->inputs.push_back(PlanInput{stored, fs::absolute(path).u8string(), static_cast<int64_t>(size)});
+    l->inputs.push_back(PlanInput{stored, absolute.u8string(), static_cast<int64_t>(size)});
 }
 
 // Adds `path` and, for a directory, everything below it in name order.
@@ -165,7 +185,11 @@ bool prepare(const BrimOptions& o, Prepared* p)
     std::error_code ec;
     const bool to_stdout = o.output == "-";
     if (!to_stdout)
-        p->output_dir = fs::absolute(o.output.empty() ? fs::current_path(ec) : fs::u8path(o.output), ec);
+        p->output_dir =
+            fs::absolute(o.output.empty() ? fs::current_path(ec) : fs::u8path(o.output), ec).lexically_normal();
+    if (p->output_dir.has_filename() == false && p->output_dir.has_parent_path())
+        p->output_dir = p->output_dir.parent_path();   // "dir/" as "dir"
+    p->listing.output_dir = p->output_dir;
     const fs::path start = fs::current_path(ec);
     if (!o.directory.empty()) {
         fs::current_path(fs::u8path(o.directory), ec);
@@ -192,17 +216,6 @@ bool prepare(const BrimOptions& o, Prepared* p)
     return true;
 }
 
-bool is_tape_file_name(const std::string& name)
-{
-    constexpr size_t DIGITS = 6;
-    if (name.size() < 2 + DIGITS || name.compare(0, 2, "DV") != 0)
-        return false;
-    size_t i = 2;
-    while (i < name.size() && name[i] >= '0' && name[i] <= '9')
-        ++i;
-    return i >= 2 + DIGITS && (name.substr(i) == ".avi" || name.substr(i) == ".dv");
-}
-
 std::vector<fs::path> tape_files_in(const fs::path& dir)
 {
     std::vector<fs::path> found;
@@ -214,10 +227,13 @@ std::vector<fs::path> tape_files_in(const fs::path& dir)
     return found;
 }
 
-// Free bytes where the output goes, or -1 when the system cannot tell.
-int64_t free_bytes(const fs::path& dir)
+// Free bytes where the output goes (its nearest existing directory), or -1 when
+// the system cannot tell.
+int64_t free_bytes(fs::path dir)
 {
     std::error_code ec;
+    while (!fs::exists(dir, ec) && dir.has_parent_path() && dir.parent_path() != dir)
+        dir = dir.parent_path();
     const fs::space_info space = fs::space(dir, ec);
     return ec ? -1 : static_cast<int64_t>(space.available);
 }
@@ -262,6 +278,24 @@ bool check_output(const BrimOptions& o, const Prepared& p)
         return false;
     }
     return true;
+}
+
+// A run that failed leaves no tape files: they would hold part of it only.
+void remove_partial_output(const Prepared& p)
+{
+    if (p.output_dir.empty())
+        return;
+    const bool avi = p.plan.output == OutputFormat::AVI;
+    for (int32_t n = 1; n <= p.plan.avi_count; ++n) {
+        char name[AVI_NAME_SIZE];
+        if (avi)
+            avi_file_name(n, name);
+        else
+            raw_file_name(n, name);
+        std::error_code ec;
+        if (fs::remove(p.output_dir / name, ec))
+            brim_error("%s: removed: the run did not complete it", (p.output_dir / name).u8string().c_str());
+    }
 }
 
 // The template frame: built in, or read from --template.
@@ -309,9 +343,13 @@ void print_plan(const Prepared& p)
                 tape_time(c.total(), LP_FACTOR).c_str(),
                 static_cast<double>(c.total()) * PERCENT / static_cast<double>(MINUTES_60_FRAMES));
     if (!p.output_dir.empty()) {
-        const int64_t available = free_bytes(p.output_dir.parent_path().empty() ? p.output_dir : p.output_dir);
+        const int64_t available = free_bytes(p.output_dir);
         if (available >= 0)
-            std::printf("free space   %s in %s\n", megabytes(available).c_str(), p.output_dir.u8string().c_str());
+            std::printf("free space   %s where %s is\n", megabytes(available).c_str(), p.output_dir.u8string().c_str());
+        const std::vector<fs::path> old = tape_files_in(p.output_dir);
+        if (!old.empty())
+            brim_error("warning: %s holds tape files of another run: write refuses it without --overwrite",
+                       p.output_dir.u8string().c_str());
     }
     if (c.copies > c.data)
         brim_error("warning: the first-frame copies of %d files take more tape (%" PRId64
@@ -324,9 +362,14 @@ void print_plan(const Prepared& p)
 int brim_plan(const BrimOptions& o)
 {
     Prepared p;
-    if (!prepare(o, &p))
+    std::vector<uint8_t> frame(FRAME_CHUNK_SIZE);
+    if (!prepare(o, &p) || !load_frame(o, frame.data()))
         return BRIM_FAILED;
     print_plan(p);
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        brim_error("cannot write the plan: %s", std::strerror(errno));
+        return BRIM_FAILED;
+    }
     return p.listing.left_out > 0 ? BRIM_PARTIAL : BRIM_OK;
 }
 
@@ -337,9 +380,17 @@ int brim_write(const BrimOptions& o)
     Prepared p;
     if (!encoder_init(encoder.get(), &sink) || !prepare(o, &p) || !load_frame(o, encoder->frame))
         return BRIM_FAILED;
-    // Opened after the listing, so that a log inside the stored tree is not stored half written.
-    if (!o.log.empty() && !sink.open_log(fs::absolute(fs::u8path(o.log)).u8string()))
-        return BRIM_FAILED;
+    // Opened after the listing, so that a new log inside the stored tree is not
+    // stored half written; an existing file that is stored is not one to write over.
+    if (!o.log.empty()) {
+        const std::string log = fs::absolute(fs::u8path(o.log)).lexically_normal().u8string();
+        if (p.listing.seen.count(log) > 0) {
+            brim_error("%s: the log would write over a file being stored", o.log.c_str());
+            return BRIM_FAILED;
+        }
+        if (!sink.open_log(log))
+            return BRIM_FAILED;
+    }
     if (!p.output_dir.empty() && !check_output(o, p))
         return BRIM_FAILED;
     std::error_code ec;
@@ -362,14 +413,19 @@ int brim_write(const BrimOptions& o)
     const bool written = encoder_start(encoder.get()) && encode_run(encoder.get());
     fs::current_path(start, ec);
     sink.end_progress();
-    if (!written)
+    if (!written) {
+        remove_partial_output(p);
         return BRIM_FAILED;
-    if (o.verbosity > 0) {
-        std::FILE* out = p.plan.output == OutputFormat::RAW_STREAM ? stderr : stdout;
-        std::fprintf(out, "stored %d files in %" PRId64 " frames (%s of tape in SP)%s%s\n", p.plan.file_count,
-                     p.frames.total(), tape_time(p.frames.total(), 1.0).c_str(),
-                     p.listing.left_out ? "; left out: " : "",
-                     p.listing.left_out ? std::to_string(p.listing.left_out).c_str() : "");
     }
-    return p.listing.left_out > 0 ? BRIM_PARTIAL : BRIM_OK;
+    // A file that changed, shrank or vanished while it was stored has been named.
+    const int64_t wrong = sink.warnings();
+    std::FILE* out = p.plan.output == OutputFormat::RAW_STREAM ? stderr : stdout;
+    std::fprintf(out, "stored %d file%s in %" PRId64 " frames (%s of tape in SP)", p.plan.file_count,
+                 p.plan.file_count == 1 ? "" : "s", p.frames.total(), tape_time(p.frames.total(), 1.0).c_str());
+    if (p.listing.left_out > 0)
+        std::fprintf(out, "; %d left out", p.listing.left_out);
+    if (wrong > 0)
+        std::fprintf(out, "; %" PRId64 " not stored as listed (see above)", wrong);
+    std::fputc('\n', out);
+    return p.listing.left_out > 0 || wrong > 0 ? BRIM_PARTIAL : BRIM_OK;
 }

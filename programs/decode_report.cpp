@@ -20,7 +20,7 @@ void append(char* reason, const char* part)
 
 }  // namespace
 
-void describe_file(const RestoredFile* f, char* reason)
+void describe_file(const RestoredFile* f, char* reason, const char* keep_apart)
 {
     char part[REASON_SIZE + NAME_BUFFER_SIZE];   // cut to REASON_SIZE when appended
     reason[0] = '\0';
@@ -50,8 +50,8 @@ void describe_file(const RestoredFile* f, char* reason)
             append(reason, "not written: more files than one run can check for shared names");
             return;
         }
-        std::snprintf(part, sizeof part, "not written: a file restored before it in this run is named %s%s",
-                      f->taken_by, f->taken_by[0] && !f->recursed ? "; -recurse keeps their directories apart" : "");
+        std::snprintf(part, sizeof part, "not written: a file restored before it in this run is named %s%s%s",
+                      f->taken_by, f->taken_by[0] && !f->recursed ? "; " : "", !f->recursed ? keep_apart : "");
         append(reason, part);
         return;
     default:

@@ -11,7 +11,9 @@
 constexpr int REASON_SIZE = 256;
 
 // Why `f` is not known to be intact, as the report says it ("" when intact).
-void describe_file(const RestoredFile* f, char* reason);
+// `keep_apart` tells how to keep files of one name apart (the programs' options differ).
+void describe_file(const RestoredFile* f, char* reason,
+                   const char* keep_apart = "-recurse keeps their directories apart");
 
 // Written in full and right as far as the checks can tell, but with some of its
 // planes trusted on their checksums alone: "NOT VERIFIED" rather than "DAMAGED".

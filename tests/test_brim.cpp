@@ -6,6 +6,7 @@
 
 #include <sys/stat.h>
 
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -117,7 +118,11 @@ TEST_F(Brim, ProblemsAreNamedWithTheirFileAndStatus)
         {"read nothere.avi", 2, "brim: nothere.avi: no such file"},
         {"read -C r noise.avi", 2, "noise.avi: no frames of a brim recording found"},
         {"list noise.avi", 2, "no DV frames found"},
-        {"write --bogus src", 2, "brim: write: option '--bogus' is unknown"},
+        {"write --bogus src", 2, "brim: write: unknown option '--bogus'"},
+        {"write -o", 2, "brim: write: option '-o' needs a value"},
+        {"list -C d out/DV000001.avi", 2, "brim: list: option '-C' does not apply"},
+        {"write --log src/big.bin -o out3 src", 2, "the log would write over a file being stored"},
+        {"read --log out/DV000001.avi -C r out/DV000001.avi", 2, "the log would write over a capture file"},
         {"frobnicate", 2, "brim: unknown command 'frobnicate'"},
         {"write -o out src", 2, "holds tape files of another run (DV000001.avi)"},
         {"write -o out2 src nothere", 1, "brim: nothere: left out: "},
@@ -128,6 +133,9 @@ TEST_F(Brim, ProblemsAreNamedWithTheirFileAndStatus)
         EXPECT_EQ(r.status, c.status) << c.args << "\n" << r.output;
         EXPECT_NE(r.output.find(c.said), std::string::npos) << c.args << "\n" << r.output;
     }
+    // Nothing named in a refused run was touched.
+    EXPECT_EQ(read_file(src / "big.bin"), random_bytes(3 * 1000 * 1000, 1));
+    EXPECT_EQ(brim(dir.path, "list out/DV000001.avi").status, 0);
 }
 
 TEST_F(Brim, ADamagedCaptureGivesStatusOneAndNamesTheFiles)
@@ -290,6 +298,59 @@ TEST_F(Brim, PlanTellsTapeTimeAndWarnsOfManySmallFiles)
     EXPECT_NE(r.output.find("tape time    0:00:22 SP, 0:00:33 LP"), std::string::npos) << r.output;
     EXPECT_NE(r.output.find("pack small files with tar first"), std::string::npos) << r.output;
     EXPECT_FALSE(fs::exists(dir.path / "DV000001.avi"));
+}
+
+TEST_F(Brim, ACaptureCutShortNamesTheFilesItNeverReached)
+{
+    // Ten one-frame files: each is confirmed by its accepted first frame alone.
+    fs::create_directories(src);
+    for (int i = 0; i < 10; ++i)
+        write_file(src / ("f" + std::to_string(i)), random_bytes(10000, static_cast<uint32_t>(40 + i)));
+    ASSERT_EQ(brim(dir.path, "write -q -o out src").status, 0);
+    fs::create_directory(dir.path / "cap");
+    ASSERT_EQ(run_in(dir.path, shell_quote(program("capsim")) + " -last 100 -o cap/SCENE0001.avi out/DV000001.avi")
+                  .status,
+              0);
+    const RunResult r = brim(dir.path, "read -C r cap/SCENE0001.avi");
+    EXPECT_EQ(r.status, 1) << r.output;
+    EXPECT_NE(r.output.find("files #5 to #10 of 10: not written: none of their frames is in the capture"),
+              std::string::npos)
+        << r.output;
+    EXPECT_NE(r.output.find("4 of 10 files intact"), std::string::npos) << r.output;
+}
+
+TEST_F(Brim, OverwritingAnOutputInsideTheTreeNeverStoresOrLosesTheOldTape)
+{
+    fs::create_directories(src);
+    write_file(src / "x", random_bytes(50000, 50));
+    ASSERT_EQ(brim(src, "write -q -o . .").status, 0);
+    const RunResult r = brim(src, "write --overwrite -o . .");
+    EXPECT_EQ(r.status, 1) << r.output;
+    EXPECT_NE(r.output.find("DV000001.avi: left out: a tape file in the output directory"), std::string::npos)
+        << r.output;
+    const RunResult list = brim(src, "list DV000001.avi");
+    EXPECT_EQ(list.status, 0) << list.output;
+    EXPECT_NE(list.output.find("1 of 1 files would restore intact"), std::string::npos) << list.output;
+}
+
+TEST_F(Brim, CapturesStayWhenAFileIsNotIntactOrTheInputIsAPipe)
+{
+    make_tree();
+    ASSERT_EQ(brim(dir.path, "write -q -o out src").status, 0);
+    fs::create_directory(dir.path / "cap");
+    const std::string capsim =
+        shell_quote(program("capsim")) + " -split 3m -drop 65-76 -o cap/SCENE0001.avi out/DV000001.avi";
+    ASSERT_EQ(run_in(dir.path, capsim).status, 0);
+    const size_t captures = static_cast<size_t>(std::distance(fs::directory_iterator(dir.path / "cap"), {}));
+    EXPECT_EQ(brim(dir.path, "read --delete-captures -C r cap/SCENE0001.avi").status, 1);
+    EXPECT_EQ(static_cast<size_t>(std::distance(fs::directory_iterator(dir.path / "cap"), {})), captures);
+    // Standard input has no capture file to delete: a file named "-" is no capture.
+    fs::create_directories(dir.path / "p");
+    write_file(dir.path / "p" / "-", {'k'});
+    EXPECT_EQ(run_in(dir.path / "p", shell_quote(program("brim")) + " read --delete-captures - < ../out/DV000001.avi")
+                  .status,
+              0);
+    EXPECT_TRUE(fs::exists(dir.path / "p" / "-"));
 }
 
 TEST_F(Brim, JsonNamesAreEscapedWhateverBytesTheTapeHolds)
