@@ -73,7 +73,12 @@ RunResult run_in(const fs::path& cwd, const std::string& command_line)
 #endif
     std::string full = change_dir + shell_quote(cwd.string()) + " && " + command_line + " 2>&1";
     RunResult result{0, ""};
-    FILE* pipe = popen(full.c_str(), "r");
+    // Under Wine, starting the command interpreter now and then fails for a
+    // moment: a few tries before giving up.
+    constexpr int START_TRIES = 3;
+    FILE* pipe = nullptr;
+    for (int i = 0; i < START_TRIES && !pipe; ++i)
+        pipe = popen(full.c_str(), "r");
     if (!pipe)
         throw std::runtime_error("cannot run: " + full);
     char buffer[4096];
