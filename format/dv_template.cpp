@@ -21,10 +21,12 @@ constexpr int SEQUENCE_SHIFT = 4;
 constexpr uint8_t ID1_RESERVED = 0x07;
 constexpr int ID_SIZE = 3;
 
-// Header block bytes 3..7: DSF 0 (525/60) with its zero bit and six reserved
-// ones; then APT, AP1, AP2, AP3 all 0 (consumer DV) with the transmitting flags
-// clear. Byte 4's top nibble is the per-frame toggle the packer rewrites.
+// Header block bytes 3..7: DSF (0 for 525/60, 1 for 625/50) with its zero bit
+// and six reserved ones; then APT, AP1, AP2, AP3 all 0 (consumer DV) with the
+// transmitting flags clear. Byte 4's top nibble is the per-frame toggle the
+// packer rewrites.
 constexpr uint8_t HEADER_DSF_525 = 0x3F;
+constexpr uint8_t HEADER_DSF_625 = 0xBF;
 constexpr uint8_t HEADER_AP_FIELD = 0x78;
 constexpr int HEADER_FIELDS_AT = 3;
 
@@ -40,14 +42,40 @@ constexpr uint8_t SSYB_ID1_RESERVED = 0xF0;   // low nibble: sync block number 0
 // Packs are 5 bytes: an ID byte and four data bytes.
 constexpr int PACK_SIZE = 5;
 constexpr uint8_t PACK_TIME_CODE[PACK_SIZE] = {0x13, 0x00, 0x00, 0x00, 0x00};  // 00:00:00:00
-constexpr uint8_t PACK_VIDEO_SOURCE[PACK_SIZE] = {0x60, 0xFF, 0xFF, 0xC0, 0xFF};   // colour, 60 fields, system 0
 constexpr uint8_t PACK_VIDEO_CONTROL[PACK_SIZE] = {0x61, 0x3F, 0xC8, 0xFC, 0xFF};  // 4:3, frame mode, interlaced
-// 48 kHz, 16-bit, 2 channels, 1,580 + 20 = 1,600 samples per frame, emphasis
-// off; the lock-mode bit clear is what players read as plain consumer DV.
-constexpr uint8_t PACK_AUDIO_SOURCE[PACK_SIZE] = {0x50, 0x54, 0x00, 0xC0, 0x80};
-// Speed field 0x20 (byte 3 = 0xA0): the value that lets every decoder accept
-// the audio of an APT 0 frame.
-constexpr uint8_t PACK_AUDIO_CONTROL[PACK_SIZE] = {0x51, 0x33, 0xCF, 0xA0, 0xFF};
+
+// What differs between the systems' templates: the header's DSF byte, the video
+// source pack's 50/60 flag, and the audio source and control packs.
+struct SystemPacks {
+    uint8_t header_dsf;
+    uint8_t video_source[PACK_SIZE];
+    uint8_t audio_source[PACK_SIZE];   // byte 2 numbers the channel pair (see pair_in_second_half)
+    uint8_t audio_control[PACK_SIZE];
+    bool pair_in_second_half;          // the second half of the sequences carries channel pair 1
+};
+
+// 525/60: colour, 60 fields, system 0. Audio 48 kHz, 16-bit, 2 channels,
+// 1,580 + 20 = 1,600 samples per frame, emphasis off; the lock-mode bit clear is
+// what players read as plain consumer DV. Speed field 0x20 (control byte 3 =
+// 0xA0): the value that lets every decoder accept the audio of an APT 0 frame.
+constexpr SystemPacks PACKS_525_60 = {HEADER_DSF_525,
+                                      {0x60, 0xFF, 0xFF, 0xC0, 0xFF},
+                                      {0x50, 0x54, 0x00, 0xC0, 0x80},
+                                      {0x51, 0x33, 0xCF, 0xA0, 0xFF},
+                                      false};
+// 625/50: the 50/60 flags set; 1,896 + 24 = 1,920 samples per frame, the
+// lock-mode bit clear as above; the source control of a 625/50 recorder.
+constexpr SystemPacks PACKS_625_50 = {HEADER_DSF_625,
+                                      {0x60, 0xFF, 0xFF, 0xE0, 0xFF},
+                                      {0x50, 0x58, 0x00, 0xE0, 0x80},
+                                      {0x51, 0x1C, 0xCF, 0xA0, 0xFF},
+                                      true};
+constexpr int AUDIO_PAIR_AT = 2;
+
+const SystemPacks& packs_of(const VideoSystem& v)
+{
+    return v.dif_sequences == SYSTEM_625_50.dif_sequences ? PACKS_625_50 : PACKS_525_60;
+}
 
 // VAUX: fifteen packs per block from byte 3, 45 per sequence. Recorders place
 // source and source control at slots 39, 40 in even sequences, 0, 1 in odd ones.
@@ -88,19 +116,19 @@ void write_id(uint8_t* block, uint8_t section, int sequence, int number)
     block[2] = static_cast<uint8_t>(number);
 }
 
-void write_header_block(uint8_t* block, int s)
+void write_header_block(uint8_t* block, int s, const SystemPacks& packs)
 {
     write_id(block, ID_HEADER, s, 0);
-    block[HEADER_FIELDS_AT] = HEADER_DSF_525;
+    block[HEADER_FIELDS_AT] = packs.header_dsf;
     block[HEADER_FIELDS_AT + 1] = DIF_TOGGLE_A;
     for (int i = 2; i <= 4; ++i)
         block[HEADER_FIELDS_AT + i] = HEADER_AP_FIELD;
 }
 
-void write_subcode_block(uint8_t* block, int s, int j)
+void write_subcode_block(const VideoSystem& v, uint8_t* block, int s, int j)
 {
     write_id(block, ID_SUBCODE, s, j);
-    const uint8_t fr = s < DIF_SEQUENCES / 2 ? SSYB_FR_FIRST_HALF : 0;
+    const uint8_t fr = s < v.dif_sequences / 2 ? SSYB_FR_FIRST_HALF : 0;
     for (int k = 0; k < SSYB_PER_BLOCK; ++k) {
         uint8_t* ssyb = block + ID_SIZE + k * SSYB_SIZE;
         ssyb[0] = static_cast<uint8_t>(fr | (k == 0 ? SSYB_ID0_AP3_ZERO : SSYB_ID0_NO_TAGS));
@@ -109,11 +137,11 @@ void write_subcode_block(uint8_t* block, int s, int j)
     }
 }
 
-void write_vaux_block(uint8_t* block, int s, int j)
+void write_vaux_block(uint8_t* block, int s, int j, const SystemPacks& system)
 {
     write_id(block, ID_VAUX, s, j);
     const int first_slot = s % 2 == 0 ? VAUX_SLOT_EVEN : VAUX_SLOT_ODD;
-    const uint8_t* packs[2] = {PACK_VIDEO_SOURCE, PACK_VIDEO_CONTROL};
+    const uint8_t* packs[2] = {system.video_source, PACK_VIDEO_CONTROL};
     for (int p = 0; p < 2; ++p) {
         int slot = first_slot + p - j * VAUX_PACKS_PER_BLOCK;
         if (slot >= 0 && slot < VAUX_PACKS_PER_BLOCK)
@@ -121,14 +149,17 @@ void write_vaux_block(uint8_t* block, int s, int j)
     }
 }
 
-void write_audio_block(uint8_t* block, int s, int k)
+void write_audio_block(const VideoSystem& v, uint8_t* block, int s, int k, const SystemPacks& packs)
 {
     write_id(block, ID_AUDIO, s, k);
     const int source_block = s % 2 == 0 ? AUDIO_SOURCE_BLOCK_EVEN : AUDIO_SOURCE_BLOCK_ODD;
-    if (k == source_block)
-        std::memcpy(block + AUDIO_PACK_AT, PACK_AUDIO_SOURCE, PACK_SIZE);
-    else if (k == source_block + 1)
-        std::memcpy(block + AUDIO_PACK_AT, PACK_AUDIO_CONTROL, PACK_SIZE);
+    if (k == source_block) {
+        std::memcpy(block + AUDIO_PACK_AT, packs.audio_source, PACK_SIZE);
+        if (packs.pair_in_second_half && s >= v.dif_sequences / 2)
+            block[AUDIO_PACK_AT + AUDIO_PAIR_AT] = 1;
+    } else if (k == source_block + 1) {
+        std::memcpy(block + AUDIO_PACK_AT, packs.audio_control, PACK_SIZE);
+    }
     std::memset(block + AUDIO_SAMPLES_AT, 0, DIF_BLOCK_SIZE - AUDIO_SAMPLES_AT);
 }
 
@@ -143,19 +174,20 @@ void write_video_block(uint8_t* block, int s, int n)
         std::memcpy(p, CHROMA_NEUTRAL, sizeof CHROMA_NEUTRAL);
 }
 
-void write_sequence(uint8_t* seq, int s)
+void write_sequence(const VideoSystem& v, uint8_t* seq, int s)
 {
-    write_header_block(seq + HEADER_BLOCK * DIF_BLOCK_SIZE, s);
-    for (int j = 0; j < SUBCODE_BLOCKS; ++j)
-        write_subcode_block(seq + (SUBCODE_BLOCK_FIRST + j) * DIF_BLOCK_SIZE, s, j);
-    for (int j = 0; j < VAUX_BLOCKS; ++j)
-        write_vaux_block(seq + (VAUX_BLOCK_FIRST + j) * DIF_BLOCK_SIZE, s, j);
+    const SystemPacks& packs = packs_of(v);
+    write_header_block(seq + v.header_block * v.block_size, s, packs);
+    for (int j = 0; j < v.subcode_blocks; ++j)
+        write_subcode_block(v, seq + (v.subcode_first + j) * v.block_size, s, j);
+    for (int j = 0; j < v.vaux_blocks; ++j)
+        write_vaux_block(seq + (v.vaux_first + j) * v.block_size, s, j, packs);
     int audio = 0;
     int video = 0;
-    for (int b = AUDIO_BLOCK_FIRST; b < DIF_BLOCKS_PER_SEQUENCE; ++b) {
-        uint8_t* block = seq + b * DIF_BLOCK_SIZE;
-        if (is_audio_block(TAPE_SYSTEM, b))
-            write_audio_block(block, s, audio++);
+    for (int b = v.audio_first; b < v.blocks_per_sequence; ++b) {
+        uint8_t* block = seq + b * v.block_size;
+        if (is_audio_block(v, b))
+            write_audio_block(v, block, s, audio++, packs);
         else
             write_video_block(block, s, video++);
     }
@@ -163,15 +195,18 @@ void write_sequence(uint8_t* seq, int s)
 
 }  // namespace
 
-void build_template_frame(uint8_t* chunk)
+void build_template_frame_for(const VideoSystem& v, uint8_t* chunk)
 {
+    const int frame_size = frame_size_of(v);
     std::memcpy(chunk, FRAME_CHUNK_ID, sizeof FRAME_CHUNK_ID);
-    put_le(chunk + CHUNK_LENGTH_AT, DV_FRAME_LENGTH, CHUNK_LENGTH_BYTES);
+    put_le(chunk + CHUNK_LENGTH_AT, static_cast<uint64_t>(frame_size), CHUNK_LENGTH_BYTES);
     uint8_t* dv = chunk + CHUNK_HEADER_SIZE;
-    std::memset(dv, FILL, DV_FRAME_SIZE);
-    for (int s = 0; s < DIF_SEQUENCES; ++s)
-        write_sequence(dv + s * DIF_BLOCKS_PER_SEQUENCE * DIF_BLOCK_SIZE, s);
+    std::memset(dv, FILL, static_cast<size_t>(frame_size));
+    for (int s = 0; s < v.dif_sequences; ++s)
+        write_sequence(v, dv + s * v.blocks_per_sequence * v.block_size, s);
 }
+
+void build_template_frame(uint8_t* chunk) { build_template_frame_for(TAPE_SYSTEM, chunk); }
 
 int check_template_frame(const uint8_t* chunk, const char** problem)
 {

@@ -26,6 +26,7 @@ struct VideoSystem {
 };
 
 constexpr VideoSystem SYSTEM_525_60 = {10, 150, 80, 0, 1, 2, 3, 3, 6, 16, 9, 7, 7};
+constexpr VideoSystem SYSTEM_625_50 = {12, 150, 80, 0, 1, 2, 3, 3, 6, 16, 9, 7, 7};
 
 // The system brimwrite writes and brimread reads.
 inline constexpr const VideoSystem& TAPE_SYSTEM = SYSTEM_525_60;

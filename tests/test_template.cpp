@@ -1,6 +1,7 @@
 // The template frame: its chunk header and the DV bytes the frame reader needs,
 // the validator, the mkdvframe tool, and ffmpeg decoding it as an outside
-// reference (a black 720x480 NTSC picture with silent 48 kHz stereo audio).
+// reference (a black 720x480 NTSC picture with silent 48 kHz stereo audio; the
+// 625/50 template a black 720x576 picture at 25 frames a second).
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -175,20 +176,39 @@ std::vector<std::map<std::string, std::string>> probe_streams(const std::string&
     return streams;
 }
 
+// What a decoder must see in each system's template.
+struct SystemPicture {
+    const char* name;
+    const VideoSystem* system;
+    const char* pix_fmt;
+    int height;
+    size_t samples;          // per channel
+    const char* frame_rate;
+};
+const SystemPicture NTSC_PICTURE = {"525/60", &SYSTEM_525_60, "yuv411p", 480, 1600, "30000/1001"};
+const SystemPicture PAL_PICTURE = {"625/50", &SYSTEM_625_50, "yuv420p", 576, 1920, "25/1"};
+
+std::vector<uint8_t> template_dv(const SystemPicture& p)
+{
+    std::vector<uint8_t> chunk(static_cast<size_t>(CHUNK_HEADER_SIZE + frame_size_of(*p.system)));
+    build_template_frame_for(*p.system, chunk.data());
+    return dv_bytes(chunk);
+}
+
 // Decodes `dv` with ffmpeg and checks the picture and the sound.
-void expect_black_and_silent(const std::vector<uint8_t>& dv, const char* what)
+void expect_black_and_silent(const std::vector<uint8_t>& dv, const char* what, const SystemPicture& p = NTSC_PICTURE)
 {
     SCOPED_TRACE(what);
     TempDir dir;
     write_file(dir.path / "t.dv", dv);
-    RunResult r = run_in(dir.path, "ffmpeg -nostdin -v error -f dv -i t.dv -map 0:v -f rawvideo -pix_fmt yuv411p "
-                                   "picture.yuv -map 0:a -f s16le sound.pcm");
+    RunResult r = run_in(dir.path, std::string("ffmpeg -nostdin -v error -f dv -i t.dv -map 0:v -f rawvideo -pix_fmt ") +
+                                       p.pix_fmt + " picture.yuv -map 0:a -f s16le sound.pcm");
     ASSERT_EQ(r.status, 0) << r.output;
     EXPECT_EQ(r.output, "");
 
     std::vector<uint8_t> picture = read_file(dir.path / "picture.yuv");
-    const size_t luma = 720 * 480;
-    ASSERT_EQ(picture.size(), luma * 3 / 2);  // exactly one 4:1:1 picture
+    const size_t luma = 720 * static_cast<size_t>(p.height);
+    ASSERT_EQ(picture.size(), luma * 3 / 2);  // exactly one 4:1:1 (4:2:0) picture
     int bad_luma = 0, bad_chroma = 0;
     for (size_t i = 0; i < picture.size(); ++i) {
         int expected = i < luma ? 16 : 128;
@@ -199,7 +219,7 @@ void expect_black_and_silent(const std::vector<uint8_t>& dv, const char* what)
     EXPECT_EQ(bad_chroma, 0);
 
     std::vector<uint8_t> sound = read_file(dir.path / "sound.pcm");
-    EXPECT_EQ(sound.size(), 1600u * 2 * 2);  // 1,600 stereo 16-bit samples
+    EXPECT_EQ(sound.size(), p.samples * 2 * 2);  // stereo 16-bit samples
     for (size_t i = 0; i < sound.size(); ++i)
         ASSERT_EQ(sound[i], 0) << "sample byte " << i;
 }
@@ -226,12 +246,27 @@ TEST(TemplateDecode, PerFrameBytesDoNotDisturbADecoder)
     expect_black_and_silent(dv, "toggled");
 }
 
-TEST(TemplateDecode, FfprobeStreamFields)
+TEST(TemplateDecode, The625_50TemplateIsABlackPictureWithSilenceToo)
+{
+    if (!have_program("ffmpeg"))
+        GTEST_SKIP() << "ffmpeg not installed";
+    const std::vector<uint8_t> dv = template_dv(PAL_PICTURE);
+    ASSERT_EQ(dv.size(), 144000u);
+    EXPECT_EQ(dv[3], 0xBF);   // DSF: 625/50
+    expect_black_and_silent(dv, "625/50", PAL_PICTURE);
+    // The 525/60 template built through the same path is the one every tape has.
+    EXPECT_EQ(template_dv(NTSC_PICTURE), dv_bytes(template_chunk()));
+}
+
+class TemplateStreams : public testing::TestWithParam<SystemPicture> {};
+
+TEST_P(TemplateStreams, FfprobeStreamFields)
 {
     if (!have_program("ffprobe"))
         GTEST_SKIP() << "ffprobe not installed";
+    const SystemPicture p = GetParam();
     TempDir dir;
-    write_file(dir.path / "t.dv", dv_bytes(template_chunk()));
+    write_file(dir.path / "t.dv", template_dv(p));
     RunResult r = run_in(dir.path, "ffprobe -v error -show_streams t.dv");
     ASSERT_EQ(r.status, 0) << r.output;
     auto streams = probe_streams(r.output);
@@ -241,14 +276,30 @@ TEST(TemplateDecode, FfprobeStreamFields)
     EXPECT_EQ(video["codec_type"], "video");
     EXPECT_EQ(video["codec_name"], "dvvideo");
     EXPECT_EQ(video["width"], "720");
-    EXPECT_EQ(video["height"], "480");
-    EXPECT_EQ(video["pix_fmt"], "yuv411p");
-    EXPECT_EQ(video["r_frame_rate"], "30000/1001");
+    EXPECT_EQ(video["height"], std::to_string(p.height));
+    EXPECT_EQ(video["pix_fmt"], p.pix_fmt);
+    EXPECT_EQ(video["r_frame_rate"], p.frame_rate);
     EXPECT_EQ(video["display_aspect_ratio"], "4:3");
     EXPECT_EQ(audio["codec_type"], "audio");
     EXPECT_EQ(audio["codec_name"], "pcm_s16le");
     EXPECT_EQ(audio["sample_rate"], "48000");
     EXPECT_EQ(audio["channels"], "2");
+}
+
+INSTANTIATE_TEST_SUITE_P(Systems, TemplateStreams, testing::Values(NTSC_PICTURE, PAL_PICTURE),
+                         [](const testing::TestParamInfo<SystemPicture>& i) {
+                             return std::string(i.param.system == &SYSTEM_625_50 ? "pal" : "ntsc");
+                         });
+
+TEST(Mkdvframe, PalWritesThe625_50Template)
+{
+    TempDir dir;
+    RunResult r = run_in(dir.path, shell_quote(program("mkdvframe")) + " -pal");
+    EXPECT_EQ(r.status, 0) << r.output;
+    std::vector<uint8_t> chunk(PAL_FRAME_CHUNK_SIZE);
+    build_template_frame_for(SYSTEM_625_50, chunk.data());
+    EXPECT_EQ(read_file(dir.path / "DVFRAME_PAL"), chunk);
+    EXPECT_EQ(chunk[4] | chunk[5] << 8 | chunk[6] << 16, 144000);   // the chunk's length
 }
 
 }  // namespace

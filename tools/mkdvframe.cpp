@@ -1,5 +1,6 @@
 // mkdvframe: writes the template frame chunk that brimwrite packs every frame
-// into, to "DVFRAME_NTSC" in the current directory or to the path given.
+// into, to "DVFRAME_NTSC" in the current directory or to the path given; with
+// -pal the 625/50 one, to "DVFRAME_PAL".
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -9,18 +10,20 @@
 namespace {
 
 constexpr const char* DEFAULT_NAME = "DVFRAME_NTSC";
+constexpr const char* PAL_NAME = "DVFRAME_PAL";
 constexpr int EXIT_OK = 0;
 constexpr int EXIT_USAGE = 2;
 constexpr int EXIT_FAILED = 1;
 
-uint8_t g_chunk[FRAME_CHUNK_SIZE];
+uint8_t g_chunk[PAL_FRAME_CHUNK_SIZE];
 
 void print_usage(FILE* out)
 {
     std::fprintf(out,
-                 "Usage: mkdvframe [path]\n"
-                 "Writes the NTSC DV template frame (%d bytes) to path, default %s.\n",
-                 FRAME_CHUNK_SIZE, DEFAULT_NAME);
+                 "Usage: mkdvframe [-pal] [path]\n"
+                 "Writes the NTSC DV template frame (%d bytes) to path, default %s;\n"
+                 "with -pal the 625/50 (PAL) one (%d bytes), default %s.\n",
+                 FRAME_CHUNK_SIZE, DEFAULT_NAME, PAL_FRAME_CHUNK_SIZE, PAL_NAME);
 }
 
 int is_help(const char* arg)
@@ -32,6 +35,11 @@ int is_help(const char* arg)
 
 int main(int argc, char** argv)
 {
+    const bool pal = argc >= 2 && std::strcmp(argv[1], "-pal") == 0;
+    if (pal) {
+        --argc;
+        ++argv;
+    }
     if (argc > 2) {
         print_usage(stderr);
         return EXIT_USAGE;
@@ -40,13 +48,18 @@ int main(int argc, char** argv)
         print_usage(stdout);
         return EXIT_OK;
     }
-    const char* path = argc == 2 ? argv[1] : DEFAULT_NAME;
+    const char* path = argc == 2 ? argv[1] : pal ? PAL_NAME : DEFAULT_NAME;
+    const size_t size = pal ? PAL_FRAME_CHUNK_SIZE : FRAME_CHUNK_SIZE;
 
-    build_template_frame(g_chunk);
-    const char* problem = nullptr;
-    if (!check_template_frame(g_chunk, &problem)) {
-        std::fprintf(stderr, "mkdvframe: internal error, template rejected: %s\n", problem);
-        return EXIT_FAILED;
+    if (pal) {
+        build_template_frame_for(SYSTEM_625_50, g_chunk);
+    } else {
+        build_template_frame(g_chunk);
+        const char* problem = nullptr;
+        if (!check_template_frame(g_chunk, &problem)) {
+            std::fprintf(stderr, "mkdvframe: internal error, template rejected: %s\n", problem);
+            return EXIT_FAILED;
+        }
     }
 
     FILE* out = std::fopen(path, "wb");
@@ -54,9 +67,9 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "mkdvframe: cannot create %s: %s\n", path, std::strerror(errno));
         return EXIT_FAILED;
     }
-    size_t written = std::fwrite(g_chunk, 1, sizeof g_chunk, out);
+    size_t written = std::fwrite(g_chunk, 1, size, out);
     int closed = std::fclose(out);
-    if (written != sizeof g_chunk || closed != 0) {
+    if (written != size || closed != 0) {
         std::fprintf(stderr, "mkdvframe: cannot write %s\n", path);
         std::remove(path);
         return EXIT_FAILED;
