@@ -61,14 +61,6 @@ void put_u32(uint8_t* at, uint32_t value) { put_le(at, value, 4); }
 
 void put_id(uint8_t* at, const char* fourcc) { std::memcpy(at, fourcc, FOURCC_SIZE); }
 
-// Frames planned for the current file; a file beyond the plan counts as planned
-// for none, so that a miscounted run ends up in CloseAVIfile's complaint.
-int32_t planned_frames(const EncodePlan* plan)
-{
-    const size_t k = static_cast<size_t>(plan->avi_current);
-    return plan->avi_current > 0 && k < plan->avi_frames.size() ? plan->avi_frames[k] : 0;
-}
-
 // false if the stream has failed, now or in an earlier flush of its buffer
 // (which fwrite does not always report in its result).
 bool put(const void* bytes, size_t size, FILE* stream)

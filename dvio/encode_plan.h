@@ -30,3 +30,11 @@ struct EncodePlan {
     std::vector<int64_t> file_size;      // [1..file_count] bytes not yet read
     std::vector<int32_t> file_frames;    // [1..file_count] AVI frames planned
 };
+
+// Frames planned for the current output file; a file beyond the plan counts as
+// planned for none, so that a miscounted run ends up in the writer's complaint.
+inline int32_t planned_frames(const EncodePlan* plan)
+{
+    const size_t k = static_cast<size_t>(plan->avi_current);
+    return plan->avi_current > 0 && k < plan->avi_frames.size() ? plan->avi_frames[k] : 0;
+}

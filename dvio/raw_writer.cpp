@@ -20,12 +20,6 @@ bool fail(const char* action, const EncodePlan* plan, FILE** out, EventSink* sin
     return false;
 }
 
-int32_t planned_frames(const EncodePlan* plan)
-{
-    const size_t k = static_cast<size_t>(plan->avi_current);
-    return plan->avi_current > 0 && k < plan->avi_frames.size() ? plan->avi_frames[k] : 0;
-}
-
 bool open_next(EncodePlan* plan, FILE** out, EventSink* sink)
 {
     plan->CAVIFcnt = 0;

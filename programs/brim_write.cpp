@@ -187,7 +187,7 @@ bool prepare(const BrimOptions& o, Prepared* p)
     if (!to_stdout)
         p->output_dir =
             fs::absolute(o.output.empty() ? fs::current_path(ec) : fs::u8path(o.output), ec).lexically_normal();
-    if (p->output_dir.has_filename() == false && p->output_dir.has_parent_path())
+    if (!p->output_dir.has_filename() && p->output_dir.has_parent_path())
         p->output_dir = p->output_dir.parent_path();   // "dir/" as "dir"
     p->listing.output_dir = p->output_dir;
     const fs::path start = fs::current_path(ec);
