@@ -137,6 +137,7 @@ void find_alignment(const char* first_name, FrameReader* reader, uint8_t* spare,
     // The recording is the one of the first two recognised frames that agree on
     // a tag: one damaged header does not decide it.
     FrameRecord first{};
+    const VideoSystem* first_system = nullptr;
     bool have_first = false;
     bool tag_chosen = false;
     const uint8_t* frame = nullptr;
@@ -144,12 +145,16 @@ void find_alignment(const char* first_name, FrameReader* reader, uint8_t* spare,
         if (!ReadDVFrame(&frame, spare, reader, name, nullptr))
             break;
         FrameRecord r{};
-        unpack_frame(frame, plane, &r);
+        const VideoSystem& system = system_of_frame(frame);
+        unpack_frame(system, frame, plane, &r);
         if (!frame_recognised(&r))
             continue;
+        const bool same_system = first_system == &system;
         if (!tag_chosen) {
-            if (!have_first || r.recording_tag != first.recording_tag || r.file_count != first.file_count) {
+            if (!have_first || r.recording_tag != first.recording_tag || r.file_count != first.file_count ||
+                !same_system) {
                 first = r;
+                first_system = &system;
                 have_first = true;
                 continue;
             }
@@ -157,7 +162,7 @@ void find_alignment(const char* first_name, FrameReader* reader, uint8_t* spare,
             if (add_seen(first, seen, &count, &file_count, out))
                 break;
         }
-        if (r.recording_tag == first.recording_tag && r.file_count == first.file_count &&
+        if (r.recording_tag == first.recording_tag && r.file_count == first.file_count && same_system &&
             add_seen(r, seen, &count, &file_count, out))
             break;
     }
@@ -166,5 +171,6 @@ void find_alignment(const char* first_name, FrameReader* reader, uint8_t* spare,
     out->tag_known = have_first;
     out->recording_tag = first.recording_tag;
     out->file_count = first.file_count;
+    out->system = first_system;
     frame_reader_rewind(reader);
 }

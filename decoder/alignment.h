@@ -13,8 +13,10 @@ constexpr int ALIGNMENT_DISTINCT_FRAMES = 4 * ECC_N;
 constexpr int ALIGNMENT_MAX_FRAMES = 8192;
 
 // Reads frames from `first_name` on with `reader` (silently; it is rewound
-// afterwards), unpacking them into `plane` (`spare` as ReadDVFrame
-// needs), and fills `out` for the first recognised frame's file. A position is
+// afterwards), unpacking them into `plane` (MAX_PLANE_SIZE bytes; `spare` as
+// ReadDVFrame needs), and fills `out` for the first recognised frame's file and
+// with its recording's tag and video system (frames of another tag or system
+// are passed over). A position is
 // certain for file 1's frames (file 1 starts the recording), for the last
 // file's (its last frame closes a block), and for a parity group (a frame whose
 // bytes_remaining repeats that of the frame before it in its file is parity,

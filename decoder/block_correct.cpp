@@ -78,17 +78,18 @@ void find_guarded_segments(BlockQueue& q, const QueueEntry* entries, const ECCEr
         return;
     std::memset(f.erased_count, static_cast<uint8_t>(whole), sizeof f.erased_count);
     std::memset(f.erased_at, static_cast<uint8_t>(whole_at == NO_POSITION ? 0 : whole_at), sizeof f.erased_at);
+    const int segments = queue_segments(q);
     for (int p = 0; p < ECC_N; ++p) {
         if (!entries[p].marked || entries[p].bad)
             continue;
-        for (int g = 0; g < ECC_SEGMENTS; ++g) {
+        for (int g = 0; g < segments; ++g) {
             if (known->segment_bad[p][g] && f.erased_count[g] < 2) {
                 ++f.erased_count[g];
                 f.erased_at[g] = static_cast<uint8_t>(p);
             }
         }
     }
-    for (int g = 0; g < ECC_SEGMENTS; ++g) {
+    for (int g = 0; g < segments; ++g) {
         if (f.erased_count[g] >= 2)
             continue;
         const int erased = f.erased_count[g] == 1 ? f.erased_at[g] : NO_POSITION;
@@ -102,13 +103,14 @@ void find_guarded_segments(BlockQueue& q, const QueueEntry* entries, const ECCEr
 void snapshot_trusted(BlockQueue& q, const QueueEntry* entries)
 {
     const SegmentFacts& seg = *q.segments;
+    const int segments = queue_segments(q);
     uint8_t* snapshot = q.snapshot;
     for (int i = 0; i < ECC_K; ++i) {
         if (!is_trusted(entries[i]))
             continue;
         const uint8_t* plane = q.ecc.pReceivedPlanes[i];
-        uint8_t* saved = snapshot + static_cast<size_t>(i) * PLANE_SIZE;
-        for (int g = 0; g < ECC_SEGMENTS; ++g)
+        uint8_t* saved = snapshot + static_cast<size_t>(i) * MAX_PLANE_SIZE;
+        for (int g = 0; g < segments; ++g)
             if (seg.guarded[g])
                 std::memcpy(saved + g * ECC_SEGMENT_BYTES, plane + g * ECC_SEGMENT_BYTES, ECC_SEGMENT_BYTES);
     }
@@ -120,15 +122,16 @@ void snapshot_trusted(BlockQueue& q, const QueueEntry* entries)
 int settle_trusted(BlockQueue& q, const QueueEntry* entries)
 {
     const SegmentFacts& seg = *q.segments;
+    const int segments = queue_segments(q);
     int restored = 0;
     const uint8_t* snapshot = q.snapshot;
     for (int i = 0; i < ECC_K; ++i) {
         if (!is_trusted(entries[i]))
             continue;
         uint8_t* plane = q.ecc.pReceivedPlanes[i];
-        const uint8_t* saved = snapshot + static_cast<size_t>(i) * PLANE_SIZE;
+        const uint8_t* saved = snapshot + static_cast<size_t>(i) * MAX_PLANE_SIZE;
         uint32_t delta = 0;
-        for (int g = 0; g < ECC_SEGMENTS; ++g) {
+        for (int g = 0; g < segments; ++g) {
             if (!seg.guarded[g])
                 continue;
             const int at = g * ECC_SEGMENT_BYTES;
@@ -136,7 +139,7 @@ int settle_trusted(BlockQueue& q, const QueueEntry* entries)
         }
         if ((delta & SUM24_MASK) == 0)
             continue;
-        for (int g = 0; g < ECC_SEGMENTS; ++g)
+        for (int g = 0; g < segments; ++g)
             if (seg.guarded[g])
                 std::memcpy(plane + g * ECC_SEGMENT_BYTES, saved + g * ECC_SEGMENT_BYTES, ECC_SEGMENT_BYTES);
         restored = 1;
@@ -269,7 +272,8 @@ int segment_erasures(const QueueEntry* entries, const ECCErasures* known, const 
 // do not explain: some plane not known bad is not as the encoder wrote it.
 // (Codewords with more erasures than the checks determine keep a syndrome in
 // the erasures' span; that is no disagreement.)
-int syndromes_unexplained(const QueueEntry* entries, const ECCErasures* known, uint8_t* const* syndromes)
+int syndromes_unexplained(const QueueEntry* entries, const ECCErasures* known, uint8_t* const* syndromes,
+                          int segments)
 {
     uint8_t erased[ECC_N];
     const int marked = whole_erasures(entries, erased);
@@ -279,8 +283,8 @@ int syndromes_unexplained(const QueueEntry* entries, const ECCErasures* known, u
     for (int p = 0; p < ECC_N; ++p)
         none_erased &= !erased[p];
     if (!marked)
-        return outside_span(syndromes, 0, ECC_PLANE_WORDS, whole, none_erased);
-    for (int g = 0; g < ECC_SEGMENTS; ++g) {
+        return outside_span(syndromes, 0, static_cast<size_t>(segments) * ECC_SEGMENT_WORDS, whole, none_erased);
+    for (int g = 0; g < segments; ++g) {
         uint8_t here[ECC_N];
         const int extra = segment_erasures(entries, known, erased, g, here);
         Annihilator local{};
@@ -322,7 +326,7 @@ int error_could_hide(const uint8_t* erased)
 // 1 when some codeword of the block has no parity left to check its planes
 // beyond their checksums (see error_could_hide), per payload block where
 // concealment marks make the erasures differ from segment to segment.
-int some_codeword_unchecked(const QueueEntry* entries, const ECCErasures* known)
+int some_codeword_unchecked(const QueueEntry* entries, const ECCErasures* known, int segments)
 {
     uint8_t erased[ECC_N];
     const int marked = whole_erasures(entries, erased);
@@ -330,7 +334,7 @@ int some_codeword_unchecked(const QueueEntry* entries, const ECCErasures* known)
         return 1;
     if (!marked)
         return 0;
-    for (int g = 0; g < ECC_SEGMENTS; ++g) {
+    for (int g = 0; g < segments; ++g) {
         uint8_t here[ECC_N];
         const int extra = segment_erasures(entries, known, erased, g, here);
         if (extra && error_could_hide(here))
@@ -351,10 +355,10 @@ void clear_erasures(BlockQueue& q, const QueueEntry* entries)
 
 }  // namespace
 
-int32_t plane_sum24(const uint8_t* plane)
+int32_t plane_sum24(const uint8_t* plane, int plane_size)
 {
     uint32_t sum = 0;
-    for (int i = 0; i < PLANE_SIZE; ++i)
+    for (int i = 0; i < plane_size; ++i)
         sum += plane[i];
     return static_cast<int32_t>(sum & SUM24_MASK);
 }
@@ -393,8 +397,10 @@ bool correct_block(BlockQueue& q, const QueueEntry* entries, bool correct, uint8
         if (seg.guarded_count > 0)
             restored = settle_trusted(q, entries);
     }
-    check->disagrees = correct && (restored || syndromes_unexplained(entries, known, decoder->pSyndromePlanes));
-    check->unverified = correct && any_known && some_codeword_unchecked(entries, known);
+    const int segments = queue_segments(q);
+    check->disagrees =
+        correct && (restored || syndromes_unexplained(entries, known, decoder->pSyndromePlanes, segments));
+    check->unverified = correct && any_known && some_codeword_unchecked(entries, known, segments);
     clear_erasures(q, entries);
 
     // Every known-bad plane that carries a checksum must come out matching it
@@ -404,7 +410,7 @@ bool correct_block(BlockQueue& q, const QueueEntry* entries, bool correct, uint8
     for (int p = 0; p < ECC_N; ++p) {
         if (!is_received_bad(entries[p]))
             continue;
-        received_sum[p] = correct ? plane_sum24(decoder->pReceivedPlanes[p]) : entries[p].record.sum_computed;
+        received_sum[p] = correct ? plane_sum24(decoder->pReceivedPlanes[p], decoder->cPlaneBytes) : entries[p].record.sum_computed;
         if (received_sum[p] != entries[p].record.sum_stored)
             received_right = 0;
     }

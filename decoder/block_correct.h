@@ -36,5 +36,5 @@ struct BlockCheck {
 [[nodiscard]] bool correct_block(BlockQueue& q, const QueueEntry* entries, bool correct, uint8_t* intact,
                                  BlockCheck* check);
 
-// Sum of the PLANE_SIZE bytes of `plane`, modulo 2^24 (as the frame header stores it).
-int32_t plane_sum24(const uint8_t* plane);
+// Sum of the `plane_size` bytes of `plane`, modulo 2^24 (as the frame header stores it).
+int32_t plane_sum24(const uint8_t* plane, int plane_size);

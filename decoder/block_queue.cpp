@@ -28,9 +28,19 @@ bool queue_allocate(BlockQueue& q)
 {
     q.entries = static_cast<QueueEntry*>(std::calloc(ECC_N, sizeof(QueueEntry)));
     q.erasures = static_cast<ECCErasures*>(std::calloc(1, sizeof(ECCErasures)));
-    q.snapshot = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(ECC_K) * PLANE_SIZE));
+    q.snapshot = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(ECC_K) * MAX_PLANE_SIZE));
     q.segments = static_cast<SegmentFacts*>(std::calloc(1, sizeof(SegmentFacts)));
-    return ecc_decoder_init(&q.ecc) == 0 && q.entries && q.erasures && q.snapshot && q.segments;
+    q.system = &SYSTEM_525_60;
+    return ecc_decoder_init(&q.ecc, q.system->plane_size) == 0 && q.entries && q.erasures && q.snapshot &&
+           q.segments;
+}
+
+bool queue_set_system(BlockQueue& q, const VideoSystem& v)
+{
+    if (ecc_decoder_resize(&q.ecc, v.plane_size) != 0)
+        return false;
+    q.system = &v;
+    return true;
 }
 
 void queue_release(BlockQueue& q)
@@ -49,7 +59,7 @@ void queue_reset(BlockQueue& q)
     q.ecc.cCodeReceived = 0;
     q.ecc.cDataOut = 0;
     q.ecc.cUncorrectable = 0;
-    (void)ecc_clear_parityplanes(q.ecc.pSyndromePlanes);
+    (void)ecc_clear_parityplanes(q.ecc.pSyndromePlanes, q.ecc.cPlaneBytes);
     std::memset(q.erasures, 0, sizeof *q.erasures);
     q.lost_in_row = 0;
     q.lost_unshown = 0;
@@ -64,7 +74,7 @@ DecodeStatus add2queue(Decoder& d, const uint8_t* plane, const QueueEntry* entry
     if (ecc_decoder_get_rcv_buffer(&q.ecc, &buffer) != 0 || buffer != q.ecc.pReceivedPlanes[n])
         return catastrophe(d);
     if (plane != buffer)
-        std::memcpy(buffer, plane ? plane : ZERO_PLANE, PLANE_SIZE);
+        std::memcpy(buffer, plane ? plane : ZERO_PLANE, static_cast<size_t>(q.system->plane_size));
     if (ecc_decoder_syn1(&q.ecc, buffer) != 0)
         return catastrophe(d);
     QueueEntry* slot = &q.entries[n];

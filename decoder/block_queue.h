@@ -14,8 +14,11 @@
 [[nodiscard]] bool queue_allocate(BlockQueue& q);
 void queue_release(BlockQueue& q);
 void queue_reset(BlockQueue& q);
+// Between blocks (none of its positions queued), makes `v` the system of the
+// blocks to come. False when the block code refuses (a block is being filled).
+[[nodiscard]] bool queue_set_system(BlockQueue& q, const VideoSystem& v);
 
-// Queues `plane` (PLANE_SIZE bytes; null for a filler, queued as zero bytes;
+// Queues `plane` (the plane_size bytes of the queue's system; null for a filler, queued as zero bytes;
 // not copied when it is queue_buffer() already) with `entry`; `concealed` lists
 // `concealed_count` payload blocks known to be bad. The 72nd position corrects
 // the block and writes it out.

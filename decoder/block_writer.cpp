@@ -14,7 +14,7 @@
 #include "verify.h"
 
 // Zero bytes for positions that hold nothing usable. Static: never grows.
-const uint8_t ZERO_PLANE[PLANE_SIZE] = {};
+const uint8_t ZERO_PLANE[MAX_PLANE_SIZE] = {};
 
 namespace {
 
@@ -23,8 +23,9 @@ constexpr int FRAME_NUMBER_STEP = 10;   // progress numbers at the multiples of 
 // Every queued copy of a drop record marks the drop with dashes; the count per
 // copy is capped so that a long gap prints linearly many marks, not n * n.
 constexpr uint32_t MAX_DASHES_PER_MARK = ECC_N;
-// Zero bytes of lost planes hashed in a row; a longer hole ends the file's hash.
-constexpr int64_t HOLE_HASHED = int64_t{ECC_K} * PLANE_SIZE;
+// Zero bytes of lost planes hashed in a row (a block's data planes); a longer
+// hole ends the file's hash.
+int64_t hole_hashed(const Decoder& d) { return int64_t{ECC_K} * block_system(d).plane_size; }
 
 void emit_dashes(Decoder& d, uint32_t count)
 {
@@ -41,7 +42,7 @@ void report_write_failure(Decoder& d, const char* name)
 // Zero bytes for `count` bytes of the file that nothing restored: they become a
 // hole, skipped over when the next bytes are written, so a gap that headers
 // claim costs neither disk nor time. A short gap is hashed as zeros (the bytes
-// stored may have been zeros); past HOLE_HASHED the file's hash is given up,
+// stored may have been zeros); past hole_hashed the file's hash is given up,
 // and with it any claim that the file is intact.
 void add_zeros(Decoder& d, int64_t count)
 {
@@ -49,12 +50,12 @@ void add_zeros(Decoder& d, int64_t count)
     d.writer.hole += count;
     if (file->hash_skipped)
         return;
-    if (d.writer.hole > HOLE_HASHED) {
+    if (d.writer.hole > hole_hashed(d)) {
         file->hash_skipped = true;
         return;
     }
     for (int64_t left = count; left > 0;) {
-        const size_t n = left < PLANE_SIZE ? static_cast<size_t>(left) : static_cast<size_t>(PLANE_SIZE);
+        const size_t n = left < MAX_PLANE_SIZE ? static_cast<size_t>(left) : static_cast<size_t>(MAX_PLANE_SIZE);
         content_hash_update(&d.writer.written, ZERO_PLANE, n);
         left -= static_cast<int64_t>(n);
     }
@@ -340,18 +341,18 @@ void print_mark(Decoder& d, const QueueEntry* e, int32_t previous_index, bool st
 
 // A position beyond the data of the recording's last file: a padding frame
 // received as such, or a plane of zero bytes.
-int holds_padding(const QueueEntry& e, const uint8_t* plane)
+int holds_padding(const QueueEntry& e, const uint8_t* plane, int plane_size)
 {
     if (!e.filler)
         return e.remaining == 0;
-    return std::memcmp(plane, ZERO_PLANE, PLANE_SIZE) == 0;
+    return std::memcmp(plane, ZERO_PLANE, static_cast<size_t>(plane_size)) == 0;
 }
 
 // What data position i of the block holds of its file `t`, whose size no
 // header told (PlaneRole). A file before the recording's last has its planes at
 // the data positions up to its last frame; the last file's planes are followed
 // by padding in the block its last frame closes.
-int plane_role(const QueueEntry* entries, uint8_t* const* planes, int i, const FileTrack* t)
+int plane_role(const QueueEntry* entries, uint8_t* const* planes, int i, const FileTrack* t, int plane_size)
 {
     const int64_t g = t->start + entries[i].frame_index;
     const int64_t d = data_positions_between(t->start, g);
@@ -361,10 +362,10 @@ int plane_role(const QueueEntry* entries, uint8_t* const* planes, int i, const F
     }
     if (block_base(g) < block_base(t->start + t->last))
         return PLANE_FULL;
-    if (holds_padding(entries[i], planes[i]))
+    if (holds_padding(entries[i], planes[i], plane_size))
         return PLANE_NONE;
     for (int j = i + 1; j < ECC_K; ++j)
-        if (entries[j].track == t->id && !holds_padding(entries[j], planes[j]))
+        if (entries[j].track == t->id && !holds_padding(entries[j], planes[j], plane_size))
             return PLANE_FULL;
     return PLANE_LAST;
 }
@@ -377,8 +378,9 @@ DecodeStatus write_position(Decoder& d, const QueueEntry* entries, uint8_t* cons
     const uint8_t* plane = planes[i];
     RestoredFile* file = &d.writer.file;
     int inferred = 0;
-    const int role = t->size < 0 ? plane_role(entries, planes, i, t) : PLANE_FULL;
-    PositionBytes b = position_bytes(t, e->frame_index, plane, previous, role, &inferred);
+    const VideoSystem& v = block_system(d);
+    const int role = t->size < 0 ? plane_role(entries, planes, i, t, v.plane_size) : PLANE_FULL;
+    PositionBytes b = position_bytes(v, t, e->frame_index, plane, previous, role, &inferred);
     if (b.count <= 0)
         return DecodeStatus::Ok;
     if (inferred) {
@@ -433,7 +435,7 @@ void keep_last_plane(Decoder& d, const QueueEntry* entries, uint8_t* const* plan
     d.writer.previous_plane_at = -1;
     if (e.track == NO_TRACK || !intact[ECC_K - 1])
         return;
-    std::memcpy(d.writer.previous_plane, planes[ECC_K - 1], PLANE_SIZE);
+    std::memcpy(d.writer.previous_plane, planes[ECC_K - 1], static_cast<size_t>(block_system(d).plane_size));
     d.writer.previous_plane_at = track_of(d.place, e.track)->start + e.frame_index;
 }
 
@@ -475,14 +477,14 @@ DecodeStatus write_block(Decoder& d, const QueueEntry* entries, uint8_t* const* 
     return DecodeStatus::Ok;
 }
 
-PositionBytes position_bytes(const FileTrack* track, int32_t frame_index, const uint8_t* plane,
+PositionBytes position_bytes(const VideoSystem& v, const FileTrack* track, int32_t frame_index, const uint8_t* plane,
                              const uint8_t* previous, int role, int* inferred)
 {
-    const PlaneSpan span = plane_span(track->start, track->size, track->start + frame_index);
+    const PlaneSpan span = plane_span(v, track->start, track->size, track->start + frame_index);
     PositionBytes b{span.offset, span.count, span.plane_start};
     if (span.count >= 0)
         return b;
-    b.count = role == PLANE_NONE ? 0 : plane_capacity(span.data_index);
+    b.count = role == PLANE_NONE ? 0 : plane_capacity(v, span.data_index);
     if (role != PLANE_LAST)
         return b;
     // Behind the file's data the plane keeps the previous data plane's bytes, so
@@ -490,7 +492,7 @@ PositionBytes position_bytes(const FileTrack* track, int32_t frame_index, const 
     *inferred = 1;
     if (!previous)
         return b;
-    int last_differing = PLANE_SIZE - 1;
+    int last_differing = v.plane_size - 1;
     while (last_differing >= b.plane_start && plane[last_differing] == previous[last_differing])
         --last_differing;
     b.count = last_differing >= b.plane_start ? last_differing - b.plane_start + 1 : 1;
@@ -499,7 +501,7 @@ PositionBytes position_bytes(const FileTrack* track, int32_t frame_index, const 
 
 bool writer_allocate(FileWriter& w)
 {
-    w.previous_plane = static_cast<uint8_t*>(std::calloc(1, PLANE_SIZE));
+    w.previous_plane = static_cast<uint8_t*>(std::calloc(1, MAX_PLANE_SIZE));
     return w.previous_plane && content_hash_init(&w.written) && restored_names_init(&w.names);
 }
 

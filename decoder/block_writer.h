@@ -10,7 +10,7 @@
 #include "decoder.h"
 
 // Zero bytes for positions that hold nothing usable.
-extern const uint8_t ZERO_PLANE[PLANE_SIZE];
+extern const uint8_t ZERO_PLANE[MAX_PLANE_SIZE];
 
 // Allocates the writer's buffers, hash state and name table (once); false when
 // memory is short. writer_release frees them (closing a file left open);
@@ -44,7 +44,7 @@ enum PlaneRole {
 };
 
 // The bytes a block position adds to its file: how many, from which plane byte,
-// at which file offset (see plane_span). When the file's size is unknown, `role`
+// at which file offset (see plane_span), in planes of system `v`. When the file's size is unknown, `role`
 // says what the position holds; the last plane's length is inferred from the
 // bytes behind the file's data, which the encoder leaves as they were in the
 // data plane before it (`previous`, null when not at hand), and `*inferred` is
@@ -54,5 +54,5 @@ struct PositionBytes {
     int32_t count;
     int32_t plane_start;
 };
-PositionBytes position_bytes(const FileTrack* track, int32_t frame_index, const uint8_t* plane,
+PositionBytes position_bytes(const VideoSystem& v, const FileTrack* track, int32_t frame_index, const uint8_t* plane,
                              const uint8_t* previous, int role, int* inferred);

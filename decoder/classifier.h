@@ -32,9 +32,9 @@ bool is_drop_count(uint32_t code);
 bool frame_recognised(const FrameRecord* record);
 
 // Completes `current` from its header fields and `previous` (the last recognised
-// frame's record as this function left it): frame0_run, Zerobytes, RealBytes,
-// frame_code and bytes_remaining. Returns 1.
-int classify_frame(FrameRecord* current, const FrameRecord* previous);
+// frame's record as this function left it), counting bytes in planes of system
+// `v`: frame0_run, Zerobytes, RealBytes, frame_code and bytes_remaining. Returns 1.
+int classify_frame(const VideoSystem& v, FrameRecord* current, const FrameRecord* previous);
 
 // Frames a classified record adds to the "decoded" statistics: 1 for the next
 // frame and an accepted frame 0, none for repeats and redundant copies, n + 1 for

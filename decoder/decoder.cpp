@@ -15,8 +15,8 @@ namespace {
 // Counts the classified current frame as its classification says, and hands it
 // to the placement, which queues it (and fillers for what was lost before it)
 // at the block positions its frame index gives.
-DecodeStatus take_frame(Decoder& d, const uint8_t* frame, const uint8_t* plane, int64_t header_remaining,
-                        bool new_recording)
+DecodeStatus take_frame(Decoder& d, const VideoSystem& v, const uint8_t* frame, const uint8_t* plane,
+                        int64_t header_remaining, bool new_recording)
 {
     FrameIntake& in = d.intake;
     const FrameRecord* cur = &in.current;
@@ -43,7 +43,7 @@ DecodeStatus take_frame(Decoder& d, const uint8_t* frame, const uint8_t* plane, 
 
     ReceivedFrame received{plane, cur, header_remaining, in.concealed, 0, new_recording};
     if (damaged)
-        received.concealed_count = concealed_payload_blocks(frame, in.concealed);
+        received.concealed_count = concealed_payload_blocks(v, frame, in.concealed);
     const int64_t reach_before = placement_reach(d);
     const DecodeStatus status = place_frame(d, &received);
     // A frame that moved the placement on was used; a repeat behind it was not
@@ -58,17 +58,25 @@ DecodeStatus take_frame(Decoder& d, const uint8_t* frame, const uint8_t* plane, 
     return status;
 }
 
-// A recognised frame of another recording than the run's: classified against
-// that recording's own frames and not placed, unless it is the accepted first
-// frame of a new recording's first file in the capture file being read, which
-// the run then follows. Returns true when the frame is to be placed.
-bool take_recording_of(Decoder& d, FrameRecord* current, const FrameRecord* previous)
+// A recognised frame of another recording than the run's (another tag, or
+// another video system): classified against that recording's own frames and
+// not placed, unless it is the accepted first frame of a new recording's first
+// file in the capture file being read, which the run then follows. Returns true
+// when the frame is to be placed.
+bool take_recording_of(Decoder& d, const VideoSystem& v, FrameRecord* current, const FrameRecord* previous)
 {
     FrameIntake& in = d.intake;
-    if (!in.tag_known || current->recording_tag == in.recording_tag)
+    if (!in.system_known) {
+        // The first recognised frame: nothing is queued yet, so the queue takes its system.
+        in.system = &v;
+        in.system_known = true;
+        (void)queue_set_system(d.queue, v);
+    }
+    const bool same_system = in.system->id == v.id;
+    if ((!in.tag_known || current->recording_tag == in.recording_tag) && same_system)
         return true;
     FrameRecord foreign = *current;
-    classify_frame(&foreign, &in.foreign_previous);
+    classify_frame(v, &foreign, &in.foreign_previous);
     in.foreign_previous = foreign;
     const bool first_copy = foreign.file_index == 1 && foreign.frame_index == 0;
     in.foreign_first_copies = first_copy ? in.foreign_first_copies + 1 : 0;
@@ -78,6 +86,7 @@ bool take_recording_of(Decoder& d, FrameRecord* current, const FrameRecord* prev
     if (foreign.frame_code == FRAME0_ACCEPTED && foreign.file_index == 1 &&
         foreign.sum_computed == foreign.sum_stored && in.capture.used > 0) {
         in.recording_tag = foreign.recording_tag;
+        in.system = &v;
         *current = foreign;
         // The copies before the accepted one belong to the recording now followed.
         const int64_t counted = in.foreign_first_copies - 1;
@@ -99,7 +108,8 @@ Decoder* decoder_create()
     Decoder* d = new (std::nothrow) Decoder();
     if (!d)
         return nullptr;
-    const bool ok = (d->intake.concealed = static_cast<uint16_t*>(std::malloc(sizeof(uint16_t) * PAYLOAD_BLOCKS))) &&
+    const bool ok =
+        (d->intake.concealed = static_cast<uint16_t*>(std::malloc(sizeof(uint16_t) * MAX_PAYLOAD_BLOCKS))) &&
                     queue_allocate(d->queue) && placement_allocate(d->place) && writer_allocate(d->writer);
     if (!ok) {
         decoder_destroy(d);
@@ -129,10 +139,14 @@ void decoder_start(Decoder& d, const DecoderOptions& options, const Alignment& a
     d.intake.current.frame_index = -1;
     d.intake.tag_known = alignment.tag_known;
     d.intake.recording_tag = alignment.recording_tag;
+    d.intake.system_known = alignment.system != nullptr;
+    d.intake.system = alignment.system ? alignment.system : &SYSTEM_525_60;
     d.intake.foreign_previous.frame_index = -1;
     std::memset(&d.verify, 0, sizeof d.verify);
     placement_reset(d.place, alignment);
     queue_reset(d.queue);
+    // An empty queue takes any system: the block code's refusal cannot happen here.
+    (void)queue_set_system(d.queue, *d.intake.system);
     writer_reset(d.writer, options);
 }
 
@@ -143,7 +157,8 @@ DecodeStatus decoder_push_frame(Decoder& d, const uint8_t* dv_frame)
     // Most frames go to the next block position: unpacked straight into the
     // block code's buffer for it, the plane is not copied again.
     uint8_t* plane = queue_buffer(d);
-    unpack_frame(dv_frame, plane, &in.current);
+    const VideoSystem& system = system_of_frame(dv_frame);
+    unpack_frame(system, dv_frame, plane, &in.current);
     if (!frame_recognised(&in.current)) {
         // The next frame is compared with the last recognised one again.
         in.current = in.previous;
@@ -153,12 +168,13 @@ DecodeStatus decoder_push_frame(Decoder& d, const uint8_t* dv_frame)
     }
     const int64_t header_remaining = in.current.bytes_remaining;
     const uint16_t tag_before = in.recording_tag;
-    if (!take_recording_of(d, &in.current, &in.previous))
+    const VideoSystem* system_before = in.system_known ? in.system : &system;
+    if (!take_recording_of(d, system, &in.current, &in.previous))
         return DecodeStatus::Ok;
-    const bool new_recording = in.recording_tag != tag_before;
+    const bool new_recording = in.recording_tag != tag_before || in.system != system_before;
     if (!new_recording)
-        classify_frame(&in.current, &in.previous);
-    return take_frame(d, dv_frame, plane, header_remaining, new_recording);
+        classify_frame(system, &in.current, &in.previous);
+    return take_frame(d, system, dv_frame, plane, header_remaining, new_recording);
 }
 
 CaptureCounts decoder_next_capture(Decoder& d)

@@ -24,10 +24,12 @@ void decoder_destroy(Decoder* d);
 // find_alignment), with the program's options and sink.
 void decoder_start(Decoder& d, const DecoderOptions& options, const Alignment& alignment, EventSink* sink);
 
-// Takes the next captured DV frame (DV_FRAME_SIZE bytes): unpacks it into the
-// block queue, classifies it and places it; a full block is corrected and
-// written out. Frames without a usable header and frames of another recording
-// are counted and passed over.
+// Takes the next captured DV frame (the frame_size bytes of the system its
+// header names): unpacks it into the block queue, classifies it and places it;
+// a full block is corrected and written out. Frames without a usable header and
+// frames of another recording (another tag or video system) are counted and
+// passed over; the system of the run's recording is the alignment's, else that
+// of the first recognised frame, and changes only where a new recording begins.
 DecodeStatus decoder_push_frame(Decoder& d, const uint8_t* dv_frame);
 
 // The capture file being read has ended: returns what the run took from it and

@@ -105,7 +105,7 @@ constexpr int TEMP_SUFFIX_ROOM = 32;
 
 // One recognised, classified frame as the intake hands it to the placement.
 struct ReceivedFrame {
-    const uint8_t* plane;         // PLANE_SIZE bytes
+    const uint8_t* plane;         // the plane_size bytes of the recording's system
     const FrameRecord* record;    // after classify_frame
     int64_t header_remaining;     // bytes_remaining as the header holds it
     const uint16_t* concealed;    // payload blocks marked concealed; used when the checksum does not match
@@ -123,6 +123,7 @@ struct Alignment {
     bool tag_known;       // a frame was seen: `recording_tag` and `file_count` are the recording's
     uint16_t recording_tag;   // the tag of the capture's first recording (two frames agreeing on it)
     int32_t file_count;       // its file count, from the same two frames
+    const VideoSystem* system;    // the video system of the capture's first recognised frame (null: none)
 };
 
 // What the program asks of a run.
@@ -142,19 +143,21 @@ struct DecoderOptions {
 
 // What is known about each payload block (segment) of the block being corrected.
 struct SegmentFacts {
-    uint8_t erased_count[ECC_SEGMENTS];   // known-bad positions at this segment (capped at 2)
-    uint8_t erased_at[ECC_SEGMENTS];      // the one known-bad position when there is exactly one
-    uint8_t guarded[ECC_SEGMENTS];        // a correction may change trusted planes here
+    uint8_t erased_count[ECC_MAX_SEGMENTS];   // known-bad positions at this segment (capped at 2)
+    uint8_t erased_at[ECC_MAX_SEGMENTS];      // the one known-bad position when there is exactly one
+    uint8_t guarded[ECC_MAX_SEGMENTS];        // a correction may change trusted planes here
     int guarded_count;
 };
 
 // The ECC block being filled: the block code's decoder with its planes, the
 // entry of every queued position, and what the correction knows and keeps.
 struct BlockQueue {
+    const VideoSystem* system;    // of the block being filled: the size of its planes
     ECCDecoder ecc;
     QueueEntry* entries;          // ECC_N
     ECCErasures* erasures;        // known-bad places of the block being filled
-    uint8_t* snapshot;            // ECC_K planes: received bytes of trusted planes a correction may change
+    uint8_t* snapshot;            // ECC_K planes of MAX_PLANE_SIZE: received bytes of trusted planes a
+                                  // correction may change
     SegmentFacts* segments;
     int64_t lost_in_row;          // blocks lost whole since the last decoded one
     int64_t lost_unshown;         // of them, those whose marks were not shown
@@ -162,12 +165,12 @@ struct BlockQueue {
 
 // The placement's buffers, allocated once and kept from run to run.
 struct PlacementBuffers {
-    uint8_t* candidate_plane;     // PLANE_SIZE bytes: the best copy of a frame 0 so far
-    uint16_t* candidate_concealed;    // PAYLOAD_BLOCKS entries
+    uint8_t* candidate_plane;     // MAX_PLANE_SIZE bytes: the best copy of a frame 0 so far
+    uint16_t* candidate_concealed;    // MAX_PAYLOAD_BLOCKS entries
     QueueEntry* lost_block;       // ECC_N entries for a block lost whole
-    uint8_t* kept_plane;          // PLANE_SIZE bytes: a frame's plane moved out of the queue's way
-    uint8_t* held_plane;          // PLANE_SIZE bytes: the plane of a frame held far ahead
-    uint16_t* held_concealed;     // PAYLOAD_BLOCKS entries
+    uint8_t* kept_plane;          // MAX_PLANE_SIZE bytes: a frame's plane moved out of the queue's way
+    uint8_t* held_plane;          // MAX_PLANE_SIZE bytes: the plane of a frame held far ahead
+    uint16_t* held_concealed;     // MAX_PAYLOAD_BLOCKS entries
 };
 
 // Positions before the placement: where the next frame goes, the file tracks,
@@ -238,9 +241,11 @@ struct FrameIntake {
     FrameRecord previous;
     uint16_t recording_tag;               // the tag of the recording being restored
     bool tag_known;
+    const VideoSystem* system;            // the video system of the recording being restored
+    bool system_known;                    // a frame (or the alignment) has told it
     FrameRecord foreign_previous;         // the last frame of another recording, for its own classification
     int64_t foreign_first_copies;         // copies of another recording's first frame in a row, counted foreign
-    uint16_t* concealed;                  // PAYLOAD_BLOCKS: payload blocks of the current frame marked concealed
+    uint16_t* concealed;                  // MAX_PAYLOAD_BLOCKS: payload blocks of the current frame marked concealed
     CaptureCounts capture;
     DecodeStats stats;
 };
@@ -258,6 +263,12 @@ struct Decoder {
 
 // Planes queued into the block being filled, 0..71 between calls.
 inline int32_t queued_planes(const BlockQueue& q) { return q.ecc.cCodeReceived % ECC_N; }
+// Segments (payload blocks) of the planes of the block being filled.
+inline int queue_segments(const BlockQueue& q) { return q.system->payload_blocks; }
+// The system of the block being filled: what its positions hold, in bytes.
+inline const VideoSystem& block_system(const Decoder& d) { return *d.queue.system; }
+// Bytes of the planes of the recording followed: those of the frames placed.
+inline size_t recording_plane_size(const Decoder& d) { return static_cast<size_t>(d.intake.system->plane_size); }
 
 inline FileTrack* track_of(Placement& p, int64_t id) { return &p.tracks[id % TRACK_RING]; }
 inline const FileTrack* track_of(const Placement& p, int64_t id) { return &p.tracks[id % TRACK_RING]; }

@@ -144,7 +144,7 @@ void keep_candidate(Decoder& d, const ReceivedFrame* f)
     Placement& p = d.place;
     if (p.have_candidate && (sum_matches(&p.candidate_record) || !sum_matches(f->record)))
         return;
-    std::memcpy(p.buffers.candidate_plane, f->plane, PLANE_SIZE);
+    std::memcpy(p.buffers.candidate_plane, f->plane, recording_plane_size(d));
     p.candidate_record = *f->record;
     p.candidate_remaining = f->header_remaining;
     p.candidate_record.Zerobytes = 0;   // the bytes lost before it belong to the file before
@@ -186,9 +186,9 @@ DecodeStatus take_frame0_copy(Decoder& d, const ReceivedFrame* f)
 
 // Learns the file's size from a header, and checks it against what is known.
 // Returns false when the header contradicts the file's size.
-bool check_size(FileTrack* t, int64_t g, int64_t remaining, bool learn)
+bool check_size(const VideoSystem& v, FileTrack* t, int64_t g, int64_t remaining, bool learn)
 {
-    const int64_t size = size_from_header(t->start, g, remaining);
+    const int64_t size = size_from_header(v, t->start, g, remaining);
     if (size < 0)
         return true;
     if (t->size >= 0)
@@ -196,7 +196,7 @@ bool check_size(FileTrack* t, int64_t g, int64_t remaining, bool learn)
     if (!learn)
         return true;
     t->size = size;
-    if (expected_last_index(t->start, size, t->file_index >= t->file_count) != t->last)
+    if (expected_last_index(v, t->start, size, t->file_index >= t->file_count) != t->last)
         t->inconsistent = true;
     return true;
 }
@@ -242,8 +242,14 @@ DecodeStatus start_new_recording(Decoder& d, const FrameRecord* r)
     DecodeStatus result = p.pending ? resolve_pending(d, &end) : DecodeStatus::Ok;
     if (result == DecodeStatus::Ok && queued_planes(d.queue) > 0)
         result = fill_to(d, block_base(p.next) + ECC_N, &end);
-    // The files of the recording left after its last one seen, then a fresh count.
+    // The files of the recording left after its last one seen, then a fresh
+    // count; the blocks to come are of the new recording's system.
     report_unseen_files(d);
+    if (result == DecodeStatus::Ok && !queue_set_system(d.queue, *d.intake.system)) {
+        tell(d.sink, Severity::Failure, "%s", ecc_last_diagnostic());
+        ecc_clear_diagnostic();
+        result = DecodeStatus::Catastrophic;
+    }
     p.first_file = 0;
     p.confirmed_file = 0;
     p.confirmed_count = 0;
@@ -261,7 +267,7 @@ void keep_plane(Decoder& d, ReceivedFrame* f)
 {
     if (f->plane != queue_buffer(d))
         return;
-    std::memcpy(d.place.buffers.kept_plane, f->plane, PLANE_SIZE);
+    std::memcpy(d.place.buffers.kept_plane, f->plane, recording_plane_size(d));
     f->plane = d.place.buffers.kept_plane;
 }
 
@@ -270,12 +276,12 @@ void keep_plane(Decoder& d, ReceivedFrame* f)
 bool placement_allocate(Placement& p)
 {
     PlacementBuffers& b = p.buffers;
-    b.candidate_plane = static_cast<uint8_t*>(std::malloc(PLANE_SIZE));
-    b.candidate_concealed = static_cast<uint16_t*>(std::malloc(sizeof(uint16_t) * PAYLOAD_BLOCKS));
+    b.candidate_plane = static_cast<uint8_t*>(std::malloc(MAX_PLANE_SIZE));
+    b.candidate_concealed = static_cast<uint16_t*>(std::malloc(sizeof(uint16_t) * MAX_PAYLOAD_BLOCKS));
     b.lost_block = static_cast<QueueEntry*>(std::calloc(ECC_N, sizeof(QueueEntry)));
-    b.kept_plane = static_cast<uint8_t*>(std::malloc(PLANE_SIZE));
-    b.held_plane = static_cast<uint8_t*>(std::malloc(PLANE_SIZE));
-    b.held_concealed = static_cast<uint16_t*>(std::malloc(sizeof(uint16_t) * PAYLOAD_BLOCKS));
+    b.kept_plane = static_cast<uint8_t*>(std::malloc(MAX_PLANE_SIZE));
+    b.held_plane = static_cast<uint8_t*>(std::malloc(MAX_PLANE_SIZE));
+    b.held_concealed = static_cast<uint16_t*>(std::malloc(sizeof(uint16_t) * MAX_PAYLOAD_BLOCKS));
     return b.candidate_plane && b.candidate_concealed && b.lost_block && b.kept_plane && b.held_plane &&
            b.held_concealed;
 }
@@ -315,7 +321,7 @@ void hold(Decoder& d, const ReceivedFrame* f, int64_t g)
     p.held = true;
     p.held_at = g;
     p.held_record = *f->record;
-    std::memcpy(p.buffers.held_plane, f->plane, PLANE_SIZE);
+    std::memcpy(p.buffers.held_plane, f->plane, recording_plane_size(d));
     if (f->concealed_count > 0)
         std::memcpy(p.buffers.held_concealed, f->concealed, sizeof(uint16_t) * static_cast<size_t>(f->concealed_count));
     p.held_frame = *f;
@@ -423,7 +429,7 @@ DecodeStatus place_at(Decoder& d, ReceivedFrame* f, int64_t g)
     if (g < p.next)
         return DecodeStatus::Ok;
     FileTrack* t = current_track(d);
-    if (t && r->file_index == t->file_index && !check_size(t, g, f->header_remaining, false))
+    if (t && r->file_index == t->file_index && !check_size(block_system(d), t, g, f->header_remaining, false))
         return DecodeStatus::Ok;   // a header that contradicts its file: no gap is believed from it
 
     if (g > p.next)
@@ -435,7 +441,7 @@ DecodeStatus place_at(Decoder& d, ReceivedFrame* f, int64_t g)
     if (id == NO_TRACK)
         return DecodeStatus::Ok;
     t = track_of(d.place, id);
-    check_size(t, g, f->header_remaining, true);
+    check_size(block_system(d), t, g, f->header_remaining, true);
     if (r->frame_index == 0) {
         p.pending = true;
         p.have_candidate = false;

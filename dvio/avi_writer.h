@@ -17,24 +17,30 @@ constexpr int AVI_INDEX_HEADER_SIZE = 8;     // "idx1" and its length
 constexpr int AVI_NAME_SIZE = 32;            // "DV" + at least six digits + ".avi" + NUL
 constexpr int AVI_STREAM_BUFFER_SIZE = 1 << 20;
 
-// Largest planned frame count whose file length still fits the 32-bit RIFF length.
-constexpr int32_t AVI_MAX_FRAMES =
-    static_cast<int32_t>((UINT32_MAX - AVI_HEADER_SIZE) / (FRAME_CHUNK_SIZE + AVI_INDEX_ENTRY_SIZE));
+// Largest planned frame count of system `v` whose file length still fits the
+// 32-bit RIFF length.
+constexpr int32_t avi_max_frames(const VideoSystem& v)
+{
+    return static_cast<int32_t>((UINT32_MAX - AVI_HEADER_SIZE) / (v.chunk_size + AVI_INDEX_ENTRY_SIZE));
+}
 
-// Largest frame count whose file stays within 2 GiB - 1, where some DV tools stop
-// reading an AVI 1.0 file.
-constexpr int32_t AVI_PORTABLE_FRAMES = static_cast<int32_t>(
-    (INT32_MAX - AVI_HEADER_SIZE - AVI_INDEX_HEADER_SIZE) / (FRAME_CHUNK_SIZE + AVI_INDEX_ENTRY_SIZE));
+// Largest frame count of system `v` whose file stays within 2 GiB - 1, where
+// some DV tools stop reading an AVI 1.0 file.
+constexpr int32_t avi_portable_frames(const VideoSystem& v)
+{
+    return static_cast<int32_t>((INT32_MAX - AVI_HEADER_SIZE - AVI_INDEX_HEADER_SIZE) /
+                                (v.chunk_size + AVI_INDEX_ENTRY_SIZE));
+}
 
 // Writes the name of AVI file `number` ("DV%06d.avi") into `name` (AVI_NAME_SIZE bytes).
 void avi_file_name(int32_t number, char* name);
 
-// Fills `header` (AVI_HEADER_SIZE bytes) with the file header of an AVI file
-// planned to hold `frames` frame chunks.
-void avi_build_header(int32_t frames, uint8_t* header);
+// Fills `header` (AVI_HEADER_SIZE bytes) with the file header of an AVI file of
+// system `v` (picture size, rate, frame size) planned to hold `frames` frame chunks.
+void avi_build_header(const VideoSystem& v, int32_t frames, uint8_t* header);
 
-// Appends the frame chunk in `frame_buffer` (repeat0 times when info->frame_index
-// is 0, none when repeat0 is 0 or less), opening the next AVI file when none is
+// Appends the frame chunk in `frame_buffer` (of the plan's system; repeat0 times
+// when info->frame_index is 0, none when repeat0 is 0 or less), opening the next AVI file when none is
 // open and finishing each one by the plan. false when a file cannot be created or
 // written: `sink` has been told the file and the system's reason, the file is
 // closed and *avi is null.

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "frame_layout.h"
+
 constexpr int DEFAULT_AVISIZE = 15869;
 constexpr int DEFAULT_REPEAT0 = 30;
 
@@ -16,6 +18,7 @@ enum class OutputFormat : uint8_t { AVI, RAW_FILES, RAW_STREAM };
 
 struct EncodePlan {
     OutputFormat output = OutputFormat::AVI;
+    const VideoSystem* system = &SYSTEM_525_60;   // the tape's video system
     int32_t avisize;
     bool recurse;                        // list the patterns' directories and everything below them
     int32_t repeat0;                     // 0 or more: brimwrite takes a negative option value as 0

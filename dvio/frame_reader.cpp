@@ -8,35 +8,30 @@
 namespace {
 
 // A searching read and the frame behind a signature at its last offset.
-constexpr int SEARCH_SPAN = SEARCH_OFFSETS + CHUNK_HEADER_SIZE + DV_FRAME_SIZE;
+constexpr int SEARCH_SPAN = SEARCH_OFFSETS + CHUNK_HEADER_SIZE + MAX_DV_FRAME_SIZE;
 constexpr int WINDOW_CAPACITY = READER_BLOCK + SEARCH_SPAN;
-static_assert(RAW_SEARCH_OFFSETS + DV_FRAME_SIZE <= SEARCH_SPAN, "a raw frame fits the span too");
+static_assert(RAW_SEARCH_OFFSETS + MAX_DV_FRAME_SIZE <= SEARCH_SPAN, "a raw frame fits the span too");
 
-// What is searched for: the signature bytes, where the frame starts relative to
-// a match, and the offsets of a searching read that are examined.
+// What is searched for: the signature bytes of each system, where the frame
+// starts relative to a match, and the offsets of a searching read that are
+// examined.
 struct SyncKind {
-    const uint8_t* pattern;
-    const uint8_t* mask;
+    int start;            // first byte of the patterns used
     int length;
     int frame_offset;
     int offsets;
-    int first_compared;   // index of the first byte the mask compares: memchr looks for it
+    int key;              // a byte the mask compares and both systems share: memchr looks for it
 };
 
-constexpr int first_compared(const uint8_t* mask, int length)
-{
-    int i = 0;
-    while (i < length && mask[i] != 1)
-        ++i;
-    return i;
-}
+// DV byte 1 of the header block: compared, and the same in both systems.
+constexpr int SYNC_KEY_AT = 9;
+static_assert(SYNC_MASK[SYNC_KEY_AT] == 1 && SYNC_PATTERNS[0][SYNC_KEY_AT] == SYNC_PATTERNS[1][SYNC_KEY_AT],
+              "the key byte is compared and shared");
+static_assert(SYNC_PATTERNS[0][SYNC_DSF_AT] == SYSTEM_525_60.dsf_byte &&
+              SYNC_PATTERNS[1][SYNC_DSF_AT] == SYSTEM_625_50.dsf_byte, "each signature names its system");
 
-constexpr SyncKind CHUNK_SYNC = {SYNC_PATTERN, SYNC_MASK, SYNC_LENGTH, CHUNK_HEADER_SIZE, SEARCH_OFFSETS,
-                                 first_compared(SYNC_MASK, SYNC_LENGTH)};
-constexpr SyncKind RAW_SYNC = {SYNC_PATTERN + RAW_SYNC_START, SYNC_MASK + RAW_SYNC_START, RAW_SYNC_LENGTH, 0,
-                               RAW_SEARCH_OFFSETS, first_compared(SYNC_MASK + RAW_SYNC_START, RAW_SYNC_LENGTH)};
-static_assert(CHUNK_SYNC.first_compared < SYNC_LENGTH && RAW_SYNC.first_compared < RAW_SYNC_LENGTH,
-              "each signature compares a byte");
+constexpr SyncKind CHUNK_SYNC = {0, SYNC_LENGTH, CHUNK_HEADER_SIZE, SEARCH_OFFSETS, SYNC_KEY_AT};
+constexpr SyncKind RAW_SYNC = {RAW_SYNC_START, RAW_SYNC_LENGTH, 0, RAW_SEARCH_OFFSETS, SYNC_KEY_AT - RAW_SYNC_START};
 
 constexpr int RIFF_MAGIC_SIZE = sizeof RIFF_MAGIC;
 
@@ -196,18 +191,19 @@ void frame_reader_rewind(FrameReader* reader)
 
 int find_sync(const uint8_t* data, int raw)
 {
-    // Most offsets fail on the first compared byte; memchr skips them in bulk.
+    // Most offsets fail on the key byte; memchr skips them in bulk.
     const SyncKind& kind = raw ? RAW_SYNC : CHUNK_SYNC;
-    const uint8_t key = kind.pattern[kind.first_compared];
-    const uint8_t* p = data + kind.first_compared;
+    const uint8_t key = SYNC_PATTERNS[0][kind.start + kind.key];
+    const uint8_t* p = data + kind.key;
     const uint8_t* end = p + kind.offsets;
     while (p < end) {
         p = static_cast<const uint8_t*>(std::memchr(p, key, static_cast<size_t>(end - p)));
         if (!p)
             return -1;
-        int offset = static_cast<int>(p - data) - kind.first_compared;
-        if (masked_match(data, kind.pattern, kind.mask, kind.length, offset))
-            return offset;
+        int offset = static_cast<int>(p - data) - kind.key;
+        for (const uint8_t* pattern : SYNC_PATTERNS)
+            if (masked_match(data, pattern + kind.start, SYNC_MASK + kind.start, kind.length, offset))
+                return offset;
         ++p;
     }
     return -1;
@@ -257,22 +253,28 @@ int ReadDVFrame(const uint8_t** frame, uint8_t* spare, FrameReader* reader, char
         }
 
         int64_t frame_offset = offset + (r->raw ? RAW_SYNC.frame_offset : CHUNK_SYNC.frame_offset);
+        const int frame_size = system_of_frame(search + frame_offset).frame_size;
         // The frame may reach beyond the searching read: the window moves, the
         // bytes at read_pos stay the same.
-        ensure_window(r, r->read_pos, frame_offset + DV_FRAME_SIZE);
+        ensure_window(r, r->read_pos, frame_offset + frame_size);
         available = window_end(r) - r->read_pos;
         search = r->window + (r->read_pos - r->window_pos);
         int64_t got = available - frame_offset;
         ++r->found;
-        if (got >= DV_FRAME_SIZE) {
+        if (got >= frame_size) {
             *frame = search + frame_offset;
-            r->read_pos += frame_offset + DV_FRAME_SIZE;
+            r->read_pos += frame_offset + frame_size;
             return 1;
         }
         // Cut short by the end of the file: the frame read overwrites only the
-        // start of the buffer, which still holds the searching read.
+        // start of the buffer, which still holds the searching read; a frame
+        // longer than that read ends in zeros.
+        const int64_t kept = frame_size < SEARCH_READ ? frame_size : SEARCH_READ;
         std::memcpy(spare, search + frame_offset, static_cast<size_t>(got));
-        std::memcpy(spare + got, search + got, static_cast<size_t>(DV_FRAME_SIZE - got));
+        if (got < kept)
+            std::memcpy(spare + got, search + got, static_cast<size_t>(kept - got));
+        const int64_t zeros_from = got > kept ? got : kept;
+        std::memset(spare + zeros_from, 0, static_cast<size_t>(frame_size - zeros_from));
         *frame = spare;
         r->read_pos += frame_offset + got;
         return 1;

@@ -6,6 +6,10 @@
 // file (raw DV, QuickTime, Matroska, ...) is searched as a raw DV stream: there
 // the signature is the 8 DV bytes alone and the frame starts where they do.
 //
+// Frames of both video systems are found: the signature of each system carries
+// its DSF byte (and in a RIFF file its frame length), so a frame delivered is
+// as long as the system its header names (system_of_frame).
+//
 // The search behaves as if the file were read 120,000 bytes at a time, each read
 // starting 119,950 bytes after the previous one (a 50-byte overlap) unless a frame
 // was found; the reader gets the same result from one large sequential read.
@@ -20,12 +24,18 @@
 
 constexpr int SYNC_LENGTH = 16;
 
-// Chunk header (any identifier: "00dc", "01dc", "00__", "01__", "00db" ...; the
-// length 120,000) followed by DV bytes 0..7 of the first header block; mask 1 =
-// must match, 0 = any value.
-constexpr uint8_t SYNC_PATTERN[SYNC_LENGTH] = {'0',  '0',  'd',  'c',  0xC0, 0xD4, 0x01, 0x00,
-                                               0x1F, 0x07, 0x00, 0x3F, 0x68, 0x78, 0x78, 0x78};
+// Per system (VideoSystem::id): chunk header (any identifier: "00dc", "01dc",
+// "00__", "01__", "00db" ...; the length of the system's frame, 120,000 or
+// 144,000) followed by DV bytes 0..7 of the first header block (byte 3 the
+// system's DSF byte); mask 1 = must match, 0 = any value.
+constexpr uint8_t SYNC_PATTERNS[SYSTEM_COUNT][SYNC_LENGTH] = {
+    {'0', '0', 'd', 'c', 0xC0, 0xD4, 0x01, 0x00, 0x1F, 0x07, 0x00, 0x3F, 0x68, 0x78, 0x78, 0x78},
+    {'0', '0', 'd', 'c', 0x80, 0x32, 0x02, 0x00, 0x1F, 0x07, 0x00, 0xBF, 0x68, 0x78, 0x78, 0x78},
+};
 constexpr uint8_t SYNC_MASK[SYNC_LENGTH] = {0, 0, 0, 0, 1, 1, 1, 1, 0, 1, 1, 1, 0, 1, 1, 1};
+// Where the patterns hold the frame length and the DSF byte.
+constexpr int SYNC_LENGTH_AT = 4;
+constexpr int SYNC_DSF_AT = 11;
 
 // The name that reads standard input (a pipe: read once, forward only, no successor).
 constexpr const char* STDIN_NAME = "-";
@@ -49,7 +59,7 @@ constexpr int RAW_SYNC_LENGTH = SYNC_LENGTH - RAW_SYNC_START;
 // One searching read covers this many bytes; a frame is looked for at its offsets
 // 0 .. SEARCH_OFFSETS - 1 (RAW_SEARCH_OFFSETS - 1 in a raw stream), and the next
 // read starts SEARCH_STEP bytes later.
-constexpr int SEARCH_READ = DV_FRAME_SIZE;
+constexpr int SEARCH_READ = SYSTEM_525_60.frame_size;
 constexpr int SEARCH_OFFSETS = SEARCH_READ - SYNC_LENGTH;          // 119,984
 constexpr int RAW_SEARCH_OFFSETS = SEARCH_READ - RAW_SYNC_LENGTH;  // 119,992
 constexpr int SEARCH_OVERLAP = 50;
@@ -85,9 +95,11 @@ void frame_reader_shutdown(FrameReader* reader);
 // the name it is given, with no name read yet; keeps the window.
 void frame_reader_rewind(FrameReader* reader);
 
-// Delivers the next DV frame: *frame points at DV_FRAME_SIZE bytes that stay valid
-// until the next call (inside the reader's window, or `spare` for a frame cut
-// short by the end of its file, whose tail keeps the bytes of its searching read).
+// Delivers the next DV frame: *frame points at the frame_size bytes of the
+// system its header names (system_of_frame), which stay valid until the next
+// call (inside the reader's window, or `spare`, MAX_DV_FRAME_SIZE bytes, for a
+// frame cut short by the end of its file, whose tail keeps the bytes of its
+// searching read and zeros past them).
 // `name` is the current file name, changed in place to step to the successor
 // (next_capture_name). Each file opened and read to its end, a file without a
 // frame, a name already read in this run or a missing file while a later one
@@ -96,9 +108,9 @@ void frame_reader_rewind(FrameReader* reader);
 [[nodiscard]] int ReadDVFrame(const uint8_t** frame, uint8_t* spare, FrameReader* reader, char* name,
                               EventSink* sink);
 
-// Offset of the first signature in one searching read of SEARCH_READ bytes at
-// `data` (the chunk signature, or with `raw` the DV signature), or -1 when it
-// holds none.
+// Offset of the first signature of either system in one searching read of
+// SEARCH_READ bytes at `data` (the chunk signature, or with `raw` the DV
+// signature), or -1 when it holds none.
 int find_sync(const uint8_t* data, int raw);
 
 // True if the `count` first bytes of a file, `bytes`, begin a RIFF file.

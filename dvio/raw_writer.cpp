@@ -63,7 +63,8 @@ bool write_raw_frame(const uint8_t* frame_buffer, const FrameInfo* info, EncodeP
     for (int copy = 0; copy < copies; copy++) {
         if (!*out && !open_next(plan, out, sink))
             return false;
-        if (std::fwrite(frame_buffer + CHUNK_HEADER_SIZE, 1, DV_FRAME_SIZE, *out) != DV_FRAME_SIZE)
+        const size_t frame_size = static_cast<size_t>(plan->system->frame_size);
+        if (std::fwrite(frame_buffer + CHUNK_HEADER_SIZE, 1, frame_size, *out) != frame_size)
             return fail("write", plan, out, sink);
         plan->CAVIFcnt++;
         if (!close_full(plan, out, sink))

@@ -1,4 +1,4 @@
-// Writer of raw DV: the frames alone, 120,000 bytes each, as numbered files
+// Writer of raw DV: the frames alone (120,000 or 144,000 bytes each, by system), as numbered files
 // DV000001.dv, DV000002.dv, ... split where the plan splits its AVI files, or as
 // one stream on standard output for a sending tool.
 #pragma once

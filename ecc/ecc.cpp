@@ -119,39 +119,43 @@ inline void xor_unit(uint8_t* plane, int unit, uint64_t value)
     ecc_store_unit(plane, unit, ecc_load_unit(plane, unit) ^ value);
 }
 
-inline void xor_tail(uint8_t* dst, const uint8_t* src)
+inline void xor_tail(uint8_t* dst, const uint8_t* src, int32_t bytes)
 {
-    for (int i = ECC_TAIL_START; i < ECC_PLANE_BYTES; ++i)
+    for (int i = ecc_tail_start(bytes); i < bytes; ++i)
         dst[i] = static_cast<uint8_t>(dst[i] ^ src[i]);
 }
 
 // A data plane's row has weight 3 or 5, a parity plane's weight 1: each weight
 // has a loop that reads the source once and adds it to all its planes. 64-bit
 // units keep the loops fast where the compiler does not vectorise them.
-void xor_into_1(uint8_t* ECC_RESTRICT a, const uint8_t* ECC_RESTRICT src)
+void xor_into_1(uint8_t* ECC_RESTRICT a, const uint8_t* ECC_RESTRICT src, int32_t bytes)
 {
-    for (int u = 0; u < ECC_PLANE_UNITS; ++u)
+    const int units = ecc_plane_units(bytes);
+    for (int u = 0; u < units; ++u)
         xor_unit(a, u, ecc_load_unit(src, u));
-    xor_tail(a, src);
+    xor_tail(a, src, bytes);
 }
 
 void xor_into_3(uint8_t* ECC_RESTRICT a, uint8_t* ECC_RESTRICT b, uint8_t* ECC_RESTRICT c,
-                const uint8_t* ECC_RESTRICT src)
+                const uint8_t* ECC_RESTRICT src, int32_t bytes)
 {
-    for (int u = 0; u < ECC_PLANE_UNITS; ++u) {
+    const int units = ecc_plane_units(bytes);
+    for (int u = 0; u < units; ++u) {
         const uint64_t v = ecc_load_unit(src, u);
         xor_unit(a, u, v);
         xor_unit(b, u, v);
         xor_unit(c, u, v);
     }
     for (uint8_t* plane : {a, b, c})
-        xor_tail(plane, src);
+        xor_tail(plane, src, bytes);
 }
 
 void xor_into_5(uint8_t* ECC_RESTRICT a, uint8_t* ECC_RESTRICT b, uint8_t* ECC_RESTRICT c,
-                uint8_t* ECC_RESTRICT d, uint8_t* ECC_RESTRICT e, const uint8_t* ECC_RESTRICT src)
+                uint8_t* ECC_RESTRICT d, uint8_t* ECC_RESTRICT e, const uint8_t* ECC_RESTRICT src,
+                int32_t bytes)
 {
-    for (int u = 0; u < ECC_PLANE_UNITS; ++u) {
+    const int units = ecc_plane_units(bytes);
+    for (int u = 0; u < units; ++u) {
         const uint64_t v = ecc_load_unit(src, u);
         xor_unit(a, u, v);
         xor_unit(b, u, v);
@@ -160,33 +164,33 @@ void xor_into_5(uint8_t* ECC_RESTRICT a, uint8_t* ECC_RESTRICT b, uint8_t* ECC_R
         xor_unit(e, u, v);
     }
     for (uint8_t* plane : {a, b, c, d, e})
-        xor_tail(plane, src);
+        xor_tail(plane, src, bytes);
 }
 
 // The plain order of operations, for planes that overlap: plane by plane, byte by byte.
-void xor_in_order(uint8_t* const* targets, int count, const uint8_t* src)
+void xor_in_order(uint8_t* const* targets, int count, const uint8_t* src, int32_t bytes)
 {
     for (int t = 0; t < count; ++t) {
         uint8_t* dst = targets[t];
-        for (int i = 0; i < ECC_PLANE_BYTES; ++i)
+        for (int i = 0; i < bytes; ++i)
             dst[i] = static_cast<uint8_t>(dst[i] ^ src[i]);
     }
 }
 
-bool overlap(const uint8_t* a, const uint8_t* b)
+bool overlap(const uint8_t* a, const uint8_t* b, int32_t bytes)
 {
     const uintptr_t x = reinterpret_cast<uintptr_t>(a);
     const uintptr_t y = reinterpret_cast<uintptr_t>(b);
-    return x < y + ECC_PLANE_BYTES && y < x + ECC_PLANE_BYTES;
+    return x < y + static_cast<uintptr_t>(bytes) && y < x + static_cast<uintptr_t>(bytes);
 }
 
-bool any_overlap(uint8_t* const* targets, int count, const uint8_t* src)
+bool any_overlap(uint8_t* const* targets, int count, const uint8_t* src, int32_t bytes)
 {
     for (int t = 0; t < count; ++t) {
-        if (overlap(targets[t], src))
+        if (overlap(targets[t], src, bytes))
             return true;
         for (int u = 0; u < t; ++u) {
-            if (overlap(targets[t], targets[u]))
+            if (overlap(targets[t], targets[u], bytes))
                 return true;
         }
     }
@@ -255,19 +259,21 @@ int32_t ecc_hand_out(uint8_t* const* planes, int32_t* count, int32_t limit, bool
     return 0;
 }
 
-int32_t ecc_xor_row_checked(uint8_t** planes, const uint8_t* src, int index, int rows, const char* null_message,
-                            const char* range_message)
+int32_t ecc_xor_row_checked(uint8_t** planes, const uint8_t* src, int index, int rows, int32_t plane_bytes,
+                            const RowMessages& m)
 {
     if (planes == nullptr || src == nullptr)
-        return ecc_refuse(null_message);
+        return ecc_refuse(m.null);
     if (index < 0 || index >= rows)
-        return ecc_refuse(range_message);
+        return ecc_refuse(m.range);
+    if (!ecc_plane_size_ok(plane_bytes))
+        return ecc_refuse(m.size);
     const uint8_t row = ECC_ROW_BITS[index];
     for (int k = 0; k < ECC_NMK; ++k) {
         if ((row & (1u << k)) && planes[k] == nullptr)
-            return ecc_refuse(null_message);
+            return ecc_refuse(m.null);
     }
-    ecc_plane_xor_row(planes, src, row);
+    ecc_plane_xor_row(planes, src, row, plane_bytes);
     return 0;
 }
 
@@ -297,12 +303,12 @@ bool ecc_planes_present(uint8_t* const* planes, int count)
     return true;
 }
 
-void ecc_plane_zero(uint8_t* plane)
+void ecc_plane_zero(uint8_t* plane, int32_t plane_bytes)
 {
-    std::memset(plane, 0, ECC_PLANE_BYTES);
+    std::memset(plane, 0, static_cast<size_t>(plane_bytes));
 }
 
-void ecc_plane_xor_row(uint8_t* const* planes, const uint8_t* src, uint8_t row_bits_mask)
+void ecc_plane_xor_row(uint8_t* const* planes, const uint8_t* src, uint8_t row_bits_mask, int32_t plane_bytes)
 {
     uint8_t* targets[ECC_NMK];
     int count = 0;
@@ -310,26 +316,28 @@ void ecc_plane_xor_row(uint8_t* const* planes, const uint8_t* src, uint8_t row_b
         if (row_bits_mask & (1u << k))
             targets[count++] = planes[k];
     }
-    if (any_overlap(targets, count, src)) {
-        xor_in_order(targets, count, src);
+    if (any_overlap(targets, count, src, plane_bytes)) {
+        xor_in_order(targets, count, src, plane_bytes);
         return;
     }
     // Rows of the table have weight 1, 3 or 5; any other weight is taken in parts.
     uint8_t* const* t = targets;
     for (; count >= 5; count -= 5, t += 5)
-        xor_into_5(t[0], t[1], t[2], t[3], t[4], src);
+        xor_into_5(t[0], t[1], t[2], t[3], t[4], src, plane_bytes);
     for (; count >= 3; count -= 3, t += 3)
-        xor_into_3(t[0], t[1], t[2], src);
+        xor_into_3(t[0], t[1], t[2], src, plane_bytes);
     for (; count >= 1; count -= 1, t += 1)
-        xor_into_1(t[0], src);
+        xor_into_1(t[0], src, plane_bytes);
 }
 
-int32_t ecc_clear_parityplanes(uint8_t** pParityPlanes)
+int32_t ecc_clear_parityplanes(uint8_t** pParityPlanes, int32_t plane_bytes)
 {
     // A missing plane is refused like a missing array: zeroing it would crash.
     if (pParityPlanes == nullptr || !ecc_planes_present(pParityPlanes, ECC_NMK))
         return ecc_refuse("ecc_clear_parityplanes() : pParityPlanes == NULL!\n");
+    if (!ecc_plane_size_ok(plane_bytes))
+        return ecc_refuse("ecc_clear_parityplanes() : plane size out of range!\n");
     for (int k = 0; k < ECC_NMK; ++k)
-        ecc_plane_zero(pParityPlanes[k]);
+        ecc_plane_zero(pParityPlanes[k], plane_bytes);
     return 0;
 }

@@ -177,16 +177,20 @@ void correct_stretch(uint8_t* const* received, uint8_t* const* syndromes, int fi
 // Makes the same flips as taking every word with a non-zero syndrome through
 // ecc_correct_data32 bit by bit; only the order differs, and flips of distinct
 // bits do not depend on one another.
-void correction_pass(uint8_t* const* received, uint8_t* const* syndromes, const PassOptions& options)
+void correction_pass(uint8_t* const* received, uint8_t* const* syndromes, int32_t plane_bytes,
+                     const PassOptions& options)
 {
     uint64_t wrong[SCREEN_UNITS];
-    for (int first = 0; first < ECC_PLANE_UNITS; first += SCREEN_UNITS) {
-        const int left = ECC_PLANE_UNITS - first;
+    const int plane_units = ecc_plane_units(plane_bytes);
+    for (int first = 0; first < plane_units; first += SCREEN_UNITS) {
+        const int left = plane_units - first;
         const int units = left < SCREEN_UNITS ? left : SCREEN_UNITS;
         if (find_wrong_codewords(syndromes, first, units, wrong) != 0)
             correct_stretch(received, syndromes, first, units, wrong, options);
     }
-    correct_unit(received, syndromes, ECC_TAIL_START, ECC_TAIL_BYTES, options);
+    const int tail = ecc_tail_start(plane_bytes);
+    if (tail < plane_bytes)
+        correct_unit(received, syndromes, tail, plane_bytes - tail, options);
 }
 
 // A new block starts once every data plane of the last one was handed out.
@@ -217,18 +221,23 @@ int32_t next_position(const ECCDecoder* decoder, const void* plane, const Receiv
 
 }  // namespace
 
-int32_t ecc_decode_z1(uint8_t** pSyndromePlanes, const uint8_t* pReceived, int index)
+int32_t ecc_decode_z1(uint8_t** pSyndromePlanes, const uint8_t* pReceived, int index, int32_t plane_bytes)
 {
-    return ecc_xor_row_checked(pSyndromePlanes, pReceived, index, ECC_N,
-                               "ecc_decode_z1() : pReceived or pSyndromePlanes == NULL!\n",
-                               "ecc_decode_z1() : FATAL index out of range!\n");
+    static constexpr RowMessages MESSAGES = {
+        "ecc_decode_z1() : pReceived or pSyndromePlanes == NULL!\n",
+        "ecc_decode_z1() : FATAL index out of range!\n",
+        "ecc_decode_z1() : plane size out of range!\n",
+    };
+    return ecc_xor_row_checked(pSyndromePlanes, pReceived, index, ECC_N, plane_bytes, MESSAGES);
 }
 
-int32_t ecc_correct_data32(uint8_t** pReceivedPlanes, const uint8_t* pLocations, int word)
+int32_t ecc_correct_data32(uint8_t** pReceivedPlanes, const uint8_t* pLocations, int word, int32_t plane_bytes)
 {
     if (pReceivedPlanes == nullptr || pLocations == nullptr)
         return ecc_refuse("ecc_correct_data32() : pReceivedPlanes or pLocations == NULL!\n");
-    if (word < 0 || word >= ECC_PLANE_WORDS)
+    if (!ecc_plane_size_ok(plane_bytes))
+        return ecc_refuse("ecc_correct_data32() : plane size out of range!\n");
+    if (word < 0 || word >= plane_bytes / WORD_BYTES)
         return ecc_refuse("ecc_correct_data32() : FATAL word out of range!\n");
     for (int j = 0; j < BITS_PER_WORD; ++j) {
         const uint8_t position = ECC_LOCATION_TABLE[pLocations[j]];
@@ -245,14 +254,16 @@ int32_t ecc_correct_data32(uint8_t** pReceivedPlanes, const uint8_t* pLocations,
     return 0;
 }
 
-int32_t ecc_syn_to_loc_z1(uint8_t** pReceivedPlanes, uint8_t** pSyndromePlanes)
+int32_t ecc_syn_to_loc_z1(uint8_t** pReceivedPlanes, uint8_t** pSyndromePlanes, int32_t plane_bytes)
 {
     if (pReceivedPlanes == nullptr || pSyndromePlanes == nullptr ||
         !ecc_planes_present(pReceivedPlanes, ECC_K) || !ecc_planes_present(pSyndromePlanes, ECC_NMK)) {
         ecc_report("ecc_syn_to_loc_z1() : pReceivedPlanes or pSyndromePlanes == NULL!\n");
         return 1;
     }
-    correction_pass(pReceivedPlanes, pSyndromePlanes, PassOptions{false, nullptr});
+    if (!ecc_plane_size_ok(plane_bytes))
+        return ecc_refuse("ecc_syn_to_loc_z1() : plane size out of range!\n");
+    correction_pass(pReceivedPlanes, pSyndromePlanes, plane_bytes, PassOptions{false, nullptr});
     return 0;
 }
 
@@ -276,11 +287,14 @@ int32_t ecc_decoder_shutdown(ECCDecoder* pECCDecoder)
     return 0;
 }
 
-int32_t ecc_decoder_init(ECCDecoder* pECCDecoder)
+int32_t ecc_decoder_init(ECCDecoder* pECCDecoder, int32_t plane_bytes)
 {
     if (pECCDecoder == nullptr)
         return ecc_refuse("ecc_decoder_init() : pECCDecoder == NULL!\n");
+    if (!ecc_plane_size_ok(plane_bytes))
+        return ecc_refuse("ecc_decoder_init() : plane size out of range!\n");
     ecc_decoder_shutdown(pECCDecoder);
+    pECCDecoder->cPlaneBytes = plane_bytes;
     pECCDecoder->cCodeReceived = 0;
     pECCDecoder->cDataOut = 0;
     pECCDecoder->cUncorrectable = 0;
@@ -306,7 +320,19 @@ int32_t ecc_decoder_init(ECCDecoder* pECCDecoder)
     }
     if (!complete)
         return 1;
-    return ecc_clear_parityplanes(pECCDecoder->pSyndromePlanes);
+    return ecc_clear_parityplanes(pECCDecoder->pSyndromePlanes, plane_bytes);
+}
+
+int32_t ecc_decoder_resize(ECCDecoder* pECCDecoder, int32_t plane_bytes)
+{
+    if (pECCDecoder == nullptr)
+        return ecc_refuse("ecc_decoder_resize() : pECCDecoder == NULL!\n");
+    if (!ecc_plane_size_ok(plane_bytes))
+        return ecc_refuse("ecc_decoder_resize() : plane size out of range!\n");
+    if (pECCDecoder->cCodeReceived != 0 && !block_is_drained(pECCDecoder))
+        return ecc_refuse("ecc_decoder_resize() : a block is being received!\n");
+    pECCDecoder->cPlaneBytes = plane_bytes;
+    return 0;
 }
 
 int32_t ecc_decoder_get_rcv_buffer(ECCDecoder* pECCDecoder, uint8_t** pReceivePlane)
@@ -330,7 +356,7 @@ int32_t ecc_decoder_get_rcv_buffer(ECCDecoder* pECCDecoder, uint8_t** pReceivePl
     if (new_block) {
         pECCDecoder->cCodeReceived = 0;
         pECCDecoder->cDataOut = 0;
-        ecc_clear_parityplanes(pECCDecoder->pSyndromePlanes);
+        ecc_clear_parityplanes(pECCDecoder->pSyndromePlanes, pECCDecoder->cPlaneBytes);
     }
     *pReceivePlane = pECCDecoder->pReceivedPlanes[received];
     return 0;
@@ -353,9 +379,9 @@ int32_t ecc_decoder_syn1(ECCDecoder* pECCDecoder, const uint8_t* pReceivedPlane)
     if (new_block) {
         pECCDecoder->cCodeReceived = 0;
         pECCDecoder->cDataOut = 0;
-        ecc_clear_parityplanes(pECCDecoder->pSyndromePlanes);
+        ecc_clear_parityplanes(pECCDecoder->pSyndromePlanes, pECCDecoder->cPlaneBytes);
     }
-    ecc_decode_z1(pECCDecoder->pSyndromePlanes, pReceivedPlane, received);
+    ecc_decode_z1(pECCDecoder->pSyndromePlanes, pReceivedPlane, received, pECCDecoder->cPlaneBytes);
     pECCDecoder->cCodeReceived = received + 1;
     return 0;
 }
@@ -375,7 +401,7 @@ int32_t ecc_decoder_correct(ECCDecoder* pECCDecoder, int flag)
             ecc_report("ecc_syn_to_loc_z1() : pReceivedPlanes or pSyndromePlanes == NULL!\n");
             return 1;
         }
-        correction_pass(pECCDecoder->pReceivedPlanes, pECCDecoder->pSyndromePlanes,
+        correction_pass(pECCDecoder->pReceivedPlanes, pECCDecoder->pSyndromePlanes, pECCDecoder->cPlaneBytes,
                         PassOptions{true, &uncorrectable});
     }
     pECCDecoder->cUncorrectable = uncorrectable;

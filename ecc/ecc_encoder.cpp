@@ -3,11 +3,14 @@
 
 #include "ecc_planes.h"
 
-int32_t ecc_generate_z1(uint8_t** pParityPlanes, const uint8_t* pMessage, int index)
+int32_t ecc_generate_z1(uint8_t** pParityPlanes, const uint8_t* pMessage, int index, int32_t plane_bytes)
 {
-    return ecc_xor_row_checked(pParityPlanes, pMessage, index, ECC_K,
-                               "ecc_generate_z1() : pParityPlanes or pMessage == NULL!\n",
-                               "ecc_generate_z1() : FATAL index out of range!\n");
+    static constexpr RowMessages MESSAGES = {
+        "ecc_generate_z1() : pParityPlanes or pMessage == NULL!\n",
+        "ecc_generate_z1() : FATAL index out of range!\n",
+        "ecc_generate_z1() : plane size out of range!\n",
+    };
+    return ecc_xor_row_checked(pParityPlanes, pMessage, index, ECC_K, plane_bytes, MESSAGES);
 }
 
 int32_t ecc_encoder_shutdown(ECCEncoder* pECCEncoder)
@@ -20,11 +23,14 @@ int32_t ecc_encoder_shutdown(ECCEncoder* pECCEncoder)
     return 0;
 }
 
-int32_t ecc_encoder_init(ECCEncoder* pECCEncoder)
+int32_t ecc_encoder_init(ECCEncoder* pECCEncoder, int32_t plane_bytes)
 {
     if (pECCEncoder == nullptr)
         return ecc_refuse("ecc_encoder_init() : pECCEncoder == NULL!\n");
+    if (!ecc_plane_size_ok(plane_bytes))
+        return ecc_refuse("ecc_encoder_init() : plane size out of range!\n");
     ecc_encoder_shutdown(pECCEncoder);
+    pECCEncoder->cPlaneBytes = plane_bytes;
     // Every allocation is attempted, so that a later shutdown finds a consistent object.
     bool complete = true;
     pECCEncoder->pMessagePlane = ecc_plane_alloc();
@@ -37,7 +43,19 @@ int32_t ecc_encoder_init(ECCEncoder* pECCEncoder)
     pECCEncoder->cParityOut = 0;
     if (!complete)
         return 1;
-    return ecc_clear_parityplanes(pECCEncoder->pParityPlanes);
+    return ecc_clear_parityplanes(pECCEncoder->pParityPlanes, plane_bytes);
+}
+
+int32_t ecc_encoder_resize(ECCEncoder* pECCEncoder, int32_t plane_bytes)
+{
+    if (pECCEncoder == nullptr)
+        return ecc_refuse("ecc_encoder_resize() : pECCEncoder == NULL!\n");
+    if (!ecc_plane_size_ok(plane_bytes))
+        return ecc_refuse("ecc_encoder_resize() : plane size out of range!\n");
+    if (pECCEncoder->cDataEncoded != 0 && pECCEncoder->cParityOut != ECC_NMK)
+        return ecc_refuse("ecc_encoder_resize() : a block is being encoded!\n");
+    pECCEncoder->cPlaneBytes = plane_bytes;
+    return 0;
 }
 
 int32_t ecc_encoder_enc1(ECCEncoder* pECCEncoder, const uint8_t* pMessagePlane)
@@ -61,9 +79,12 @@ int32_t ecc_encoder_enc1(ECCEncoder* pECCEncoder, const uint8_t* pMessagePlane)
         pECCEncoder->cDataEncoded = 0;
         pECCEncoder->cParityOut = 0;
     }
+    const int32_t bytes = pECCEncoder->cPlaneBytes;
+    if (!ecc_plane_size_ok(bytes))
+        return ecc_refuse("ecc_generate_z1() : plane size out of range!\n");
     if (encoded == 0)
-        ecc_clear_parityplanes(pECCEncoder->pParityPlanes);
-    ecc_generate_z1(pECCEncoder->pParityPlanes, pMessagePlane, encoded);
+        ecc_clear_parityplanes(pECCEncoder->pParityPlanes, bytes);
+    ecc_generate_z1(pECCEncoder->pParityPlanes, pMessagePlane, encoded, bytes);
     pECCEncoder->cDataEncoded = encoded + 1;
     return 0;
 }

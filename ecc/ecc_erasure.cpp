@@ -351,17 +351,17 @@ bool any_marked(const uint8_t* bytes, int count)
 
 // Segment -> index into the distinct erasure patterns of the block.
 struct SegmentPatterns {
-    PositionSet pattern[ECC_SEGMENTS];
-    uint16_t of_segment[ECC_SEGMENTS];
+    PositionSet pattern[ECC_MAX_SEGMENTS];
+    uint16_t of_segment[ECC_MAX_SEGMENTS];
     int count;
 };
 
 void find_patterns(const ECCErasures* known, const PositionSet& whole, const int* marked, int marked_count,
-                   SegmentPatterns* sp)
+                   int segments, SegmentPatterns* sp)
 {
     sp->count = 0;
     int last = -1;
-    for (int g = 0; g < ECC_SEGMENTS; ++g) {
+    for (int g = 0; g < segments; ++g) {
         PositionSet set = whole;
         for (int i = 0; i < marked_count; ++i)
             if (known->segment_bad[marked[i]][g])
@@ -398,6 +398,9 @@ int32_t ecc_decoder_correct_erasures(ECCDecoder* d, const ECCErasures* known, EC
         return fail("ecc_decoder_correct_erasures() : don't have full ECCblock yet!\n");
     if (!ecc_planes_present(d->pReceivedPlanes, ECC_N) || !ecc_planes_present(d->pSyndromePlanes, ECC_NMK))
         return fail("ecc_decoder_correct_erasures() : pReceivedPlanes or pSyndromePlanes == NULL!\n");
+    if (!ecc_plane_size_ok(d->cPlaneBytes))
+        return fail("ecc_decoder_correct_erasures() : plane size out of range!\n");
+    const int segments = d->cPlaneBytes / ECC_SEGMENT_BYTES;
 
     ECCErasureResult tally{};
     PositionSet whole{};
@@ -407,7 +410,7 @@ int32_t ecc_decoder_correct_erasures(ECCDecoder* d, const ECCErasures* known, EC
         for (int p = 0; p < ECC_N; ++p) {
             if (known->plane_bad[p])
                 set_add(&whole, p);
-            else if (any_marked(known->segment_bad[p], ECC_SEGMENTS))
+            else if (any_marked(known->segment_bad[p], segments))
                 marked[marked_count++] = p;
         }
     }
@@ -415,23 +418,23 @@ int32_t ecc_decoder_correct_erasures(ECCDecoder* d, const ECCErasures* known, EC
     PatternPlan plan;
     if (marked_count == 0) {
         plan_pattern(whole, &plan);
-        solve_words(plan, d->pReceivedPlanes, d->pSyndromePlanes, 0, ECC_PLANE_WORDS, &tally);
+        solve_words(plan, d->pReceivedPlanes, d->pSyndromePlanes, 0, segments * ECC_SEGMENT_WORDS, &tally);
     } else {
         // Few distinct patterns per block (the whole-plane erasures plus a
         // handful of concealed payload blocks): plan each once, then solve its
         // runs of consecutive segments.
         SegmentPatterns sp;
-        find_patterns(known, whole, marked, marked_count, &sp);
+        find_patterns(known, whole, marked, marked_count, segments, &sp);
         for (int i = 0; i < sp.count; ++i) {
             plan_pattern(sp.pattern[i], &plan);
             int g = 0;
-            while (g < ECC_SEGMENTS) {
+            while (g < segments) {
                 if (sp.of_segment[g] != i) {
                     ++g;
                     continue;
                 }
                 int end = g + 1;
-                while (end < ECC_SEGMENTS && sp.of_segment[end] == i)
+                while (end < segments && sp.of_segment[end] == i)
                     ++end;
                 solve_words(plan, d->pReceivedPlanes, d->pSyndromePlanes, g * ECC_SEGMENT_WORDS,
                             end * ECC_SEGMENT_WORDS, &tally);

@@ -11,19 +11,16 @@
 
 #include "ecc.h"
 
-// A plane is 1,349 segments of 19 words (the 76 bytes of one DV payload block),
-// so a frame's damaged payload blocks map onto whole word ranges.
-constexpr int ECC_SEGMENT_WORDS = 19;
-constexpr int ECC_SEGMENT_BYTES = ECC_SEGMENT_WORDS * 4;
-constexpr int ECC_SEGMENTS = 1349;
-static_assert(ECC_SEGMENT_WORDS * ECC_SEGMENTS == ECC_PLANE_WORDS, "segments tile the plane");
+// A plane is made of segments of 19 words (the 76 bytes of one DV payload
+// block), so a frame's damaged payload blocks map onto whole word ranges.
 
 // Known-bad places of one block (positions 0..63 data planes, 64..71 parity
-// planes). Any non-zero byte marks the place bad. The caller owns it (about
-// 97 KB: allocate once) and clears it per block.
+// planes; segments past the decoder's plane size are never read). Any non-zero
+// byte marks the place bad. The caller owns it (about 117 KB: allocate once) and
+// clears it per block.
 struct ECCErasures {
     uint8_t plane_bad[ECC_N];                   // whole plane unusable (lost frame's filler, bad checksum)
-    uint8_t segment_bad[ECC_N][ECC_SEGMENTS];   // this payload block of the plane is bad (concealed)
+    uint8_t segment_bad[ECC_N][ECC_MAX_SEGMENTS];   // this payload block of the plane is bad (concealed)
 };
 
 // What one block's correction found, counted in codewords (bit j of word w).

@@ -11,9 +11,10 @@
 // unit on their own. Units are combined only bit by bit, so the host's byte
 // order never matters.
 constexpr int ECC_UNIT_BYTES = 8;
-constexpr int ECC_PLANE_UNITS = ECC_PLANE_BYTES / ECC_UNIT_BYTES;
-constexpr int ECC_TAIL_START = ECC_PLANE_UNITS * ECC_UNIT_BYTES;
-constexpr int ECC_TAIL_BYTES = ECC_PLANE_BYTES - ECC_TAIL_START;
+
+// Whole units of a plane of `plane_bytes`, and where its tail starts.
+constexpr int ecc_plane_units(int32_t plane_bytes) { return plane_bytes / ECC_UNIT_BYTES; }
+constexpr int ecc_tail_start(int32_t plane_bytes) { return ecc_plane_units(plane_bytes) * ECC_UNIT_BYTES; }
 
 // Unit `unit` of a plane.
 inline uint64_t ecc_load_unit(const uint8_t* plane, int unit)
@@ -52,10 +53,17 @@ struct HandOutMessages {
 int32_t ecc_hand_out(uint8_t* const* planes, int32_t* count, int32_t limit, bool ready, const HandOutMessages& m,
                      uint8_t** out);
 
-// Adds `src` into the planes of row `index` (0..rows-1) of the parity table,
-// refusing with `null_message` or `range_message` as every row operation does.
-int32_t ecc_xor_row_checked(uint8_t** planes, const uint8_t* src, int index, int rows, const char* null_message,
-                            const char* range_message);
+// The refusal lines of an operation that adds a plane into the planes of a row.
+struct RowMessages {
+    const char* null;    // the planes, the source or a plane of the row is null
+    const char* range;   // the row index is out of range
+    const char* size;    // the plane size is one the code does not work on
+};
+
+// Adds the `plane_bytes` bytes of `src` into the planes of row `index`
+// (0..rows-1) of the parity table, refusing with the matching line of `m`.
+int32_t ecc_xor_row_checked(uint8_t** planes, const uint8_t* src, int index, int rows, int32_t plane_bytes,
+                            const RowMessages& m);
 
 // Reports `message` and returns 1: the result of a refused call.
 inline int32_t ecc_refuse(const char* message)
@@ -71,8 +79,8 @@ void ecc_plane_release(uint8_t** plane);
 // True when none of the `count` pointers is null.
 bool ecc_planes_present(uint8_t* const* planes, int count);
 
-// Zeroes the ECC_PLANE_BYTES bytes of `plane`.
-void ecc_plane_zero(uint8_t* plane);
-// XORs the ECC_PLANE_BYTES bytes of `src` into each plane k of `planes` whose bit
+// Zeroes the first `plane_bytes` bytes of `plane`.
+void ecc_plane_zero(uint8_t* plane, int32_t plane_bytes);
+// XORs the `plane_bytes` bytes of `src` into each plane k of `planes` whose bit
 // is set in `row_bits`, reading `src` once.
-void ecc_plane_xor_row(uint8_t* const* planes, const uint8_t* src, uint8_t row_bits);
+void ecc_plane_xor_row(uint8_t* const* planes, const uint8_t* src, uint8_t row_bits, int32_t plane_bytes);

@@ -37,7 +37,7 @@ bool write_frame(Encoder* e)
 // Packs `plane` as the next frame of the current file and adds it to the ECC block.
 bool write_data_frame(Encoder* e, const uint8_t* plane)
 {
-    pack_frame(plane, &e->info, e->plan.repeat0, e->frame);
+    pack_frame(*e->plan.system, plane, &e->info, e->plan.repeat0, e->frame);
     if (ecc_encoder_enc1(&e->ecc, plane) != 0)
         return ecc_refused(e);
     return write_frame(e);
@@ -52,7 +52,7 @@ bool write_parity(Encoder* e, bool announce)
         if (ecc_encoder_getp1(&e->ecc, &parity) != 0)
             return ecc_refused(e);
         e->info.frame_index++;
-        pack_frame(parity, &e->info, e->plan.repeat0, e->frame);
+        pack_frame(*e->plan.system, parity, &e->info, e->plan.repeat0, e->frame);
         if (announce)
             tell(e->sink, Severity::Progress, "\nEncoding parity %d", e->info.frame_index);
         if (!write_frame(e))
@@ -71,7 +71,7 @@ bool flush_eccblock(Encoder* e)
          e->plan.CAVIFcnt);
     tell(e->sink, Severity::Progress, "\nflush_eccblock() : padding file to ECC_block boundary! (ecc_pctr=%d)",
          ecc_k);
-    std::memset(e->plane, 0, PLANE_SIZE);
+    std::memset(e->plane, 0, static_cast<size_t>(e->plan.system->plane_size));
     e->info.bytes_remaining = 0;
     for (int k = ecc_k; k < ECC_K; k++) {
         e->info.frame_index++;
@@ -99,7 +99,7 @@ bool encoder_init(Encoder* e, EventSink* sink)
     e->sink = sink;
     set_plan_defaults(&e->plan);
     init_frame_info(&e->info);
-    if (ecc_encoder_init(&e->ecc) == 0)
+    if (ecc_encoder_init(&e->ecc, e->plan.system->plane_size) == 0)
         return true;
     tell(sink, Severity::Error, "main() : ecc_encoder_init() failed, cannot allocate the parity planes!\n");
     return false;
@@ -109,6 +109,8 @@ bool encoder_start(Encoder* e)
 {
     draw_recording_id(e->recording_id);
     e->info.recording_tag = recording_tag(e->recording_id);
+    if (ecc_encoder_resize(&e->ecc, e->plan.system->plane_size) != 0)
+        return ecc_refused(e);
     return input_slot_init(&e->input, e->recording_id, e->scan, e->sink);
 }
 

@@ -17,7 +17,7 @@
 struct Encoder {
     EncodePlan plan;
     FrameInfo info{};
-    uint8_t frame[FRAME_CHUNK_SIZE]{};  // the template frame chunk, packed in place
+    uint8_t frame[MAX_FRAME_CHUNK_SIZE]{};  // the plan's system's template frame chunk, packed in place
     uint8_t plane[ECC_PLANE_ALLOC]{};   // the current data or padding plane
     uint8_t recording_id[RECORDING_ID_SIZE]{};
     uint8_t scan[SCAN_BUFFER_SIZE]{};   // the input slot's buffer
@@ -40,8 +40,9 @@ struct Encoder {
 // start values and the parity planes. false when the planes cannot be allocated.
 [[nodiscard]] bool encoder_init(Encoder* encoder, EventSink* sink);
 
-// Begins the recording of the planned input: draws its ID and readies the input
-// slot. false when memory is short.
+// Begins the recording of the planned input: draws its ID, readies the input
+// slot and sizes the parity planes for the plan's system. false when memory is
+// short (or the block code refuses the plane size: told to the sink).
 [[nodiscard]] bool encoder_start(Encoder* encoder);
 
 // Encodes every plane of the planned input into the AVI files and tells the

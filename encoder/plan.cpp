@@ -19,7 +19,8 @@ namespace {
 
 // The listing files of the command interpreter's listing are reserved too, so a
 // tape never carries a file of those names.
-constexpr const char* RESERVED_NAMES[] = {"SPOOFDIR", "SPOOFDI2", "SPOOFDI3", TEMPLATE_FILE_NAME, LOG_FILE_NAME};
+constexpr const char* RESERVED_NAMES[] = {"SPOOFDIR", "SPOOFDI2", "SPOOFDI3", TEMPLATE_FILE_NAMES[0],
+                                          TEMPLATE_FILE_NAMES[1], LOG_FILE_NAME};
 
 // Frames that close the last ECC block at most: 63 padding frames and the parity.
 constexpr int64_t MAX_CLOSING_FRAMES = ECC_N - 1;
@@ -103,15 +104,15 @@ bool is_own_file(const std::string& path)
     return reserved && fs::equivalent(parent, fs::path("."), ec);
 }
 
-int64_t file_frame_index_bound(int64_t size)
+int64_t file_frame_index_bound(const VideoSystem& v, int64_t size)
 {
-    const int64_t planes = file_plane_count(size);
+    const int64_t planes = file_plane_count(v, size);
     return planes - 1 + ECC_NMK * ecc_blocks_bound(planes) + MAX_CLOSING_FRAMES;
 }
 
-int64_t file_frames_bound(int64_t size, int32_t repeat0)
+int64_t file_frames_bound(const VideoSystem& v, int64_t size, int32_t repeat0)
 {
-    return (repeat0 > 0 ? repeat0 : 0) + file_frame_index_bound(size);
+    return (repeat0 > 0 ? repeat0 : 0) + file_frame_index_bound(v, size);
 }
 
 int build_plan(EncodePlan* plan, const std::vector<PlanInput>& inputs)
@@ -129,7 +130,7 @@ int build_plan(EncodePlan* plan, const std::vector<PlanInput>& inputs)
     int64_t total = 0;
     for (size_t i = 1; i <= count; i++) {
         const PlanInput& input = inputs[i - 1];
-        const int64_t planes = file_plane_count(input.size);
+        const int64_t planes = file_plane_count(*plan->system, input.size);
         const int64_t blocks = (ecc_k + planes) / ECC_K;
         ecc_k = (ecc_k + planes) % ECC_K;
         plan->file_name[i] = input.name;
@@ -218,8 +219,8 @@ void findfiles(EncodePlan* plan, const std::vector<std::string>& patterns, Event
                  static_cast<unsigned long long>(size), static_cast<long long>(MAX_INPUT_SIZE));
             continue;
         }
-        const int64_t bound = file_frames_bound(static_cast<int64_t>(size), plan->repeat0);
-        if (file_frame_index_bound(static_cast<int64_t>(size)) > MAX_FRAME_INDEX || bound > INT32_MAX - frames_bound) {
+        const int64_t bound = file_frames_bound(*plan->system, static_cast<int64_t>(size), plan->repeat0);
+        if (file_frame_index_bound(*plan->system, static_cast<int64_t>(size)) > MAX_FRAME_INDEX || bound > INT32_MAX - frames_bound) {
             ignore(sink, path, "the run would exceed the frames it can count");
             continue;
         }
@@ -242,14 +243,14 @@ void report_plan(const EncodePlan* plan, EventSink* sink)
     for (int32_t k = 1; k <= plan->avi_count; k++)
         tell(sink, Severity::Info, "AVI File %d: %d Frames\n", k, plan->avi_frames[k]);
     for (int32_t k = 1; k <= plan->avi_count; k++) {
-        if (plan->avi_frames[k] <= AVI_PORTABLE_FRAMES)
+        if (plan->avi_frames[k] <= avi_portable_frames(*plan->system))
             continue;
         char name[AVI_NAME_SIZE];
         avi_file_name(k, name);
         tell(sink, Severity::Warning,
              "(Warning: %s will be over 2 GiB; some DV tools read AVI 1.0 files only up to 2 GiB: -avisize %d keeps "
              "every file below)\n",
-             name, AVI_PORTABLE_FRAMES - (ECC_N - 1));
+             name, avi_portable_frames(*plan->system) - (ECC_N - 1));
     }
     tell(sink, Severity::Info, "(Frame 0 Repeated %d times)\n", plan->repeat0);
 }

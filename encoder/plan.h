@@ -12,7 +12,8 @@
 
 // Files in the current directory that are never taken as input (matched against
 // the tail of the stored path, case-sensitive).
-constexpr const char* TEMPLATE_FILE_NAME = "DVFRAME_NTSC";
+// The template frame of each video system (by VideoSystem::id).
+constexpr const char* TEMPLATE_FILE_NAMES[SYSTEM_COUNT] = {"DVFRAME_NTSC", "DVFRAME_PAL"};
 constexpr const char* LOG_FILE_NAME = "Brimwritelog.txt";
 
 // Largest input file: its size must fit the bytes_remaining field.
@@ -35,11 +36,12 @@ bool is_reserved_name(const std::string& stored);
 // Whether `path` (native) is the template or the log of the current directory itself.
 bool is_own_file(const std::string& path);
 
-// Most AVI frames a file of `size` bytes can be planned with, wherever its planes
-// fall in the ECC blocks (closing padding and parity included), with `repeat0` copies
-// of its first frame; and the largest frame index it can reach on tape.
-int64_t file_frames_bound(int64_t size, int32_t repeat0);
-int64_t file_frame_index_bound(int64_t size);
+// Most AVI frames of system `v` a file of `size` bytes can be planned with,
+// wherever its planes fall in the ECC blocks (closing padding and parity
+// included), with `repeat0` copies of its first frame; and the largest frame
+// index it can reach on tape.
+int64_t file_frames_bound(const VideoSystem& v, int64_t size, int32_t repeat0);
+int64_t file_frame_index_bound(const VideoSystem& v, int64_t size);
 
 // Fills the plan's file tables (sized once, indexed from 1), `file_count`,
 // `avi_count` and `avi_frames` from `inputs`, in their order: each file gets

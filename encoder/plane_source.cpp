@@ -134,13 +134,13 @@ bool input_slot_init(InputSlot* slot, const uint8_t* recording_id, uint8_t* scan
 
 bool next_plane(uint8_t* plane, FrameInfo* info, EncodePlan* plan, InputSlot* slot)
 {
-    int64_t capacity = PLANE_SIZE;
+    int64_t capacity = plan->system->plane_size;
     uint8_t* data = plane;
     if (!slot->open) {
         if (plan->file_current > plan->file_count)
             return false;
         open_file(plane, info, plan, slot);
-        capacity = FIRST_PLANE_DATA;
+        capacity = plan->system->first_plane_data;
         data = plane + HEADER_AREA_SIZE;
     }
     int64_t& remaining = plan->file_size[plan->file_current];

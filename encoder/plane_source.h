@@ -30,10 +30,11 @@ struct InputSlot {
 // `scan` is a buffer of SCAN_BUFFER_SIZE bytes. false, told to `sink`, when memory is short.
 [[nodiscard]] bool input_slot_init(InputSlot* slot, const uint8_t* recording_id, uint8_t* scan, EventSink* sink);
 
-// Produces the next plane of the input into `plane` (PLANE_SIZE bytes): a file's
-// first plane is the header area with its stored path and its file record (the
-// hash of its bytes read once through before it is encoded), then its first
-// FIRST_PLANE_DATA bytes; every further plane its next PLANE_SIZE bytes. Bytes
+// Produces the next plane of the input into `plane` (the plan's system's
+// plane_size bytes): a file's first plane is the header area with its stored
+// path and its file record (the hash of its bytes read once through before it
+// is encoded), then its first first_plane_data bytes; every further plane its
+// next plane_size bytes. Bytes
 // behind a file's end keep what the buffer held. Sets file_index, file_count,
 // frame_index, final_frame and bytes_remaining of `info`, counts the file's
 // file_size down and moves to the next file once it reaches 0. Never reads past a

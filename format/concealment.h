@@ -11,7 +11,7 @@
 constexpr int STA_BYTE = 3;          // byte 3 of a video DIF block: STA | QNO
 constexpr uint8_t STA_MASK = 0xF0;
 
-// Writes into `blocks` the numbers (0..PAYLOAD_BLOCKS-1, in plane order) of the
-// payload blocks of `dv_frame` (DV_FRAME_SIZE bytes) whose STA is not 0, and
-// returns how many there are. `blocks` has room for PAYLOAD_BLOCKS entries.
-int concealed_payload_blocks(const uint8_t* dv_frame, uint16_t* blocks);
+// Writes into `blocks` the numbers (0..v.payload_blocks-1, in plane order) of the
+// payload blocks of `dv_frame` (a frame of system `v`) whose STA is not 0, and
+// returns how many there are. `blocks` has room for v.payload_blocks entries.
+int concealed_payload_blocks(const VideoSystem& v, const uint8_t* dv_frame, uint16_t* blocks);

@@ -72,10 +72,21 @@ constexpr SystemPacks PACKS_625_50 = {HEADER_DSF_625,
                                       true};
 constexpr int AUDIO_PAIR_AT = 2;
 
-const SystemPacks& packs_of(const VideoSystem& v)
-{
-    return v.dif_sequences == SYSTEM_625_50.dif_sequences ? PACKS_625_50 : PACKS_525_60;
-}
+constexpr const SystemPacks* SYSTEM_PACKS[SYSTEM_COUNT] = {&PACKS_525_60, &PACKS_625_50};
+static_assert(PACKS_525_60.header_dsf == SYSTEM_525_60.dsf_byte && PACKS_625_50.header_dsf == SYSTEM_625_50.dsf_byte,
+              "the header blocks carry the system's DSF byte");
+
+const SystemPacks& packs_of(const VideoSystem& v) { return *SYSTEM_PACKS[v.id]; }
+
+// How check_template_frame names a fault of each system's frame.
+struct TemplateFaults {
+    const char* length;
+    const char* system;
+};
+constexpr TemplateFaults TEMPLATE_FAULTS[SYSTEM_COUNT] = {
+    {"chunk length is not 120000", "DV frame is not 525/60 (NTSC)"},
+    {"chunk length is not 144000", "DV frame is not 625/50 (PAL)"},
+};
 
 // VAUX: fifteen packs per block from byte 3, 45 per sequence. Recorders place
 // source and source control at slots 39, 40 in even sequences, 0, 1 in odd ones.
@@ -104,7 +115,6 @@ constexpr uint8_t CHROMA_NEUTRAL[2] = {0x00, 0x16};
 static_assert(VIDEO_MACROBLOCK_AT + LUMA_BLOCKS * LUMA_BLOCK_SIZE + CHROMA_BLOCKS * CHROMA_BLOCK_SIZE == DIF_BLOCK_SIZE,
               "a macroblock fills the rest of the video block");
 
-constexpr uint32_t DV_FRAME_LENGTH = DV_FRAME_SIZE;
 constexpr int CHUNK_LENGTH_AT = 4;
 constexpr int CHUNK_LENGTH_BYTES = 4;
 constexpr int CHUNK_ID_CHECKED = 2;  // the reader requires only "00"
@@ -195,9 +205,9 @@ void write_sequence(const VideoSystem& v, uint8_t* seq, int s)
 
 }  // namespace
 
-void build_template_frame_for(const VideoSystem& v, uint8_t* chunk)
+void build_template_frame(const VideoSystem& v, uint8_t* chunk)
 {
-    const int frame_size = frame_size_of(v);
+    const int frame_size = v.frame_size;
     std::memcpy(chunk, FRAME_CHUNK_ID, sizeof FRAME_CHUNK_ID);
     put_le(chunk + CHUNK_LENGTH_AT, static_cast<uint64_t>(frame_size), CHUNK_LENGTH_BYTES);
     uint8_t* dv = chunk + CHUNK_HEADER_SIZE;
@@ -206,20 +216,18 @@ void build_template_frame_for(const VideoSystem& v, uint8_t* chunk)
         write_sequence(v, dv + s * v.blocks_per_sequence * v.block_size, s);
 }
 
-void build_template_frame(uint8_t* chunk) { build_template_frame_for(TAPE_SYSTEM, chunk); }
-
-int check_template_frame(const uint8_t* chunk, const char** problem)
+int check_template_frame(const VideoSystem& v, const uint8_t* chunk, const char** problem)
 {
     const char* fault = nullptr;
     const uint8_t* dv = chunk + CHUNK_HEADER_SIZE;
     if (std::memcmp(chunk, FRAME_CHUNK_ID, CHUNK_ID_CHECKED) != 0)
         fault = "chunk identifier does not begin with \"00\"";
-    else if (get_le(chunk + CHUNK_LENGTH_AT, CHUNK_LENGTH_BYTES) != DV_FRAME_LENGTH)
-        fault = "chunk length is not 120000";
+    else if (get_le(chunk + CHUNK_LENGTH_AT, CHUNK_LENGTH_BYTES) != static_cast<uint64_t>(v.frame_size))
+        fault = TEMPLATE_FAULTS[v.id].length;
     else if (dv[1] != ID1_RESERVED || dv[2] != 0)
         fault = "DV frame does not begin with the header block of sequence 0";
-    else if (dv[HEADER_FIELDS_AT] != HEADER_DSF_525)
-        fault = "DV frame is not 525/60 (NTSC)";
+    else if (dv[HEADER_FIELDS_AT] != v.dsf_byte)
+        fault = TEMPLATE_FAULTS[v.id].system;
     else if (dv[HEADER_FIELDS_AT + 2] != HEADER_AP_FIELD || dv[HEADER_FIELDS_AT + 3] != HEADER_AP_FIELD ||
              dv[HEADER_FIELDS_AT + 4] != HEADER_AP_FIELD)
         fault = "DV header application IDs are not those of consumer DV";

@@ -26,34 +26,53 @@ constexpr ByteField FH_RECORDING_TAG{22, 2};
 static_assert(FH_RECORDING_TAG.offset + FH_RECORDING_TAG.bytes == FRAME_HEADER_SIZE, "the tag closes the header");
 constexpr uint32_t SUM_MASK_24 = 0xFFFFFF;
 
-constexpr std::array<int, PAYLOAD_BLOCKS> build_payload_offsets()
+template <int Count>
+constexpr std::array<int, Count> build_payload_offsets(const VideoSystem& v)
 {
-    std::array<int, PAYLOAD_BLOCKS> offsets{};
+    std::array<int, Count> offsets{};
     int n = 0;
-    for (int s = 0; s < DIF_SEQUENCES; ++s)
-        for (int b = 0; b < DIF_BLOCKS_PER_SEQUENCE; ++b)
-            if (is_payload_block(TAPE_SYSTEM, s, b))
-                offsets[n++] = (s * DIF_BLOCKS_PER_SEQUENCE + b) * DIF_BLOCK_SIZE;
+    for (int s = 0; s < v.dif_sequences; ++s)
+        for (int b = 0; b < v.blocks_per_sequence; ++b)
+            if (is_payload_block(v, s, b))
+                offsets[n++] = (s * v.blocks_per_sequence + b) * v.block_size;
     return offsets;
 }
 
-constexpr std::array<int, PAYLOAD_BLOCKS> PAYLOAD_OFFSETS = build_payload_offsets();
-static_assert(PAYLOAD_OFFSETS[0] == 8 * DIF_BLOCK_SIZE, "plane starts in block 8 of sequence 0");
-static_assert(PAYLOAD_OFFSETS[PAYLOAD_BLOCKS - 1] == DV_FRAME_SIZE - DIF_BLOCK_SIZE,
-              "plane ends in the last block of the frame");
-
-// Byte 0 of every audio block in all ten sequences, in frame order.
-constexpr int AUDIO_ID_COUNT = DIF_SEQUENCES * AUDIO_BLOCKS_PER_SEQUENCE;
-constexpr std::array<int, AUDIO_ID_COUNT> build_audio_offsets()
+// Byte 0 of every audio block in all sequences, in frame order.
+template <int Count>
+constexpr std::array<int, Count> build_audio_offsets(const VideoSystem& v)
 {
-    std::array<int, AUDIO_ID_COUNT> offsets{};
+    std::array<int, Count> offsets{};
     int n = 0;
-    for (int s = 0; s < DIF_SEQUENCES; ++s)
-        for (int k = 0; k < AUDIO_BLOCKS_PER_SEQUENCE; ++k)
-            offsets[n++] = (s * DIF_BLOCKS_PER_SEQUENCE + AUDIO_BLOCK_FIRST + k * AUDIO_BLOCK_SPACING) * DIF_BLOCK_SIZE;
+    for (int s = 0; s < v.dif_sequences; ++s)
+        for (int k = 0; k < v.audio_blocks; ++k)
+            offsets[n++] = (s * v.blocks_per_sequence + v.audio_first + k * v.audio_spacing) * v.block_size;
     return offsets;
 }
-constexpr std::array<int, AUDIO_ID_COUNT> AUDIO_OFFSETS = build_audio_offsets();
+
+// The offset tables of one system.
+template <const VideoSystem& V>
+struct SystemOffsets {
+    static constexpr int AUDIO_COUNT = V.dif_sequences * V.audio_blocks;
+    static constexpr std::array<int, V.payload_blocks> PAYLOAD = build_payload_offsets<V.payload_blocks>(V);
+    static constexpr std::array<int, AUDIO_COUNT> AUDIO = build_audio_offsets<AUDIO_COUNT>(V);
+    static_assert(PAYLOAD[0] == 8 * DIF_BLOCK_SIZE, "plane starts in block 8 of sequence 0");
+    static_assert(PAYLOAD[V.payload_blocks - 1] == V.frame_size - DIF_BLOCK_SIZE,
+                  "plane ends in the last block of the frame");
+};
+using Offsets525 = SystemOffsets<SYSTEM_525_60>;
+using Offsets625 = SystemOffsets<SYSTEM_625_50>;
+
+// Where a system's tables are.
+struct OffsetTables {
+    const int* payload;
+    const int* audio;
+    int audio_count;
+};
+constexpr OffsetTables OFFSET_TABLES[SYSTEM_COUNT] = {
+    {Offsets525::PAYLOAD.data(), Offsets525::AUDIO.data(), Offsets525::AUDIO_COUNT},
+    {Offsets625::PAYLOAD.data(), Offsets625::AUDIO.data(), Offsets625::AUDIO_COUNT},
+};
 
 // Copying a 76-byte run and adding its bytes to a running sum, the inner step of
 // both directions. With SSE2 (every x86-64 compiler, and 32-bit builds that
@@ -61,7 +80,7 @@ constexpr std::array<int, AUDIO_ID_COUNT> AUDIO_OFFSETS = build_audio_offsets();
 // overlapping, and the sum comes from byte-absolute-difference against zero.
 // Elsewhere the run is copied with memcpy and summed by pairing bytes into
 // 16-bit lanes of 64-bit words. Both give the exact 32-bit sum: a plane sums to
-// at most 102,524 * 255 < 2^32.
+// at most 123,044 * 255 < 2^32.
 static_assert(PAYLOAD_BLOCK_BYTES == 76, "the run helpers are laid out for 76-byte runs");
 
 #ifdef BRIM_RUNS_SSE2
@@ -182,10 +201,11 @@ void advance_ids(FrameInfo* info)
 
 }  // namespace
 
-const int* const PAYLOAD_BLOCK_FRAME_OFFSETS = PAYLOAD_OFFSETS.data();
+const int* payload_block_offsets(const VideoSystem& v) { return OFFSET_TABLES[v.id].payload; }
 
-int pack_frame(const uint8_t* plane, FrameInfo* info, int repeat0, uint8_t* frame_buffer)
+int pack_frame(const VideoSystem& v, const uint8_t* plane, FrameInfo* info, int repeat0, uint8_t* frame_buffer)
 {
+    const OffsetTables& tables = OFFSET_TABLES[v.id];
     uint8_t* dv = frame_buffer + CHUNK_HEADER_SIZE;
     const uint8_t video_id = info->video_id;
 
@@ -193,8 +213,8 @@ int pack_frame(const uint8_t* plane, FrameInfo* info, int repeat0, uint8_t* fram
     // written afterwards into its own block, so the bytes come out the same.
     RunSum sum = run_sum_start();
     const uint8_t* src = plane;
-    for (int i = 0; i < PAYLOAD_BLOCKS; ++i) {
-        uint8_t* block = dv + PAYLOAD_OFFSETS[i];
+    for (int i = 0; i < v.payload_blocks; ++i) {
+        uint8_t* block = dv + tables.payload[i];
         block[0] = video_id;
         copy_run_and_add(block + PAYLOAD_BLOCK_OFFSET, src, &sum);
         src += PAYLOAD_BLOCK_BYTES;
@@ -202,10 +222,10 @@ int pack_frame(const uint8_t* plane, FrameInfo* info, int repeat0, uint8_t* fram
     info->checksum = run_sum_total(sum);
 
     dv[DIF_TOGGLE_FRAME_OFFSET] = info->dif_toggle;
-    for (int v = 0; v < VAUX_BLOCKS; ++v)
-        dv[(VAUX_BLOCK_FIRST + v) * DIF_BLOCK_SIZE] = info->vaux_id;
-    for (int offset : AUDIO_OFFSETS)
-        dv[offset] = info->audio_id;
+    for (int b = 0; b < VAUX_BLOCKS; ++b)
+        dv[(VAUX_BLOCK_FIRST + b) * DIF_BLOCK_SIZE] = info->vaux_id;
+    for (int i = 0; i < tables.audio_count; ++i)
+        dv[tables.audio[i]] = info->audio_id;
 
     uint8_t* header_block = dv + FRAME_HEADER_FRAME_OFFSET;
     header_block[0] = video_id;
@@ -218,12 +238,13 @@ int pack_frame(const uint8_t* plane, FrameInfo* info, int repeat0, uint8_t* fram
     return 1;
 }
 
-int unpack_frame(const uint8_t* dv_frame, uint8_t* plane, FrameRecord* record)
+int unpack_frame(const VideoSystem& v, const uint8_t* dv_frame, uint8_t* plane, FrameRecord* record)
 {
+    const int* offsets = OFFSET_TABLES[v.id].payload;
     RunSum sum = run_sum_start();
     uint8_t* dst = plane;
-    for (int i = 0; i < PAYLOAD_BLOCKS; ++i) {
-        copy_run_and_add(dst, dv_frame + PAYLOAD_OFFSETS[i] + PAYLOAD_BLOCK_OFFSET, &sum);
+    for (int i = 0; i < v.payload_blocks; ++i) {
+        copy_run_and_add(dst, dv_frame + offsets[i] + PAYLOAD_BLOCK_OFFSET, &sum);
         dst += PAYLOAD_BLOCK_BYTES;
     }
     record->sum_computed = static_cast<int32_t>(run_sum_total(sum) & SUM_MASK_24);

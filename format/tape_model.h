@@ -13,7 +13,7 @@
 #include "ecc.h"
 #include "frame_layout.h"
 
-// Size bounds that the header fields set. The largest file the 40-bit
+// Size bounds that the header fields set (all sizes below are of system `v`). The largest file the 40-bit
 // bytes_remaining field describes, and from it the highest frame index a
 // genuine header can hold: every plane, the parity frames of every block it
 // completes, and the frames that close the last block.
@@ -21,7 +21,11 @@ constexpr int BYTES_REMAINING_BITS = 40;
 constexpr int64_t MAX_TAPE_FILE_BYTES = (int64_t{1} << BYTES_REMAINING_BITS) - 1;
 constexpr int FRAME_INDEX_BITS = 24;
 constexpr int64_t MAX_FRAME_INDEX = (int64_t{1} << FRAME_INDEX_BITS) - 1;
-constexpr int64_t MAX_TAPE_FILE_PLANES = 1 + (MAX_TAPE_FILE_BYTES - FIRST_PLANE_DATA + PLANE_SIZE - 1) / PLANE_SIZE;
+// The smaller 525/60 plane gives the larger bound, which holds for both systems.
+constexpr int64_t MAX_TAPE_FILE_PLANES =
+    1 + (MAX_TAPE_FILE_BYTES - SYSTEM_525_60.first_plane_data + SYSTEM_525_60.plane_size - 1) /
+            SYSTEM_525_60.plane_size;
+static_assert(SYSTEM_525_60.plane_size < SYSTEM_625_50.plane_size, "525/60 has the smaller plane");
 constexpr int32_t MAX_GENUINE_FRAME_INDEX =
     static_cast<int32_t>(MAX_TAPE_FILE_PLANES + ECC_NMK * ((MAX_TAPE_FILE_PLANES + ECC_K - 1) / ECC_K) + ECC_N);
 static_assert(MAX_GENUINE_FRAME_INDEX <= MAX_FRAME_INDEX, "the bound lies within the 24-bit fields");
@@ -42,25 +46,26 @@ int64_t data_positions_between(int64_t start, int64_t g);
 // lies at `start` (a data position).
 int64_t data_plane_position(int64_t start, int64_t d);
 
-// File offset and capacity of a file's data plane `d`: plane 0 carries
-// FIRST_PLANE_DATA bytes behind the header area, every later one PLANE_SIZE.
-int64_t plane_file_offset(int64_t d);
-int32_t plane_capacity(int64_t d);
+// File offset and capacity of a file's data plane `d` on a tape of system `v`:
+// plane 0 carries v.first_plane_data bytes behind the header area, every later
+// one v.plane_size.
+int64_t plane_file_offset(const VideoSystem& v, int64_t d);
+int32_t plane_capacity(const VideoSystem& v, int64_t d);
 
-// Data planes of a file of `size` bytes (size >= 1).
-int64_t file_plane_count(int64_t size);
+// Data planes of a file of `size` bytes (size >= 1) on a tape of system `v`.
+int64_t file_plane_count(const VideoSystem& v, int64_t size);
 
 // The size a frame's header implies for its file, or -1 when it implies none:
 // a frame at position `g` of the file starting at `start` whose header counts
 // `remaining` > 0 bytes from its own data on. A parity frame repeats the count
 // of the data frame at block position 63 before it.
-int64_t size_from_header(int64_t start, int64_t g, int64_t remaining);
+int64_t size_from_header(const VideoSystem& v, int64_t start, int64_t g, int64_t remaining);
 
 // The last frame index the encoder gives a file starting at `start` with `size`
 // bytes: its planes, the parity frames of every block one of its planes
 // completes, and for the recording's last file (`last_file`) the padding and
 // parity that close its last block.
-int64_t expected_last_index(int64_t start, int64_t size, int last_file);
+int64_t expected_last_index(const VideoSystem& v, int64_t start, int64_t size, int last_file);
 
 // What one position of a file contributes to it: `count` bytes from plane byte
 // `plane_start` at file offset `offset`. `count` is 0 for parity and padding
@@ -73,4 +78,4 @@ struct PlaneSpan {
     int64_t data_index;   // the plane's number within the file, or -1 for parity
 };
 
-PlaneSpan plane_span(int64_t start, int64_t size, int64_t g);
+PlaneSpan plane_span(const VideoSystem& v, int64_t start, int64_t size, int64_t g);

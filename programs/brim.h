@@ -9,6 +9,7 @@
 
 #include "decoder.h"
 #include "events.h"
+#include "frame_layout.h"
 
 // Exit statuses.
 constexpr int BRIM_OK = 0;        // everything done (and every file intact)
@@ -35,6 +36,7 @@ struct BrimOptions {
     bool no_correct = false;
     bool delete_captures = false;
     bool json = false;
+    bool pal = false;                    // --pal: 625/50 frames
 };
 
 // The commands; each returns its exit status.
@@ -69,6 +71,8 @@ public:
     void end_progress();
     // Data planes a write will encode: each frame mark then moves the progress line.
     void expect_planes(int64_t planes) { planes_expected_ = planes; }
+    // The tape's video system: its plane size and frame rate for the progress line.
+    void set_system(const VideoSystem& v) { system_ = &v; }
     // Warnings told so far (a file stored otherwise than listed, say).
     int64_t warnings() const { return warnings_; }
 
@@ -82,13 +86,15 @@ private:
     double started_;
     double last_shown_ = 0;
     int64_t planes_expected_ = 0;
+    const VideoSystem* system_ = &SYSTEM_525_60;
 };
 
 // Prints "brim: " and the formatted message on stderr.
 void brim_error(const char* format, ...) BRIM_PRINTF_LIKE(1, 2);
 
-// hh:mm:ss of tape for `frames` at 29.97 frames a second, times `factor` (LP: 1.5).
-std::string tape_time(int64_t frames, double factor);
+// hh:mm:ss of tape for `frames` of system `v` (29.97 or 25 frames a second),
+// times `factor` (LP: 1.5).
+std::string tape_time(const VideoSystem& v, int64_t frames, double factor);
 
 // Platform parts (brim_platform_*.cpp).
 bool stderr_is_terminal();

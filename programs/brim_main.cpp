@@ -27,6 +27,7 @@ const char* const WRITE_HELP =
     "      --raw                 write raw DV files (DV000001.dv, ...) instead of AVI files\n"
     "      --frames-per-file N   frames per output file (default 15869)\n"
     "      --first-frame-copies N  copies of each file's first frame (default 30)\n"
+    "      --pal                 write 625/50 (PAL) frames for PAL camcorders (default: 525/60, NTSC)\n"
     "      --template FILE       the DV frame to build frames from (default: built in)\n"
     "      --overwrite           replace the tape files of another run in the output directory\n"
     "      --log FILE            write a log of the run to FILE\n"
@@ -67,6 +68,7 @@ enum LongOnly {
     OPT_FRAMES_PER_FILE,
     OPT_FIRST_FRAME_COPIES,
     OPT_TEMPLATE,
+    OPT_PAL,
     OPT_OVERWRITE,
     OPT_LOG,
     OPT_FLAT,
@@ -86,6 +88,7 @@ const struct option LONG_OPTIONS[] = {
     {"frames-per-file", required_argument, nullptr, OPT_FRAMES_PER_FILE},
     {"first-frame-copies", required_argument, nullptr, OPT_FIRST_FRAME_COPIES},
     {"template", required_argument, nullptr, OPT_TEMPLATE},
+    {"pal", no_argument, nullptr, OPT_PAL},
     {"overwrite", no_argument, nullptr, OPT_OVERWRITE},
     {"log", required_argument, nullptr, OPT_LOG},
     {"flat", no_argument, nullptr, OPT_FLAT},
@@ -126,7 +129,7 @@ bool option_fits(const std::string& command, int c)
 {
     const bool writes = command == "write" || command == "plan";
     switch (c) {
-    case 'o': case OPT_RAW: case OPT_FRAMES_PER_FILE: case OPT_FIRST_FRAME_COPIES: case OPT_TEMPLATE:
+    case 'o': case OPT_RAW: case OPT_FRAMES_PER_FILE: case OPT_FIRST_FRAME_COPIES: case OPT_TEMPLATE: case OPT_PAL:
         return writes;
     case OPT_OVERWRITE:
         return command == "write" || command == "read";
@@ -194,6 +197,7 @@ int parse(int argc, char** argv, BrimOptions* o)
                 return BRIM_FAILED;
             break;
         case OPT_TEMPLATE: o->template_file = optarg; break;
+        case OPT_PAL: o->pal = true; break;
         case OPT_OVERWRITE: o->overwrite = true; break;
         case OPT_LOG: o->log = optarg; break;
         case OPT_FLAT: o->flat = true; break;

@@ -110,8 +110,11 @@ void show_progress(void* context, const Decoder& d, const FrameReader&)
 {
     ProgressState* p = static_cast<ProgressState*>(context);
     ++p->frames_read;
-    p->sink->progress(p->frames_read * FRAME_CHUNK_SIZE, p->total_bytes, p->frames_read * FRAME_CHUNK_SIZE,
-                      decoder_frames_decoded(d));
+    // Frames are counted at the recording's size: a close estimate of the bytes read.
+    const VideoSystem& system = *d.intake.system;
+    const int64_t bytes = p->frames_read * system.chunk_size;
+    p->sink->set_system(system);
+    p->sink->progress(bytes, p->total_bytes, bytes, decoder_frames_decoded(d));
 }
 
 // The bytes of the capture files from `first` on, for the progress line (0 for a pipe).

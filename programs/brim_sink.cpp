@@ -8,7 +8,6 @@
 namespace {
 
 constexpr double PROGRESS_INTERVAL = 0.25;   // seconds between redraws
-constexpr double NTSC_FRAMES_PER_SECOND = 30000.0 / 1001.0;
 constexpr int SECONDS_PER_HOUR = 3600;
 constexpr int SECONDS_PER_MINUTE = 60;
 constexpr double BYTES_PER_MB = 1e6;
@@ -50,9 +49,10 @@ void brim_error(const char* format, ...)
     std::fputc('\n', stderr);
 }
 
-std::string tape_time(int64_t frames, double factor)
+std::string tape_time(const VideoSystem& v, int64_t frames, double factor)
 {
-    const auto seconds = static_cast<int64_t>(static_cast<double>(frames) / NTSC_FRAMES_PER_SECOND * factor + 0.5);
+    const double frames_per_second = static_cast<double>(v.rate) / static_cast<double>(v.scale);
+    const auto seconds = static_cast<int64_t>(static_cast<double>(frames) / frames_per_second * factor + 0.5);
     char text[32];
     std::snprintf(text, sizeof text, "%" PRId64 ":%02d:%02d", seconds / SECONDS_PER_HOUR,
                   static_cast<int>(seconds / SECONDS_PER_MINUTE % SECONDS_PER_MINUTE),
@@ -99,7 +99,7 @@ void BrimSink::frame_mark(const char* mark)
     if (log_)
         std::fputs(mark, log_);
     if (planes_expected_ > 0)
-        progress(marks_, planes_expected_, marks_ * PLANE_SIZE, marks_);
+        progress(marks_, planes_expected_, marks_ * system_->plane_size, marks_);
 }
 
 void BrimSink::file_verdict(const RestoredFile& file)
@@ -128,7 +128,7 @@ void BrimSink::progress(int64_t done, int64_t total, int64_t bytes, int64_t fram
     } else {
         n = std::snprintf(line, sizeof line, "%.1f MB  %.1f MB/s  ", static_cast<double>(bytes) / BYTES_PER_MB, rate);
     }
-    std::snprintf(line + n, sizeof line - static_cast<size_t>(n), "tape %s", tape_time(frames, 1.0).c_str());
+    std::snprintf(line + n, sizeof line - static_cast<size_t>(n), "tape %s", tape_time(*system_, frames, 1.0).c_str());
     std::fprintf(stderr, "\r%-70s", line);
     std::fflush(stderr);
     progress_shown_ = true;

@@ -21,7 +21,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr int64_t MINUTES_60_FRAMES = 107892;   // a 60-minute tape in SP at 29.97 frames a second
 constexpr double LP_FACTOR = 1.5;
 constexpr int PERCENT = 100;
 constexpr int LISTED_OUTPUTS = 5;              // tape files of another run named before "..."
@@ -154,7 +153,7 @@ FrameCount count_frames(const EncodePlan& plan)
 {
     FrameCount c;
     for (int32_t i = 1; i <= plan.file_count; ++i) {
-        c.data += file_plane_count(plan.file_size[static_cast<size_t>(i)]);
+        c.data += file_plane_count(*plan.system, plan.file_size[static_cast<size_t>(i)]);
         c.copies += plan.repeat0 - 1;
     }
     const int64_t blocks = (c.data + ECC_K - 1) / ECC_K;
@@ -166,8 +165,8 @@ FrameCount count_frames(const EncodePlan& plan)
 int64_t output_bytes(const EncodePlan& plan, const FrameCount& c)
 {
     if (plan.output != OutputFormat::AVI)
-        return c.total() * DV_FRAME_SIZE;
-    return c.total() * (FRAME_CHUNK_SIZE + AVI_INDEX_ENTRY_SIZE) +
+        return c.total() * plan.system->frame_size;
+    return c.total() * (plan.system->chunk_size + AVI_INDEX_ENTRY_SIZE) +
            plan.avi_count * int64_t{AVI_HEADER_SIZE + AVI_INDEX_HEADER_SIZE};
 }
 
@@ -206,6 +205,7 @@ bool prepare(const BrimOptions& o, Prepared* p)
         return false;
     }
     set_plan_defaults(&p->plan);
+    p->plan.system = o.pal ? &SYSTEM_625_50 : &SYSTEM_525_60;
     p->plan.output = to_stdout ? OutputFormat::RAW_STREAM : o.raw ? OutputFormat::RAW_FILES : OutputFormat::AVI;
     if (o.frames_per_file > 0)
         p->plan.avisize = o.frames_per_file;
@@ -298,11 +298,11 @@ void remove_partial_output(const Prepared& p)
     }
 }
 
-// The template frame: built in, or read from --template.
-bool load_frame(const BrimOptions& o, uint8_t* frame)
+// The template frame of system `v`: built in, or read from --template.
+bool load_frame(const BrimOptions& o, const VideoSystem& v, uint8_t* frame)
 {
     if (o.template_file.empty()) {
-        build_template_frame(frame);
+        build_template_frame(v, frame);
         return true;
     }
     FILE* in = std::fopen(o.template_file.c_str(), "rb");
@@ -310,10 +310,11 @@ bool load_frame(const BrimOptions& o, uint8_t* frame)
         brim_error("%s: %s", o.template_file.c_str(), std::strerror(errno));
         return false;
     }
-    const size_t got = std::fread(frame, 1, FRAME_CHUNK_SIZE, in);
+    const size_t got = std::fread(frame, 1, static_cast<size_t>(v.chunk_size), in);
     std::fclose(in);
-    const char* problem = "it is shorter than one frame chunk (120,008 bytes)";
-    if (got != static_cast<size_t>(FRAME_CHUNK_SIZE) || !check_template_frame(frame, &problem)) {
+    const char* problem = v.id == SYSTEM_625_50.id ? "it is shorter than one frame chunk (144,008 bytes)"
+                                                   : "it is shorter than one frame chunk (120,008 bytes)";
+    if (got != static_cast<size_t>(v.chunk_size) || !check_template_frame(v, frame, &problem)) {
         brim_error("%s: not a usable template frame: %s", o.template_file.c_str(), problem);
         return false;
     }
@@ -339,9 +340,10 @@ void print_plan(const Prepared& p)
         std::printf("output       %d %s file%s (DV000001%s ...), %" PRId64 " bytes\n", plan.avi_count,
                     avi ? "AVI" : "raw DV", plan.avi_count == 1 ? "" : "s", avi ? ".avi" : ".dv",
                     output_bytes(plan, c));
-    std::printf("tape time    %s SP, %s LP (%.1f%% of a 60-minute tape in SP)\n", tape_time(c.total(), 1.0).c_str(),
-                tape_time(c.total(), LP_FACTOR).c_str(),
-                static_cast<double>(c.total()) * PERCENT / static_cast<double>(MINUTES_60_FRAMES));
+    const VideoSystem& v = *plan.system;
+    std::printf("tape time    %s SP, %s LP (%.1f%% of a 60-minute %s tape in SP)\n", tape_time(v, c.total(), 1.0).c_str(),
+                tape_time(v, c.total(), LP_FACTOR).c_str(),
+                static_cast<double>(c.total()) * PERCENT / static_cast<double>(v.frames_per_hour), v.name);
     if (!p.output_dir.empty()) {
         const int64_t available = free_bytes(p.output_dir);
         if (available >= 0)
@@ -362,8 +364,8 @@ void print_plan(const Prepared& p)
 int brim_plan(const BrimOptions& o)
 {
     Prepared p;
-    std::vector<uint8_t> frame(FRAME_CHUNK_SIZE);
-    if (!prepare(o, &p) || !load_frame(o, frame.data()))
+    std::vector<uint8_t> frame(MAX_FRAME_CHUNK_SIZE);
+    if (!prepare(o, &p) || !load_frame(o, *p.plan.system, frame.data()))
         return BRIM_FAILED;
     print_plan(p);
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
@@ -378,7 +380,7 @@ int brim_write(const BrimOptions& o)
     BrimSink sink(o.verbosity);
     const auto encoder = std::make_unique<Encoder>();
     Prepared p;
-    if (!encoder_init(encoder.get(), &sink) || !prepare(o, &p) || !load_frame(o, encoder->frame))
+    if (!encoder_init(encoder.get(), &sink) || !prepare(o, &p) || !load_frame(o, *p.plan.system, encoder->frame))
         return BRIM_FAILED;
     // Opened after the listing, so that a new log inside the stored tree is not
     // stored half written; an existing file that is stored is not one to write over.
@@ -402,6 +404,7 @@ int brim_write(const BrimOptions& o)
         return BRIM_FAILED;
     }
     encoder->plan = p.plan;
+    sink.set_system(*p.plan.system);
     sink.expect_planes(p.frames.data);
     if (o.verbosity > 1) {
         for (const PlanInput& in : p.listing.inputs) {
@@ -421,7 +424,7 @@ int brim_write(const BrimOptions& o)
     const int64_t wrong = sink.warnings();
     std::FILE* out = p.plan.output == OutputFormat::RAW_STREAM ? stderr : stdout;
     std::fprintf(out, "stored %d file%s in %" PRId64 " frames (%s of tape in SP)", p.plan.file_count,
-                 p.plan.file_count == 1 ? "" : "s", p.frames.total(), tape_time(p.frames.total(), 1.0).c_str());
+                 p.plan.file_count == 1 ? "" : "s", p.frames.total(), tape_time(*p.plan.system, p.frames.total(), 1.0).c_str());
     if (p.listing.left_out > 0)
         std::fprintf(out, "; %d left out", p.listing.left_out);
     if (wrong > 0)

@@ -1,4 +1,4 @@
-// brimwrite: stores files in the picture area of NTSC DV frames, written as
+// brimwrite: stores files in the picture area of DV frames (NTSC, or PAL with -pal), written as
 // numbered DV AVI files with Hamming-code parity frames, ready to go to tape.
 #include <cstdio>
 #include <memory>
@@ -43,7 +43,7 @@ int main(int argc, char** argv)
         return EXIT_FAILED;
     }
     std::vector<std::string> patterns;
-    if (!parse_command_line(argc, argv, &encoder->plan, &patterns, &sink) || !load_template(encoder->frame, &sink))
+    if (!parse_command_line(argc, argv, &encoder->plan, &patterns, &sink) || !load_template(*encoder->plan.system, encoder->frame, &sink))
         return EXIT_FAILED;
     FILE* log = fopen(LOG_FILE_NAME, "w");
     if (!log) {

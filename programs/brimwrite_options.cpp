@@ -14,7 +14,7 @@
 namespace {
 
 // The last AVI file may hold up to the frames that close the last ECC block more.
-constexpr int32_t MAX_AVISIZE = AVI_MAX_FRAMES - (ECC_N - 1);
+int32_t max_avisize(const VideoSystem& v) { return avi_max_frames(v) - (ECC_N - 1); }
 
 // The two usage texts share all but a few lines; these are the lines where they differ.
 struct UsageText {
@@ -49,7 +49,9 @@ void print_usage(const UsageText& text)
            "            the drive letter is stored.\n"
            "  -repeat0: Specifies number of times to repeat Frame 0 (to guarantee it is\n"
            "            retreived without errors). Defaults to 30, and cannot be set lower\n"
-           "%s%s"
+           "%s"
+           "  -pal:     Writes 625/50 (PAL) frames from DVFRAME_PAL for PAL camcorders.\n"
+           "%s"
            "Example: Brimwrite *.mpg\n"
            "Example: Brimwrite file1.mpg file2.mpg\n"
            "Example: Brimwrite -recurse *.mpg\n"
@@ -89,6 +91,10 @@ bool parse_command_line(int argc, char** argv, EncodePlan* plan, std::vector<std
             plan->recurse = true;
             continue;
         }
+        if (strcmp(option, "-pal") == 0) {
+            plan->system = &SYSTEM_625_50;
+            continue;
+        }
         const bool repeat0 = strcmp(option, "-repeat0") == 0;
         if (!repeat0 && strcmp(option, "-avisize") != 0)
             break;
@@ -105,9 +111,9 @@ bool parse_command_line(int argc, char** argv, EncodePlan* plan, std::vector<std
     for (; arg < argc; arg++)
         patterns->push_back(argv[arg]);
 
-    if (plan->avisize < 1 || plan->avisize > MAX_AVISIZE) {
+    if (plan->avisize < 1 || plan->avisize > max_avisize(*plan->system)) {
         tell(sink, Severity::Error, "-avisize %d is out of range: an AVI file holds 1 to %d frames!\n", plan->avisize,
-             MAX_AVISIZE);
+             max_avisize(*plan->system));
         return false;
     }
     if (plan->repeat0 <= 0) {
@@ -124,23 +130,23 @@ bool parse_command_line(int argc, char** argv, EncodePlan* plan, std::vector<std
     return true;
 }
 
-bool load_template(uint8_t* frame, EventSink* sink)
+bool load_template(const VideoSystem& v, uint8_t* frame, EventSink* sink)
 {
-    FILE* in = fopen(TEMPLATE_FILE_NAME, "rb");
+    const char* name = TEMPLATE_FILE_NAMES[v.id];
+    FILE* in = fopen(name, "rb");
     if (!in) {
-        tell(sink, Severity::Error, "Cannot find DVFRAME_NTSC File!\n");
+        tell(sink, Severity::Error, "Cannot find %s File!\n", name);
         return false;
     }
-    const size_t got = fread(frame, 1, FRAME_CHUNK_SIZE, in);
+    const size_t got = fread(frame, 1, static_cast<size_t>(v.chunk_size), in);
     fclose(in);
-    if (got != static_cast<size_t>(FRAME_CHUNK_SIZE)) {
-        tell(sink, Severity::Error, "DVFRAME_NTSC is too short: %d of %d bytes!\n", static_cast<int>(got),
-             FRAME_CHUNK_SIZE);
+    if (got != static_cast<size_t>(v.chunk_size)) {
+        tell(sink, Severity::Error, "%s is too short: %d of %d bytes!\n", name, static_cast<int>(got), v.chunk_size);
         return false;
     }
     const char* problem = nullptr;
-    if (!check_template_frame(frame, &problem)) {
-        tell(sink, Severity::Error, "DVFRAME_NTSC is not a usable template frame: %s!\n", problem);
+    if (!check_template_frame(v, frame, &problem)) {
+        tell(sink, Severity::Error, "%s is not a usable template frame: %s!\n", name, problem);
         return false;
     }
     return true;

@@ -17,18 +17,19 @@ void print_usage_first();
 // The usage text for a run that found no input file.
 void print_usage_second();
 
-// Reads the options that precede the first pattern ("-recurse", "-repeat0 n",
-// "-avisize n"; values read like atoi) into `plan`, and the first pattern and
+// Reads the options that precede the first pattern ("-recurse", "-pal",
+// "-repeat0 n", "-avisize n"; values read like atoi) into `plan`, and the first pattern and
 // every argument after it into `patterns`. Warns when repeat0 is below
 // MIN_SAFE_REPEAT0 (a negative one is taken as 0). false, told to `sink`, when a
 // value is missing or avisize is outside 1 .. the largest count an AVI file can hold.
 [[nodiscard]] bool parse_command_line(int argc, char** argv, EncodePlan* plan, std::vector<std::string>* patterns,
                                       EventSink* sink);
 
-// Loads the template frame chunk from the current directory into `frame`
-// (FRAME_CHUNK_SIZE bytes). false, told to `sink`, when it is missing, shorter
-// than a frame chunk or lacks the bytes the reader needs.
-[[nodiscard]] bool load_template(uint8_t* frame, EventSink* sink);
+// Loads the template frame chunk of system `v` (DVFRAME_NTSC or DVFRAME_PAL) from
+// the current directory into `frame` (v.chunk_size bytes). false, told to
+// `sink`, when it is missing, shorter than a frame chunk or lacks the bytes the
+// reader needs.
+[[nodiscard]] bool load_template(const VideoSystem& v, uint8_t* frame, EventSink* sink);
 
 // Warns when the AVI file numbered right after the plan's last one exists: it is
 // left from an earlier, longer run, and a capture or a reader would take it as

@@ -33,8 +33,8 @@ struct CaptureRun {
     int pending_first;
     int pending_count;
     FrameReader reader;
-    uint8_t spare_frame[DV_FRAME_SIZE]; // a frame cut short at the end of its file
-    uint8_t plane[PLANE_SIZE];          // the look ahead's planes
+    uint8_t spare_frame[MAX_DV_FRAME_SIZE]; // a frame cut short at the end of its file
+    uint8_t plane[MAX_PLANE_SIZE];          // the look ahead's planes
 };
 
 // Allocates the reader's buffers; false when memory is short.

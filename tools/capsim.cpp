@@ -316,9 +316,9 @@ int parse_options(int argc, char** argv)
         } else if (std::strcmp(opt, "-burst-max") == 0) {
             ok = parse_ranged(value, MIN_BURST, INT32_MAX, &o.burst_max);
         } else if (std::strcmp(opt, "-damage-blocks") == 0) {
-            ok = parse_ranged(value, 1, PAYLOAD_BLOCKS, &o.damage_blocks);
+            ok = parse_ranged(value, 1, MAX_PAYLOAD_BLOCKS, &o.damage_blocks);
         } else if (std::strcmp(opt, "-conceal-blocks") == 0) {
-            ok = parse_ranged(value, 1, PAYLOAD_BLOCKS, &o.conceal_blocks);
+            ok = parse_ranged(value, 1, MAX_PAYLOAD_BLOCKS, &o.conceal_blocks);
         } else if (std::strcmp(opt, "-fh-copies") == 0) {
             ok = parse_ranged(value, 1, FRAME_HEADER_COPIES, &o.frameheader_copies);
         } else if (std::strcmp(opt, "-garbage-max") == 0) {
@@ -349,7 +349,7 @@ int parse_options(int argc, char** argv)
         return usage_error("-split: AVI files are limited to 2g", nullptr);
     if (o.last != NO_FRAME && o.last < o.first)
         return usage_error("-last comes before -first", nullptr);
-    const int64_t chunk = o.raw ? DV_FRAME_SIZE : FRAME_CHUNK_SIZE;
+    const int64_t chunk = o.raw ? MAX_DV_FRAME_SIZE : MAX_FRAME_CHUNK_SIZE;
     if (o.cut_keep != NO_FRAME && o.cut_keep >= chunk)
         return usage_error("-cut must be below the size of a frame chunk", nullptr);
     return 1;
@@ -454,7 +454,7 @@ int take_other_frame(int64_t n, uint8_t* frame, InputWalker* other, uint8_t* hel
         return input_next_frame(other, frame);
     }
     if (n == o.exchange_first) {
-        std::memcpy(held, frame, DV_FRAME_SIZE);
+        std::memcpy(held, frame, MAX_DV_FRAME_SIZE);
         if (fetch_frame(o.inputs, o.input_count, o.exchange_second, frame) != 1) {
             std::fprintf(stderr, "capsim: -exchange: the input has no frame %lld\n",
                          static_cast<long long>(o.exchange_second));
@@ -463,7 +463,7 @@ int take_other_frame(int64_t n, uint8_t* frame, InputWalker* other, uint8_t* hel
         std::printf("exchanged %lld %lld\n", static_cast<long long>(o.exchange_first),
                     static_cast<long long>(o.exchange_second));
     } else if (n == o.exchange_second) {
-        std::memcpy(frame, held, DV_FRAME_SIZE);
+        std::memcpy(frame, held, MAX_DV_FRAME_SIZE);
     }
     return 1;
 }
@@ -542,7 +542,7 @@ int run(InputWalker* input, OutputWriter* output, uint8_t* frame, uint8_t* previ
 {
     InputWalker other;
     input_init(&other, g_options.splice_from, g_options.splice_at == NO_FRAME ? 0 : 1);
-    uint8_t* held = new uint8_t[DV_FRAME_SIZE];
+    uint8_t* held = new uint8_t[MAX_DV_FRAME_SIZE];
     const int ok = run_frames(input, &other, held, output, frame, previous);
     input_close(&other);
     delete[] held;
@@ -572,13 +572,13 @@ int main(int argc, char** argv)
     seed_fault(&o.garbage, STREAM_GARBAGE);
     g_counts = Counts{};
 
-    uint8_t* frames = new uint8_t[2 * static_cast<size_t>(DV_FRAME_SIZE)];
+    uint8_t* frames = new uint8_t[2 * static_cast<size_t>(MAX_DV_FRAME_SIZE)];
     InputWalker input;
     input_init(&input, o.inputs, o.input_count);
     OutputWriter output;
     int ok = output_init(&output, o.output_name, o.raw, o.split, o.inputs, o.input_count);
     if (ok)
-        ok = run(&input, &output, frames, frames + DV_FRAME_SIZE);
+        ok = run(&input, &output, frames, frames + MAX_DV_FRAME_SIZE);
     input_close(&input);
     if (ok)
         print_summary(&output);

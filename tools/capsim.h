@@ -58,9 +58,12 @@ int parse_count(const char* text, int64_t* value);
 constexpr int FRAME_HEADER_COPIES = 3;
 constexpr uint8_t STA_COPIED_FROM_PREVIOUS = 0x2;  // STA code of a block concealed from the previous frame
 
-// Overwrites bytes 4..79 of `count` distinct payload blocks of `dv_frame`
-// (DV_FRAME_SIZE bytes), chosen at random, with random bytes that differ from
-// what was there. `count` is 1..PAYLOAD_BLOCKS.
+// Every function below works on a DV frame of the system its header names
+// (system_of_frame), read before anything is changed.
+
+// Overwrites bytes 4..79 of `count` distinct payload blocks of `dv_frame`,
+// chosen at random, with random bytes that differ from what was there. `count`
+// is 1..MAX_PAYLOAD_BLOCKS; more than the frame has hits every one.
 void damage_payload_blocks(uint8_t* dv_frame, int count, Rng* rng);
 
 // Conceals `count` distinct random payload blocks as a camcorder does: bytes
@@ -85,10 +88,12 @@ void damage_frame_header(uint8_t* dv_frame, int copies, Rng* rng, int* hit);
 
 // ---------------------------------------------------------------- input
 
-// Walks the input files in order and delivers their DV frames. AVI files are
-// walked chunk by chunk (the "movi" and "rec " lists entered, every other chunk
-// skipped); a file that starts with an NTSC DV header block is read as a raw DV
-// stream. Reads one file at a time, straight into the caller's buffer.
+// Walks the input files in order and delivers their DV frames, of either video
+// system. AVI files are walked chunk by chunk (the "movi" and "rec " lists
+// entered, every other chunk skipped; a video chunk of either frame size is a
+// frame); a file that starts with a DV header block is read as a raw DV stream,
+// each frame as long as its header's system says. Reads one file at a time,
+// straight into the caller's buffer.
 struct InputWalker {
     char* const* names;
     int count;
@@ -101,7 +106,7 @@ struct InputWalker {
 // Sets up `walker` over `count` file names (kept, not copied).
 void input_init(InputWalker* walker, char* const* names, int count);
 
-// Delivers the next DV frame into `dv_frame` (DV_FRAME_SIZE bytes). Returns 1 with
+// Delivers the next DV frame into `dv_frame` (MAX_DV_FRAME_SIZE bytes). Returns 1 with
 // a frame, 0 at the end of the last input, -1 after printing why an input cannot
 // be read. A frame cut short by the end of its file is reported and skipped.
 int input_next_frame(InputWalker* walker, uint8_t* dv_frame);
@@ -116,7 +121,9 @@ constexpr int AUDIO_SAMPLE_BYTES = 2 * AUDIO_CHANNELS;   // 16-bit stereo
 constexpr int AUDIO_SAMPLES_LONG = 1602;                  // 48 kHz at 29.97 frames/s: 1600 + 4 x 1602
 constexpr int AUDIO_SAMPLES_SHORT = 1600;                 //   samples every 5 frames
 constexpr int AUDIO_CYCLE_FRAMES = 5;
-constexpr int AUDIO_CHUNK_MAX = AUDIO_SAMPLES_LONG * AUDIO_SAMPLE_BYTES;  // 6,408
+constexpr int AUDIO_SAMPLES_625_50 = 1920;                // 48 kHz at 25 frames/s
+constexpr int AUDIO_SAMPLES_MAX = AUDIO_SAMPLES_625_50;
+constexpr int AUDIO_CHUNK_MAX = AUDIO_SAMPLES_MAX * AUDIO_SAMPLE_BYTES;   // 7,680
 constexpr int GARBAGE_BUFFER_SIZE = 1 << 16;
 
 // Offsets of the AVI header fields that are known only when a file is finished.
@@ -161,7 +168,8 @@ int output_init(OutputWriter* writer, const char* first_name, int raw, int64_t s
 
 // Writes `garbage_bytes` random bytes (never containing "0", so that they cannot
 // imitate a frame chunk) and then the frame (a "00dc" chunk and an audio chunk in
-// AVI, the bare 120,000 bytes in raw DV), starting a new file first when the
+// AVI, the bare 120,000 or 144,000 bytes in raw DV; a new AVI file's header is
+// of the system of its first frame), starting a new file first when the
 // open one would grow past the split size. Returns 1, or 0 after printing why not.
 int output_frame(OutputWriter* writer, const uint8_t* dv_frame, int64_t frame_number, int64_t garbage_bytes,
                  Rng* garbage_rng);

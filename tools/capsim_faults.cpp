@@ -29,15 +29,16 @@ void fill_differing(uint8_t* bytes, const uint8_t* old, int length, Rng* rng)
         bytes[0] = static_cast<uint8_t>(~old[0]);
 }
 
-// Calls visit(offset) for `count` distinct payload blocks chosen uniformly
-// (selection sampling: one pass, no table, blocks in frame order).
+// Calls visit(offset) for `count` distinct payload blocks of a frame of system
+// `v` chosen uniformly (selection sampling: one pass, no table, blocks in frame order).
 template <typename Visit>
-void for_random_payload_blocks(int count, Rng* rng, Visit visit)
+void for_random_payload_blocks(const VideoSystem& v, int count, Rng* rng, Visit visit)
 {
+    const int* offsets = payload_block_offsets(v);
     int needed = count;
-    for (int i = 0; i < PAYLOAD_BLOCKS && needed > 0; ++i) {
-        if (rng_below(rng, static_cast<uint64_t>(PAYLOAD_BLOCKS - i)) < static_cast<uint64_t>(needed)) {
-            visit(PAYLOAD_BLOCK_FRAME_OFFSETS[i]);
+    for (int i = 0; i < v.payload_blocks && needed > 0; ++i) {
+        if (rng_below(rng, static_cast<uint64_t>(v.payload_blocks - i)) < static_cast<uint64_t>(needed)) {
+            visit(offsets[i]);
             --needed;
         }
     }
@@ -138,7 +139,7 @@ int list_contains(const FrameList* list, int64_t frame)
 void damage_payload_blocks(uint8_t* dv_frame, int count, Rng* rng)
 {
     uint8_t old[PAYLOAD_BLOCK_BYTES];
-    for_random_payload_blocks(count, rng, [&](int offset) {
+    for_random_payload_blocks(system_of_frame(dv_frame), count, rng, [&](int offset) {
         uint8_t* payload = dv_frame + offset + PAYLOAD_BLOCK_OFFSET;
         std::memcpy(old, payload, sizeof old);
         fill_differing(payload, old, PAYLOAD_BLOCK_BYTES, rng);
@@ -147,7 +148,7 @@ void damage_payload_blocks(uint8_t* dv_frame, int count, Rng* rng)
 
 void conceal_payload_blocks(uint8_t* dv_frame, const uint8_t* previous, int count, int mark_sta, Rng* rng)
 {
-    for_random_payload_blocks(count, rng, [&](int offset) {
+    for_random_payload_blocks(system_of_frame(dv_frame), count, rng, [&](int offset) {
         uint8_t* block = dv_frame + offset;
         std::memcpy(block + STA_QNO_BYTE, previous + offset + STA_QNO_BYTE,
                     static_cast<size_t>(DIF_BLOCK_SIZE - STA_QNO_BYTE));
@@ -160,12 +161,14 @@ void conceal_payload_blocks(uint8_t* dv_frame, const uint8_t* previous, int coun
 void swap_payload_bytes(uint8_t* dv_frame, Rng* rng)
 {
     constexpr int TRIES = 64;
+    const VideoSystem& v = system_of_frame(dv_frame);
+    const int* offsets = payload_block_offsets(v);
     for (int t = 0; t < TRIES; ++t) {
-        const uint64_t a = rng_below(rng, static_cast<uint64_t>(PLANE_SIZE));
-        const uint64_t b = rng_below(rng, static_cast<uint64_t>(PLANE_SIZE));
-        uint8_t* x = dv_frame + PAYLOAD_BLOCK_FRAME_OFFSETS[a / PAYLOAD_BLOCK_BYTES] + PAYLOAD_BLOCK_OFFSET +
+        const uint64_t a = rng_below(rng, static_cast<uint64_t>(v.plane_size));
+        const uint64_t b = rng_below(rng, static_cast<uint64_t>(v.plane_size));
+        uint8_t* x = dv_frame + offsets[a / PAYLOAD_BLOCK_BYTES] + PAYLOAD_BLOCK_OFFSET +
                      a % PAYLOAD_BLOCK_BYTES;
-        uint8_t* y = dv_frame + PAYLOAD_BLOCK_FRAME_OFFSETS[b / PAYLOAD_BLOCK_BYTES] + PAYLOAD_BLOCK_OFFSET +
+        uint8_t* y = dv_frame + offsets[b / PAYLOAD_BLOCK_BYTES] + PAYLOAD_BLOCK_OFFSET +
                      b % PAYLOAD_BLOCK_BYTES;
         if (*x == *y)
             continue;
@@ -180,18 +183,20 @@ void damage_dv_header(uint8_t* dv_frame, Rng* rng)
 {
     for (int i = 0; i < DIF_BLOCK_SIZE; ++i)
         dv_frame[i] = random_byte(rng);
-    // The frame search compares the DV bytes behind the chunk header in its pattern.
-    const uint8_t* dv_pattern = SYNC_PATTERN + CHUNK_HEADER_SIZE;
+    // The frame search compares the DV bytes behind the chunk header in the
+    // patterns of both systems; byte 1 is compared and the same in both.
     const uint8_t* dv_mask = SYNC_MASK + CHUNK_HEADER_SIZE;
     const int compared = SYNC_LENGTH - CHUNK_HEADER_SIZE;
-    if (!masked_match(dv_frame, dv_pattern, dv_mask, compared, 0))
-        return;
-    // Every compared byte came out right by chance: spoil one.
-    for (int i = 0; i < compared; ++i) {
-        if (dv_mask[i] == 1) {
-            dv_frame[i] = static_cast<uint8_t>(~dv_pattern[i]);
-            return;
-        }
+    constexpr int SHARED_BYTE = 1;
+    static_assert(SYNC_MASK[CHUNK_HEADER_SIZE + SHARED_BYTE] == 1 &&
+                      SYNC_PATTERNS[0][CHUNK_HEADER_SIZE + SHARED_BYTE] ==
+                          SYNC_PATTERNS[1][CHUNK_HEADER_SIZE + SHARED_BYTE],
+                  "a byte both signatures compare");
+    for (const uint8_t* pattern : SYNC_PATTERNS) {
+        const uint8_t* dv_pattern = pattern + CHUNK_HEADER_SIZE;
+        // Every compared byte came out right by chance: spoil the shared one.
+        if (masked_match(dv_frame, dv_pattern, dv_mask, compared, 0))
+            dv_frame[SHARED_BYTE] = static_cast<uint8_t>(~dv_pattern[SHARED_BYTE]);
     }
 }
 

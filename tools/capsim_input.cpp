@@ -15,7 +15,6 @@ constexpr long MAX_SEEK_STEP = 1L << 30;   // fits a 32-bit long
 constexpr int DIF_ID_TYPE_SHIFT = 4;
 constexpr uint8_t DIF_TYPE_HEADER = 0x1;
 constexpr uint8_t DIF_SEQ0_ID1 = 0x07;     // sequence 0, FSC 0, three reserved 1 bits
-constexpr uint8_t DSF_625_50 = 0x80;       // byte 3: set for PAL
 
 int same_fourcc(const uint8_t* p, const char* text) { return std::memcmp(p, text, FOURCC_SIZE) == 0; }
 
@@ -43,11 +42,10 @@ int skip_bytes(InputWalker* walker, int64_t length)
     return 1;
 }
 
-// 1 if `bytes` begin like the first header block of an NTSC DV frame.
-int looks_like_ntsc_dv(const uint8_t* bytes)
+// 1 if `bytes` begin like the first header block of a DV frame of either system.
+int looks_like_dv(const uint8_t* bytes)
 {
-    return (bytes[0] >> DIF_ID_TYPE_SHIFT) == DIF_TYPE_HEADER && bytes[1] == DIF_SEQ0_ID1 && bytes[2] == 0 &&
-           (bytes[3] & DSF_625_50) == 0;
+    return (bytes[0] >> DIF_ID_TYPE_SHIFT) == DIF_TYPE_HEADER && bytes[1] == DIF_SEQ0_ID1 && bytes[2] == 0;
 }
 
 // Opens the current file and finds out what it is. Returns 1, or -1 after a message.
@@ -67,23 +65,30 @@ int open_current(InputWalker* walker)
         walker->raw = 0;
         return 1;
     }
-    if (got >= sizeof start && looks_like_ntsc_dv(start)) {
+    if (got >= sizeof start && looks_like_dv(start)) {
         walker->raw = 1;
         std::rewind(walker->file);
         walker->offset = 0;
         return 1;
     }
-    std::fprintf(stderr, "capsim: %s is neither an AVI file nor an NTSC DV stream\n", name);
+    std::fprintf(stderr, "capsim: %s is neither an AVI file nor a DV stream\n", name);
     return -1;
 }
 
-// Reads the frame body behind a frame chunk header or at a raw frame boundary.
-// Returns 1 with a frame, 0 when the file ends inside it (reported).
-int read_frame_body(InputWalker* walker, uint8_t* dv_frame)
+// Reads the frame body behind a frame chunk header (`size` bytes) or at a raw
+// frame boundary (size 0: as long as its header's system says). Returns 1 with
+// a frame, 0 when the file ends inside it (reported).
+int read_frame_body(InputWalker* walker, uint8_t* dv_frame, size_t size)
 {
+    constexpr size_t SYSTEM_BYTES = 4;   // DV bytes 0..3 hold the DSF bit
     const int64_t start = walker->offset;
-    const size_t got = read_bytes(walker, dv_frame, DV_FRAME_SIZE);
-    if (got == static_cast<size_t>(DV_FRAME_SIZE))
+    size_t got = 0;
+    if (size == 0) {
+        got = read_bytes(walker, dv_frame, SYSTEM_BYTES);
+        size = got == SYSTEM_BYTES ? static_cast<size_t>(system_of_frame(dv_frame).frame_size) : SYSTEM_BYTES;
+    }
+    got += read_bytes(walker, dv_frame + got, size - got);
+    if (got == size)
         return 1;
     if (got > 0 || !walker->raw)
         std::fprintf(stderr, "capsim: %s: the frame at offset %lld is cut short by the end of the file; skipped\n",
@@ -113,8 +118,9 @@ int next_avi_frame(InputWalker* walker, uint8_t* dv_frame)
         }
         // A video stream chunk ("##dc" or "##db") holding exactly one DV frame.
         const int video = header[2] == 'd' && (header[3] == 'c' || header[3] == 'b');
-        if (video && length == static_cast<uint32_t>(DV_FRAME_SIZE))
-            return read_frame_body(walker, dv_frame);
+        if (video && (length == static_cast<uint32_t>(SYSTEM_525_60.frame_size) ||
+                      length == static_cast<uint32_t>(SYSTEM_625_50.frame_size)))
+            return read_frame_body(walker, dv_frame, length);
         if (!skip_bytes(walker, static_cast<int64_t>(length) + length % CHUNK_ALIGN))
             return 0;
     }
@@ -137,7 +143,7 @@ int input_next_frame(InputWalker* walker, uint8_t* dv_frame)
     while (walker->current < walker->count) {
         if (!walker->file && open_current(walker) < 0)
             return -1;
-        const int got = walker->raw ? read_frame_body(walker, dv_frame) : next_avi_frame(walker, dv_frame);
+        const int got = walker->raw ? read_frame_body(walker, dv_frame, 0) : next_avi_frame(walker, dv_frame);
         if (got)
             return 1;
         if (std::ferror(walker->file)) {

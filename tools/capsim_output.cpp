@@ -28,15 +28,9 @@ constexpr int INDEX_ENTRIES_PER_FRAME = 2;  // the frame chunk and its audio chu
 constexpr uint32_t INDEX_KEY_FRAME = 0x10;
 constexpr uint32_t AVIF_HASINDEX = 0x10;
 constexpr uint32_t AVIF_ISINTERLEAVED = 0x100;
-constexpr uint32_t MICROSECONDS_PER_FRAME = 33367;
-constexpr uint32_t NTSC_RATE = 30000;
-constexpr uint32_t NTSC_SCALE = 1001;
-constexpr uint32_t WHOLE_FRAMES_PER_SECOND = 30;
 constexpr uint32_t AUDIO_RATE = 48000;
 constexpr uint16_t AUDIO_BITS = 16;
 constexpr uint16_t WAVE_FORMAT_PCM = 1;
-constexpr uint32_t PICTURE_WIDTH = 720;
-constexpr uint32_t PICTURE_HEIGHT = 480;
 constexpr uint16_t BITS_PER_PIXEL = 24;
 constexpr uint32_t QUALITY_DEFAULT = 0xFFFFFFFF;
 constexpr int AVIH_SIZE = 56;
@@ -130,41 +124,45 @@ void put_stream_header(ByteCursor* c, const char* type, const char* handler, uin
     end_chunk(c, strh);
 }
 
-// Builds the AVI_HEADER_SIZE-byte file header with zero counts and notes where
-// the counts go.
-void build_avi_header(uint8_t* header, AviPatchOffsets* patch)
+// Builds the AVI_HEADER_SIZE-byte file header of a capture of system `v` with
+// zero counts and notes where the counts go.
+void build_avi_header(const VideoSystem& v, uint8_t* header, AviPatchOffsets* patch)
 {
+    const uint32_t width = static_cast<uint32_t>(v.width);
+    const uint32_t height = static_cast<uint32_t>(v.height);
+    const uint32_t frame_size = static_cast<uint32_t>(v.frame_size);
+    const uint32_t whole_frames_per_second = static_cast<uint32_t>((v.rate + v.scale - 1) / v.scale);
     std::memset(header, 0, AVI_HEADER_SIZE);
     ByteCursor c{header, 0};
     patch->riff_length = begin_list(&c, "RIFF", "AVI ");
     const int hdrl = begin_list(&c, "LIST", "hdrl");
 
     const int avih = begin_chunk(&c, "avih");
-    put32(&c, MICROSECONDS_PER_FRAME);
-    put32(&c, (FRAME_CHUNK_SIZE + AUDIO_CHUNK_HEADER + AUDIO_CHUNK_MAX) * WHOLE_FRAMES_PER_SECOND);
+    put32(&c, static_cast<uint32_t>(v.microseconds_per_frame));
+    put32(&c, (static_cast<uint32_t>(v.chunk_size) + AUDIO_CHUNK_HEADER + AUDIO_CHUNK_MAX) * whole_frames_per_second);
     put32(&c, 0);  // padding granularity
     put32(&c, AVIF_HASINDEX | AVIF_ISINTERLEAVED);
     patch->total_frames = c.at;
     put32(&c, 0);
     put32(&c, 0);  // initial frames
     put32(&c, 2);  // streams
-    put32(&c, FRAME_CHUNK_SIZE);
-    put32(&c, PICTURE_WIDTH);
-    put32(&c, PICTURE_HEIGHT);
+    put32(&c, static_cast<uint32_t>(v.chunk_size));
+    put32(&c, width);
+    put32(&c, height);
     c.at += AVIH_RESERVED;
     end_chunk(&c, avih);
 
     const int video = begin_list(&c, "LIST", "strl");
-    put_stream_header(&c, "vids", "dvsd", NTSC_SCALE, NTSC_RATE, &patch->video_length, DV_FRAME_SIZE, 0,
-                      PICTURE_WIDTH, PICTURE_HEIGHT);
+    put_stream_header(&c, "vids", "dvsd", static_cast<uint32_t>(v.scale), static_cast<uint32_t>(v.rate),
+                      &patch->video_length, frame_size, 0, width, height);
     const int bitmap = begin_chunk(&c, "strf");
     put32(&c, BITMAPINFO_SIZE);
-    put32(&c, PICTURE_WIDTH);
-    put32(&c, PICTURE_HEIGHT);
+    put32(&c, width);
+    put32(&c, height);
     put16(&c, 1);  // planes
     put16(&c, BITS_PER_PIXEL);
     put_fourcc(&c, "dvsd");
-    put32(&c, DV_FRAME_SIZE);
+    put32(&c, frame_size);
     c.at += BITMAPINFO_TAIL;
     end_chunk(&c, bitmap);
     end_chunk(&c, video);
@@ -193,8 +191,10 @@ void build_avi_header(uint8_t* header, AviPatchOffsets* patch)
     patch->movi_type = patch->movi_length + FOURCC_SIZE;
 }
 
-int audio_samples_for(int64_t frame_chunk)
+int audio_samples_for(const VideoSystem& v, int64_t frame_chunk)
 {
+    if (v.id == SYSTEM_625_50.id)
+        return AUDIO_SAMPLES_625_50;
     return frame_chunk % AUDIO_CYCLE_FRAMES == 0 ? AUDIO_SAMPLES_SHORT : AUDIO_SAMPLES_LONG;
 }
 
@@ -218,7 +218,7 @@ int is_an_input(const OutputWriter* w)
     return 0;
 }
 
-int open_next_file(OutputWriter* w)
+int open_next_file(OutputWriter* w, const VideoSystem& v)
 {
     if (w->files > 0) {
         if (!successor_name(&w->name[0])) {
@@ -249,7 +249,7 @@ int open_next_file(OutputWriter* w)
     if (w->raw)
         return 1;
     uint8_t header[AVI_HEADER_SIZE];
-    build_avi_header(header, &w->patch);
+    build_avi_header(v, header, &w->patch);
     return write_or_report(w, header, sizeof header);
 }
 
@@ -324,15 +324,15 @@ int write_garbage(OutputWriter* w, int64_t count, Rng* rng)
 }
 
 // 1 when the open file must be finished before the next frame and its garbage.
-int file_is_full(const OutputWriter* w, int64_t garbage_bytes, int audio_bytes)
+int file_is_full(const OutputWriter* w, const VideoSystem& v, int64_t garbage_bytes, int audio_bytes)
 {
     if (w->file_frames == 0)
         return 0;  // every file holds at least one frame
     if (w->raw)
-        return w->file_bytes + garbage_bytes + DV_FRAME_SIZE > w->split_bytes;
+        return w->file_bytes + garbage_bytes + v.frame_size > w->split_bytes;
     if (w->index_entries + INDEX_ENTRIES_PER_FRAME > w->index_capacity)
         return 1;
-    const int64_t end = w->file_bytes + garbage_bytes + FRAME_CHUNK_SIZE + AUDIO_CHUNK_HEADER + audio_bytes +
+    const int64_t end = w->file_bytes + garbage_bytes + v.chunk_size + AUDIO_CHUNK_HEADER + audio_bytes +
                         INDEX_HEADER_SIZE +
                         static_cast<int64_t>(w->index_entries + INDEX_ENTRIES_PER_FRAME) * INDEX_ENTRY_SIZE;
     return end > w->split_bytes;
@@ -361,7 +361,7 @@ int output_init(OutputWriter* writer, const char* first_name, int raw, int64_t s
     w.patch = AviPatchOffsets{};
     w.index_entries = 0;
     // The split size bounds the frames of one file, and so the index.
-    const int64_t smallest_frame = FRAME_CHUNK_SIZE + AUDIO_CHUNK_HEADER +
+    const int64_t smallest_frame = SYSTEM_525_60.chunk_size + AUDIO_CHUNK_HEADER +
                                    AUDIO_SAMPLES_SHORT * AUDIO_SAMPLE_BYTES +
                                    INDEX_ENTRIES_PER_FRAME * INDEX_ENTRY_SIZE;
     const int64_t frames = raw ? 0 : split_bytes / smallest_frame + 1;
@@ -369,7 +369,7 @@ int output_init(OutputWriter* writer, const char* first_name, int raw, int64_t s
     w.index = new uint8_t[static_cast<size_t>(w.index_capacity) * INDEX_ENTRY_SIZE + 1];
     w.audio = new uint8_t[AUDIO_CHUNK_MAX];
     w.garbage = new uint8_t[GARBAGE_BUFFER_SIZE];
-    for (int i = 0; i < AUDIO_SAMPLES_LONG; ++i) {
+    for (int i = 0; i < AUDIO_SAMPLES_MAX; ++i) {
         const int phase = i % AUDIO_PATTERN_PERIOD;
         const int level = (phase < AUDIO_PATTERN_PERIOD / 2 ? phase : AUDIO_PATTERN_PERIOD - phase) -
                           AUDIO_PATTERN_PEAK;
@@ -383,28 +383,30 @@ int output_init(OutputWriter* writer, const char* first_name, int raw, int64_t s
 int output_frame(OutputWriter* w, const uint8_t* dv_frame, int64_t frame_number, int64_t garbage_bytes,
                  Rng* garbage_rng)
 {
-    const int samples = audio_samples_for(w->frames_total);
+    const VideoSystem& v = system_of_frame(dv_frame);
+    const size_t frame_size = static_cast<size_t>(v.frame_size);
+    const int samples = audio_samples_for(v, w->frames_total);
     const int audio_bytes = samples * AUDIO_SAMPLE_BYTES;
-    if (w->file && file_is_full(w, garbage_bytes, audio_bytes)) {
+    if (w->file && file_is_full(w, v, garbage_bytes, audio_bytes)) {
         if (!close_file(w))
             return 0;
         report_file(w);
     }
-    if (!w->file && !open_next_file(w))
+    if (!w->file && !open_next_file(w, v))
         return 0;
     if (!write_garbage(w, garbage_bytes, garbage_rng))
         return 0;
     w->last_chunk_offset = w->file_bytes;
     w->last_frame_number = frame_number;
     if (w->raw) {
-        if (!write_or_report(w, dv_frame, DV_FRAME_SIZE))
+        if (!write_or_report(w, dv_frame, frame_size))
             return 0;
     } else {
         uint8_t header[CHUNK_HEADER_SIZE];
         std::memcpy(header, FRAME_CHUNK_ID, FOURCC_SIZE);
-        store32(header + FOURCC_SIZE, DV_FRAME_SIZE);
-        add_index_entry(w, "00dc", w->file_bytes, DV_FRAME_SIZE);
-        if (!write_or_report(w, header, sizeof header) || !write_or_report(w, dv_frame, DV_FRAME_SIZE))
+        store32(header + FOURCC_SIZE, static_cast<uint32_t>(frame_size));
+        add_index_entry(w, "00dc", w->file_bytes, static_cast<uint32_t>(frame_size));
+        if (!write_or_report(w, header, sizeof header) || !write_or_report(w, dv_frame, frame_size))
             return 0;
         std::memcpy(header, "01wb", FOURCC_SIZE);
         store32(header + FOURCC_SIZE, static_cast<uint32_t>(audio_bytes));

@@ -15,7 +15,7 @@ constexpr int EXIT_OK = 0;
 constexpr int EXIT_USAGE = 2;
 constexpr int EXIT_FAILED = 1;
 
-uint8_t g_chunk[PAL_FRAME_CHUNK_SIZE];
+uint8_t g_chunk[MAX_FRAME_CHUNK_SIZE];
 
 void print_usage(FILE* out)
 {
@@ -23,7 +23,7 @@ void print_usage(FILE* out)
                  "Usage: mkdvframe [-pal] [path]\n"
                  "Writes the NTSC DV template frame (%d bytes) to path, default %s;\n"
                  "with -pal the 625/50 (PAL) one (%d bytes), default %s.\n",
-                 FRAME_CHUNK_SIZE, DEFAULT_NAME, PAL_FRAME_CHUNK_SIZE, PAL_NAME);
+                 SYSTEM_525_60.chunk_size, DEFAULT_NAME, SYSTEM_625_50.chunk_size, PAL_NAME);
 }
 
 int is_help(const char* arg)
@@ -49,17 +49,14 @@ int main(int argc, char** argv)
         return EXIT_OK;
     }
     const char* path = argc == 2 ? argv[1] : pal ? PAL_NAME : DEFAULT_NAME;
-    const size_t size = pal ? PAL_FRAME_CHUNK_SIZE : FRAME_CHUNK_SIZE;
+    const VideoSystem& system = pal ? SYSTEM_625_50 : SYSTEM_525_60;
+    const size_t size = static_cast<size_t>(system.chunk_size);
 
-    if (pal) {
-        build_template_frame_for(SYSTEM_625_50, g_chunk);
-    } else {
-        build_template_frame(g_chunk);
-        const char* problem = nullptr;
-        if (!check_template_frame(g_chunk, &problem)) {
-            std::fprintf(stderr, "mkdvframe: internal error, template rejected: %s\n", problem);
-            return EXIT_FAILED;
-        }
+    build_template_frame(system, g_chunk);
+    const char* problem = nullptr;
+    if (!check_template_frame(system, g_chunk, &problem)) {
+        std::fprintf(stderr, "mkdvframe: internal error, template rejected: %s\n", problem);
+        return EXIT_FAILED;
     }
 
     FILE* out = std::fopen(path, "wb");
