@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "ecc.h"
+#include "../tests/test_geometry.h"
 
 namespace {
 
@@ -52,7 +53,7 @@ void BM_EccEncodeBlock(benchmark::State& state)
 {
     const std::vector<Plane> data = random_planes(ECC_K, 2);
     ECCEncoder enc{};
-    ecc_encoder_init(&enc);
+    ecc_encoder_init(&enc, ECC_PLANE_BYTES);
     for (auto _ : state) {
         for (int d = 0; d < ECC_K; ++d)
             ecc_encoder_enc1(&enc, data[d].data());
@@ -72,7 +73,7 @@ void decode_block(benchmark::State& state, int bad_position)
 {
     std::vector<Plane> block = random_planes(ECC_K, 3);
     ECCEncoder enc{};
-    ecc_encoder_init(&enc);
+    ecc_encoder_init(&enc, ECC_PLANE_BYTES);
     for (int d = 0; d < ECC_K; ++d)
         ecc_encoder_enc1(&enc, block[d].data());
     for (int k = 0; k < ECC_NMK; ++k) {
@@ -84,7 +85,7 @@ void decode_block(benchmark::State& state, int bad_position)
     const Plane bad = random_planes(1, 4).front();
 
     ECCDecoder dec{};
-    ecc_decoder_init(&dec);
+    ecc_decoder_init(&dec, ECC_PLANE_BYTES);
     // One ordinary round leaves the block in the decoder's buffers, drained.
     for (int r = 0; r < ECC_N; ++r) {
         uint8_t* buffer = nullptr;

@@ -10,6 +10,7 @@
 
 #include "ecc.h"
 #include "ecc_erasure.h"
+#include "../tests/test_geometry.h"
 
 namespace {
 
@@ -35,7 +36,7 @@ const std::vector<Plane>& encoded_block()
     static const std::vector<Plane> block = [] {
         std::vector<Plane> planes;
         ECCEncoder enc{};
-        ecc_encoder_init(&enc);
+        ecc_encoder_init(&enc, ECC_PLANE_BYTES);
         for (int i = 0; i < ECC_K; ++i) {
             planes.push_back(random_plane(static_cast<uint32_t>(i)));
             ecc_encoder_enc1(&enc, planes.back().data());
@@ -61,7 +62,7 @@ struct LoadedDecoder {
 
     explicit LoadedDecoder(std::vector<int> spoil) : spoiled(std::move(spoil))
     {
-        ecc_decoder_init(&d);
+        ecc_decoder_init(&d, ECC_PLANE_BYTES);
         for (int p = 0; p < ECC_N; ++p)
             std::memcpy(d.pReceivedPlanes[p], encoded_block()[p].data(), ECC_PLANE_BYTES);
         respoil();

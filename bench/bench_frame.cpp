@@ -9,6 +9,7 @@
 
 #include "dv_template.h"
 #include "frame_layout.h"
+#include "../tests/test_geometry.h"
 
 namespace {
 
@@ -52,10 +53,10 @@ void BM_PackFrame(benchmark::State& state)
 {
     std::vector<uint8_t> plane = random_plane();
     std::vector<uint8_t> chunk(FRAME_CHUNK_SIZE);
-    build_template_frame(chunk.data());
+    build_template_frame(NTSC, chunk.data());
     FrameInfo info = start_info();
     for (auto _ : state) {
-        pack_frame(plane.data(), &info, 30, chunk.data());
+        pack_frame(NTSC, plane.data(), &info, 30, chunk.data());
         benchmark::DoNotOptimize(chunk.data());
         benchmark::ClobberMemory();
     }
@@ -67,13 +68,13 @@ void BM_UnpackFrame(benchmark::State& state)
 {
     std::vector<uint8_t> plane = random_plane();
     std::vector<uint8_t> chunk(FRAME_CHUNK_SIZE);
-    build_template_frame(chunk.data());
+    build_template_frame(NTSC, chunk.data());
     FrameInfo info = start_info();
-    pack_frame(plane.data(), &info, 30, chunk.data());
+    pack_frame(NTSC, plane.data(), &info, 30, chunk.data());
     std::vector<uint8_t> out(PLANE_SIZE);
     FrameRecord record{};
     for (auto _ : state) {
-        unpack_frame(chunk.data() + CHUNK_HEADER_SIZE, out.data(), &record);
+        unpack_frame(NTSC, chunk.data() + CHUNK_HEADER_SIZE, out.data(), &record);
         benchmark::DoNotOptimize(out.data());
         benchmark::DoNotOptimize(record.sum_computed);
         benchmark::ClobberMemory();

@@ -12,6 +12,7 @@
 
 #include "frame_layout.h"
 #include "frame_reader.h"
+#include "../tests/test_geometry.h"
 
 namespace {
 
@@ -80,7 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const uint8_t* frame = nullptr;
     while (ReadDVFrame(&frame, spare, &reader, name, nullptr)) {
         FrameRecord record{};
-        unpack_frame(frame, plane, &record);
+        unpack_frame(NTSC, frame, plane, &record);
         if (++frames > frame_limit) {
             std::fprintf(stderr, "fuzz_frame_reader: %zu frames from %zu bytes\n", frames, size);
             std::abort();

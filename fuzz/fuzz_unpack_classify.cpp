@@ -10,6 +10,7 @@
 
 #include "classifier.h"
 #include "frame_layout.h"
+#include "../tests/test_geometry.h"
 
 namespace {
 
@@ -44,12 +45,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             frame = padded;
         }
         previous = current;
-        unpack_frame(frame, plane, &current);
+        unpack_frame(NTSC, frame, plane, &current);
         if (!frame_recognised(&current)) {
             current = previous;   // the next frame is compared with the last recognised one
             continue;
         }
-        classify_frame(&current, &previous);
+        classify_frame(NTSC, &current, &previous);
         if (is_drop_count(current.frame_code) && current.frame_code > static_cast<uint32_t>(MAX_GENUINE_FRAME_INDEX))
             fail("drop count beyond the largest frame index", current);
         const int decoded = decoded_count(&current);

@@ -8,6 +8,7 @@
 #include "console_log.h"
 #include "plan.h"
 #include "test_support.h"
+#include "test_geometry.h"
 
 namespace {
 
@@ -92,7 +93,7 @@ void expect_index(const std::vector<uint8_t>& file, uint32_t frames)
 TEST(AviHeader, EveryFieldOfTheFileHeader)
 {
     std::vector<uint8_t> h(AVI_HEADER_SIZE, 0xEE);
-    avi_build_header(3, h.data());
+    avi_build_header(NTSC, 3, h.data());
     EXPECT_EQ(id(h, 0), "RIFF");
     EXPECT_EQ(u32(h, 4), 120024u * 3 + 224);
     EXPECT_EQ(id(h, 8), "AVI ");
@@ -151,10 +152,10 @@ TEST(AviHeader, EveryFieldOfTheFileHeader)
     EXPECT_EQ(id(h, 220), "movi");
 
     // The default budget stays below 2^31; the largest count allowed still fits 32 bits.
-    avi_build_header(DEFAULT_AVISIZE, h.data());
+    avi_build_header(NTSC, DEFAULT_AVISIZE, h.data());
     EXPECT_EQ(u32(h, 4) + 8, 1904661088u);
-    EXPECT_LE(uint64_t{120024} * AVI_MAX_FRAMES + 224, uint64_t{UINT32_MAX});
-    EXPECT_GT(uint64_t{120024} * (AVI_MAX_FRAMES + 1) + 224, uint64_t{UINT32_MAX});
+    EXPECT_LE(uint64_t{120024} * avi_max_frames(NTSC) + 224, uint64_t{UINT32_MAX});
+    EXPECT_GT(uint64_t{120024} * (avi_max_frames(NTSC) + 1) + 224, uint64_t{UINT32_MAX});
 }
 
 TEST(AviWriter, FirstFrameRepeatsAndIndexCoversEveryChunk)
@@ -182,7 +183,7 @@ TEST(AviWriter, FirstFrameRepeatsAndIndexCoversEveryChunk)
     const std::vector<uint8_t> file = read_file("DV000001.avi");
     ASSERT_EQ(file.size(), 232u + 120024u * 32);
     std::vector<uint8_t> header(AVI_HEADER_SIZE);
-    avi_build_header(32, header.data());
+    avi_build_header(NTSC, 32, header.data());
     EXPECT_TRUE(std::equal(header.begin(), header.end(), file.begin()));
     for (size_t i = 0; i < 32; i++) {
         const std::vector<uint8_t>& expected = i < 30 ? first : second;

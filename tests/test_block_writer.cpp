@@ -20,6 +20,7 @@
 #include "test_capture_builder.h"
 #include "test_support.h"
 #include "verify.h"
+#include "test_geometry.h"
 
 namespace {
 
@@ -604,27 +605,27 @@ TEST(PositionBytes, FromTheFileSizeOrInferredFromTheBytesBehindTheData)
     std::vector<uint8_t> plane(PLANE_SIZE, 7);
     std::vector<uint8_t> previous(PLANE_SIZE, 7);
     int inferred = 0;
-    PositionBytes b = position_bytes(&t, 0, plane.data(), nullptr, PLANE_FULL, &inferred);
+    PositionBytes b = position_bytes(NTSC, &t, 0, plane.data(), nullptr, PLANE_FULL, &inferred);
     EXPECT_EQ(b.offset, 0);
     EXPECT_EQ(b.count, FIRST_PLANE_DATA);
     EXPECT_EQ(b.plane_start, HEADER_AREA_SIZE);
-    b = position_bytes(&t, 1, plane.data(), nullptr, PLANE_FULL, &inferred);
+    b = position_bytes(NTSC, &t, 1, plane.data(), nullptr, PLANE_FULL, &inferred);
     EXPECT_EQ(b.offset, FIRST_PLANE_DATA);
     EXPECT_EQ(b.count, 500);
-    EXPECT_EQ(position_bytes(&t, 2, plane.data(), nullptr, PLANE_FULL, &inferred).count, 0);   // padding
+    EXPECT_EQ(position_bytes(NTSC, &t, 2, plane.data(), nullptr, PLANE_FULL, &inferred).count, 0);   // padding
     EXPECT_EQ(inferred, 0);
 
     // Size unknown: full planes before the last, the last one's data ending at
     // its last byte that differs from the data plane before it.
     t.size = -1;
-    EXPECT_EQ(position_bytes(&t, 0, plane.data(), previous.data(), PLANE_FULL, &inferred).count, FIRST_PLANE_DATA);
+    EXPECT_EQ(position_bytes(NTSC, &t, 0, plane.data(), previous.data(), PLANE_FULL, &inferred).count, FIRST_PLANE_DATA);
     EXPECT_EQ(inferred, 0);
     plane[HEADER_AREA_SIZE + 1233] = 8;
-    b = position_bytes(&t, 0, plane.data(), previous.data(), PLANE_LAST, &inferred);
+    b = position_bytes(NTSC, &t, 0, plane.data(), previous.data(), PLANE_LAST, &inferred);
     EXPECT_EQ(b.count, 1234);
     EXPECT_EQ(inferred, 1);
-    EXPECT_EQ(position_bytes(&t, 0, plane.data(), nullptr, PLANE_LAST, &inferred).count, FIRST_PLANE_DATA);
-    EXPECT_EQ(position_bytes(&t, 0, plane.data(), previous.data(), PLANE_NONE, &inferred).count, 0);
+    EXPECT_EQ(position_bytes(NTSC, &t, 0, plane.data(), nullptr, PLANE_LAST, &inferred).count, FIRST_PLANE_DATA);
+    EXPECT_EQ(position_bytes(NTSC, &t, 0, plane.data(), previous.data(), PLANE_NONE, &inferred).count, 0);
 }
 
 // ---------------------------------------------------------------- stored paths

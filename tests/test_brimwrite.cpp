@@ -16,6 +16,7 @@
 #include "frame_layout.h"
 #include "plan.h"
 #include "test_support.h"
+#include "test_geometry.h"
 
 namespace {
 
@@ -32,6 +33,7 @@ const char* const USAGE_FIRST =
     "  -repeat0: Specifies number of times to repeat Frame 0 (to guarantee it is\n"
     "            retreived without errors). Defaults to 30, and cannot be set lower\n"
     "\t\t         than 10.  (Do not set higher than 80)\n"
+    "  -pal:     Writes 625/50 (PAL) frames from DVFRAME_PAL for PAL camcorders.\n"
     "  -avisize: Specifies number of frames per output .avi file. Defaults to 15870,\n"
     "            which is approximately 2 GB. ***DO NOT CHANGE***\n\n"
     "Example: Brimwrite *.mpg\n"
@@ -53,6 +55,7 @@ const char* const USAGE_SECOND =
     "  -repeat0: Specifies number of times to repeat Frame 0 (to guarantee it is\n"
     "            retreived without errors). Defaults to 30, and cannot be set lower\n"
     "\t\t   than 10.\n"
+    "  -pal:     Writes 625/50 (PAL) frames from DVFRAME_PAL for PAL camcorders.\n"
     "  -avisize: Specifies number of frames per output .avi file. Defaults to 15984,\n"
     "            which is approximately 2 GB. (Must be divisible by 72!)\n\n"
     "Example: Brimwrite *.mpg\n"
@@ -105,7 +108,7 @@ std::vector<TapeFrame> read_tape(const fs::path& dir, int count, std::vector<uin
         frames_per_file->push_back(n);
         EXPECT_EQ(file.size(), 232u + 120024u * n) << name;
         std::vector<uint8_t> header(AVI_HEADER_SIZE);
-        avi_build_header(static_cast<int32_t>(n), header.data());
+        avi_build_header(NTSC, static_cast<int32_t>(n), header.data());
         EXPECT_EQ(std::memcmp(header.data(), file.data(), AVI_HEADER_SIZE), 0) << name;
         const uint8_t* index = &file[AVI_HEADER_SIZE + size_t{n} * FRAME_CHUNK_SIZE];
         EXPECT_EQ(std::memcmp(index, "idx1", 4), 0) << name;
@@ -120,7 +123,7 @@ std::vector<TapeFrame> read_tape(const fs::path& dir, int count, std::vector<uin
             const uint8_t* at = &file[AVI_HEADER_SIZE + size_t{i} * FRAME_CHUNK_SIZE];
             frame.chunk.assign(at, at + FRAME_CHUNK_SIZE);
             frame.plane.resize(PLANE_SIZE);
-            unpack_frame(at + CHUNK_HEADER_SIZE, frame.plane.data(), &frame.record);
+            unpack_frame(NTSC, at + CHUNK_HEADER_SIZE, frame.plane.data(), &frame.record);
             frames.push_back(std::move(frame));
         }
     }
@@ -154,7 +157,7 @@ std::map<std::string, std::vector<uint8_t>> restore(const std::vector<const Tape
     std::map<std::string, std::vector<uint8_t>> files;
     EXPECT_EQ(packed.size() % ECC_N, 0u);
     ECCEncoder ecc{};
-    EXPECT_EQ(ecc_encoder_init(&ecc), 0);
+    EXPECT_EQ(ecc_encoder_init(&ecc, ECC_PLANE_BYTES), 0);
     std::string name;
     int32_t file_index = 0;
     int32_t expected_index = 0;

@@ -10,6 +10,7 @@
 #include "frame_layout.h"
 #include "frame_reader.h"
 #include "test_support.h"
+#include "test_geometry.h"
 
 namespace {
 
@@ -53,7 +54,7 @@ const Recording& recording()
             std::vector<uint8_t> plane = random_bytes(PLANE_SIZE, 1000 + n);
             info.frame_index = n;
             info.bytes_remaining = static_cast<int64_t>(TEST_FRAMES - n) * PLANE_SIZE;
-            pack_frame(plane.data(), &info, 1, buffer.data());
+            pack_frame(NTSC, plane.data(), &info, 1, buffer.data());
             r.dv.emplace_back(buffer.begin() + CHUNK_HEADER_SIZE, buffer.end());
         }
         return r;
@@ -67,7 +68,7 @@ void write_brim_avi(const fs::path& path, int first, int last)
 {
     const int n = last - first;
     std::vector<uint8_t> out(AVI_HEADER_SIZE);
-    avi_build_header(n, out.data());
+    avi_build_header(NTSC, n, out.data());
     for (int i = first; i < last; ++i) {
         out.insert(out.end(), FRAME_CHUNK_ID, FRAME_CHUNK_ID + 4);
         put_le32(out, DV_FRAME_SIZE);
@@ -111,7 +112,7 @@ std::vector<Found> scan_file(const std::vector<uint8_t>& bytes)
     std::vector<Found> found;
     size_t i = 0;
     while (i + SYNC_LENGTH <= bytes.size()) {
-        if (!masked_match(bytes.data(), SYNC_PATTERN, SYNC_MASK, SYNC_LENGTH, static_cast<int>(i))) {
+        if (!masked_match(bytes.data(), SYNC_PATTERNS[0], SYNC_MASK, SYNC_LENGTH, static_cast<int>(i))) {
             ++i;
             continue;
         }
@@ -407,7 +408,7 @@ TEST(Capsim, DamagedPayloadBlocksDiffer)
         }
         std::vector<uint8_t> plane(PLANE_SIZE);
         FrameRecord rec{};
-        unpack_frame(frames[n].data(), plane.data(), &rec);
+        unpack_frame(NTSC, frames[n].data(), plane.data(), &rec);
         EXPECT_EQ(rec.magic_ok, 1);
         EXPECT_EQ(rec.frame_index, n);
         EXPECT_NE(rec.sum_computed, rec.sum_stored);
@@ -503,7 +504,7 @@ TEST(Capsim, FrameHeaderCopiesHit)
             EXPECT_EQ(differing_payload_blocks(got, original).size(), 0u);
             std::vector<uint8_t> plane(PLANE_SIZE);
             FrameRecord rec{};
-            unpack_frame(got.data(), plane.data(), &rec);
+            unpack_frame(NTSC, got.data(), plane.data(), &rec);
             if (copies == 1) {
                 // One bad copy is always outvoted.
                 EXPECT_EQ(rec.magic_ok, 1);
@@ -666,7 +667,7 @@ TEST(Capsim, BadArgumentsAndInputs)
     for (const char* bad : {"", "-drop 5-3 DV000001.avi", "-drop 1,,2 DV000001.avi", "-rdrop 1.5 DV000001.avi",
                             "-rdrop x DV000001.avi", "-frobnicate DV000001.avi", "-split 3x DV000001.avi",
                             "-split 3g DV000001.avi", "-fh-copies 4 DV000001.avi", "-damage-blocks 0 DV000001.avi",
-                            "-cut 120008 DV000001.avi", "-first 5 -last 4 DV000001.avi", "-seed"}) {
+                            "-cut 144008 DV000001.avi", "-first 5 -last 4 DV000001.avi", "-seed"}) {
         RunResult r = run_in(s.dir.path, program("capsim") + " " + bad);
         EXPECT_EQ(r.status, 2) << bad << "\n" << r.output;
         EXPECT_NE(r.output.find("Usage: capsim"), std::string::npos) << bad;
@@ -678,7 +679,7 @@ TEST(Capsim, BadArgumentsAndInputs)
     write_file(s.dir.path / "text.txt", std::vector<uint8_t>(200, 'x'));
     RunResult foreign = run_in(s.dir.path, program("capsim") + " text.txt");
     EXPECT_EQ(foreign.status, 1);
-    EXPECT_NE(foreign.output.find("neither an AVI file nor an NTSC DV stream"), std::string::npos);
+    EXPECT_NE(foreign.output.find("neither an AVI file nor a DV stream"), std::string::npos);
 
     // The capture never overwrites its input, even through the numbered names.
     RunResult clash = run_in(s.dir.path, program("capsim") + " -split 1 -o DV000000.avi DV000001.avi");

@@ -15,6 +15,7 @@
 #include "ecc.h"
 #include "file_record.h"
 #include "frame_layout.h"
+#include "test_geometry.h"
 
 namespace capture {
 
@@ -74,7 +75,7 @@ inline std::vector<TapeFrame> build_tape(const std::vector<TapeFile>& files,
 {
     std::vector<TapeFrame> frames;
     ECCEncoder encoder{};
-    ecc_encoder_init(&encoder);
+    ecc_encoder_init(&encoder, ECC_PLANE_BYTES);
     int in_block = 0;
     const int32_t count = static_cast<int32_t>(files.size());
     auto add_data = [&](std::vector<uint8_t> plane, int64_t remaining, int32_t file_index, int32_t frame_index) {
@@ -130,7 +131,7 @@ struct Packer {
 
     Packer()
     {
-        build_template_frame(chunk.data());
+        build_template_frame(NTSC, chunk.data());
         std::memcpy(info.magic, "SPOE", 4);
         info.dif_toggle = DIF_TOGGLE_A;
         info.vaux_id = VAUX_ID_START;
@@ -147,7 +148,7 @@ struct Packer {
         info.frame_index = f.frame_index;
         info.final_frame = f.last_frame_index;   // with a repeat count of 1 the header holds it as is
         info.recording_tag = f.tag;
-        pack_frame(f.plane.data(), &info, 1, chunk.data());
+        pack_frame(NTSC, f.plane.data(), &info, 1, chunk.data());
         return chunk;
     }
 

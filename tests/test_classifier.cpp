@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "classifier.h"
+#include "test_geometry.h"
 
 namespace {
 
@@ -33,7 +34,7 @@ FrameRecord run_start()
 
 FrameRecord classify(FrameRecord cur, const FrameRecord& prev)
 {
-    EXPECT_EQ(classify_frame(&cur, &prev), 1);
+    EXPECT_EQ(classify_frame(NTSC, &cur, &prev), 1);
     return cur;
 }
 

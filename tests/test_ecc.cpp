@@ -9,6 +9,7 @@
 
 #include "ecc.h"
 #include "test_support.h"
+#include "test_geometry.h"
 
 namespace {
 
@@ -99,7 +100,7 @@ const Block& encoded_block()
 
 struct EncoderFixture : testing::Test {
     ECCEncoder enc{};
-    void SetUp() override { ASSERT_EQ(ecc_encoder_init(&enc), 0); }
+    void SetUp() override { ASSERT_EQ(ecc_encoder_init(&enc, ECC_PLANE_BYTES), 0); }
     void TearDown() override { ecc_encoder_shutdown(&enc); }
     void encode(int count)
     {
@@ -110,7 +111,7 @@ struct EncoderFixture : testing::Test {
 
 struct DecoderFixture : testing::Test {
     ECCDecoder dec{};
-    void SetUp() override { ASSERT_EQ(ecc_decoder_init(&dec), 0); }
+    void SetUp() override { ASSERT_EQ(ecc_decoder_init(&dec, ECC_PLANE_BYTES), 0); }
     void TearDown() override { ecc_decoder_shutdown(&dec); }
 
     // Receives planes through the decoder's own buffers, as the block queue does.
@@ -164,7 +165,7 @@ uint32_t reference_correct(uint8_t** received, uint8_t* const* syndromes)
             uncorrectable += ECC_LOCATION_TABLE[bytes[j]] == ECC_LOC_UNCORRECTABLE;
         }
         if (any) {
-            EXPECT_EQ(ecc_correct_data32(received, bytes, w), 0);
+            EXPECT_EQ(ecc_correct_data32(received, bytes, w, ECC_PLANE_BYTES), 0);
         }
     }
     return uncorrectable;
@@ -284,15 +285,15 @@ TEST_F(EncoderFixture, ImpossibleStatesAndMissingArgumentsAreRefused)
               "ecc_encoder_getp1() : pECCEncoder or pParityPlane == NULL!\n");
     EXPECT_EQ(stdout_of([&] { EXPECT_EQ(ecc_encoder_getp1(nullptr, &parity), 1); }),
               "ecc_encoder_getp1() : pECCEncoder or pParityPlane == NULL!\n");
-    EXPECT_EQ(stdout_of([&] { EXPECT_EQ(ecc_encoder_init(nullptr), 1); }),
+    EXPECT_EQ(stdout_of([&] { EXPECT_EQ(ecc_encoder_init(nullptr, ECC_PLANE_BYTES), 1); }),
               "ecc_encoder_init() : pECCEncoder == NULL!\n");
     EXPECT_EQ(stdout_of([&] { EXPECT_EQ(ecc_encoder_shutdown(nullptr), 1); }),
               "ecc_encoder_shutdown() : pECCEncoder == NULL!\n");
-    EXPECT_EQ(stdout_of([&] { EXPECT_EQ(ecc_generate_z1(nullptr, plane.data(), 0), 1); }),
+    EXPECT_EQ(stdout_of([&] { EXPECT_EQ(ecc_generate_z1(nullptr, plane.data(), 0, ECC_PLANE_BYTES), 1); }),
               "ecc_generate_z1() : pParityPlanes or pMessage == NULL!\n");
-    EXPECT_EQ(stdout_of([&] { EXPECT_EQ(ecc_generate_z1(enc.pParityPlanes, nullptr, 0), 1); }),
+    EXPECT_EQ(stdout_of([&] { EXPECT_EQ(ecc_generate_z1(enc.pParityPlanes, nullptr, 0, ECC_PLANE_BYTES), 1); }),
               "ecc_generate_z1() : pParityPlanes or pMessage == NULL!\n");
-    EXPECT_EQ(stdout_of([&] { EXPECT_EQ(ecc_clear_parityplanes(nullptr), 1); }),
+    EXPECT_EQ(stdout_of([&] { EXPECT_EQ(ecc_clear_parityplanes(nullptr, ECC_PLANE_BYTES), 1); }),
               "ecc_clear_parityplanes() : pParityPlanes == NULL!\n");
     EXPECT_EQ(enc.cDataEncoded, 0);
 
@@ -300,11 +301,11 @@ TEST_F(EncoderFixture, ImpossibleStatesAndMissingArgumentsAreRefused)
     // plane: parity plane 0 cancels itself, then adds nothing to planes 2 and 5.
     std::memcpy(enc.pParityPlanes[0], plane.data(), ECC_PLANE_BYTES);
     std::memcpy(enc.pParityPlanes[2], plane.data(), ECC_PLANE_BYTES);
-    ASSERT_EQ(ecc_generate_z1(enc.pParityPlanes, enc.pParityPlanes[0], 0), 0);
+    ASSERT_EQ(ecc_generate_z1(enc.pParityPlanes, enc.pParityPlanes[0], 0, ECC_PLANE_BYTES), 0);
     EXPECT_TRUE(plane_is_zero(enc.pParityPlanes[0]));
     EXPECT_TRUE(same_plane(enc.pParityPlanes[2], plane.data()));
     EXPECT_TRUE(plane_is_zero(enc.pParityPlanes[5]));
-    ecc_clear_parityplanes(enc.pParityPlanes);
+    ecc_clear_parityplanes(enc.pParityPlanes, ECC_PLANE_BYTES);
 
     enc.cDataEncoded = ECC_K + 1;
     EXPECT_EQ(stdout_of([&] { EXPECT_EQ(ecc_encoder_enc1(&enc, plane.data()), 1); }),
@@ -493,7 +494,7 @@ TEST_F(DecoderFixture, CorrectionPassAgreesWithPerBitReference)
         std::vector<uint8_t*> copy_pointers;
         for (auto& c : copies)
             copy_pointers.push_back(c.data());
-        ASSERT_EQ(ecc_syn_to_loc_z1(copy_pointers.data(), syndrome_pointers.data()), 0);
+        ASSERT_EQ(ecc_syn_to_loc_z1(copy_pointers.data(), syndrome_pointers.data(), ECC_PLANE_BYTES), 0);
         ASSERT_EQ(ecc_decoder_correct(&dec, 1), 0);
         EXPECT_EQ(dec.cUncorrectable, expected_uncorrectable) << "dense " << dense;
         for (int r = 0; r < ECC_N; ++r) {
@@ -528,7 +529,7 @@ TEST(EccCorrection, IsolatedErrorIsFoundAnywhereInThePlane)
             if (ECC_PARITY_TABLE[position][k])
                 flip_bit(syndromes[k].data(), w, bit);
         }
-        ASSERT_EQ(ecc_syn_to_loc_z1(received_pointers.data(), syndrome_pointers.data()), 0);
+        ASSERT_EQ(ecc_syn_to_loc_z1(received_pointers.data(), syndrome_pointers.data(), ECC_PLANE_BYTES), 0);
         EXPECT_TRUE(get_bit(received[position].data(), w, bit)) << "word " << w;
         flip_bit(received[position].data(), w, bit);
         for (int r = 0; r < ECC_N; ++r)
@@ -642,7 +643,7 @@ TEST_F(DecoderFixture, ImpossibleStatesAndMissingArgumentsAreRefused)
     const Plane plane = random_bytes(ECC_PLANE_BYTES, 9);
     uint8_t* out = nullptr;
     uint8_t location_bytes[32] = {};
-    EXPECT_EQ(stdout_of([&] { EXPECT_EQ(ecc_decoder_init(nullptr), 1); }),
+    EXPECT_EQ(stdout_of([&] { EXPECT_EQ(ecc_decoder_init(nullptr, ECC_PLANE_BYTES), 1); }),
               "ecc_decoder_init() : pECCDecoder == NULL!\n");
     EXPECT_EQ(stdout_of([&] { EXPECT_EQ(ecc_decoder_shutdown(nullptr), 1); }),
               "ecc_decoder_shutdown() : pECCDecoder == NULL!\n");
@@ -656,17 +657,17 @@ TEST_F(DecoderFixture, ImpossibleStatesAndMissingArgumentsAreRefused)
               "ecc_decoder_correct() : pECCDecoder == NULL!\n");
     EXPECT_EQ(stdout_of([&] { EXPECT_EQ(ecc_decoder_get_out_buffer(&dec, nullptr), 1); }),
               "ecc_decoder_get_out_buffer() : pECCDecoder or pDataPlane == NULL!\n");
-    EXPECT_EQ(stdout_of([&] { EXPECT_EQ(ecc_decode_z1(nullptr, plane.data(), 0), 1); }),
+    EXPECT_EQ(stdout_of([&] { EXPECT_EQ(ecc_decode_z1(nullptr, plane.data(), 0, ECC_PLANE_BYTES), 1); }),
               "ecc_decode_z1() : pReceived or pSyndromePlanes == NULL!\n");
-    EXPECT_EQ(stdout_of([&] { EXPECT_EQ(ecc_decode_z1(dec.pSyndromePlanes, nullptr, 0), 1); }),
+    EXPECT_EQ(stdout_of([&] { EXPECT_EQ(ecc_decode_z1(dec.pSyndromePlanes, nullptr, 0, ECC_PLANE_BYTES), 1); }),
               "ecc_decode_z1() : pReceived or pSyndromePlanes == NULL!\n");
-    EXPECT_EQ(stdout_of([&] { EXPECT_EQ(ecc_correct_data32(nullptr, location_bytes, 0), 1); }),
+    EXPECT_EQ(stdout_of([&] { EXPECT_EQ(ecc_correct_data32(nullptr, location_bytes, 0, ECC_PLANE_BYTES), 1); }),
               "ecc_correct_data32() : pReceivedPlanes or pLocations == NULL!\n");
-    EXPECT_EQ(stdout_of([&] { EXPECT_EQ(ecc_correct_data32(dec.pReceivedPlanes, nullptr, 0), 1); }),
+    EXPECT_EQ(stdout_of([&] { EXPECT_EQ(ecc_correct_data32(dec.pReceivedPlanes, nullptr, 0, ECC_PLANE_BYTES), 1); }),
               "ecc_correct_data32() : pReceivedPlanes or pLocations == NULL!\n");
-    EXPECT_EQ(stdout_of([&] { EXPECT_EQ(ecc_syn_to_loc_z1(nullptr, dec.pSyndromePlanes), 1); }),
+    EXPECT_EQ(stdout_of([&] { EXPECT_EQ(ecc_syn_to_loc_z1(nullptr, dec.pSyndromePlanes, ECC_PLANE_BYTES), 1); }),
               "ecc_syn_to_loc_z1() : pReceivedPlanes or pSyndromePlanes == NULL!\n");
-    EXPECT_EQ(stdout_of([&] { EXPECT_EQ(ecc_syn_to_loc_z1(dec.pReceivedPlanes, nullptr), 1); }),
+    EXPECT_EQ(stdout_of([&] { EXPECT_EQ(ecc_syn_to_loc_z1(dec.pReceivedPlanes, nullptr, ECC_PLANE_BYTES), 1); }),
               "ecc_syn_to_loc_z1() : pReceivedPlanes or pSyndromePlanes == NULL!\n");
     expect_counters(0, 0);
 

@@ -13,6 +13,7 @@
 #include "ecc.h"
 #include "ecc_erasure.h"
 #include "test_support.h"
+#include "test_geometry.h"
 
 namespace {
 
@@ -56,7 +57,7 @@ const std::vector<Plane>& encoded_block()
     static const std::vector<Plane> block = [] {
         std::vector<Plane> planes;
         ECCEncoder enc{};
-        EXPECT_EQ(ecc_encoder_init(&enc), 0);
+        EXPECT_EQ(ecc_encoder_init(&enc, ECC_PLANE_BYTES), 0);
         for (int i = 0; i < ECC_K; ++i) {
             planes.push_back(random_bytes(ECC_PLANE_BYTES, 1000 + i));
             EXPECT_EQ(ecc_encoder_enc1(&enc, planes.back().data()), 0);
@@ -111,7 +112,7 @@ protected:
     // A fresh decoder, nothing known bad, the block as encoded.
     void reset()
     {
-        ASSERT_EQ(ecc_decoder_init(&dec_), 0);
+        ASSERT_EQ(ecc_decoder_init(&dec_, ECC_PLANE_BYTES), 0);
         if (!known_)
             known_ = std::make_unique<ECCErasures>();
         std::memset(known_.get(), 0, sizeof(ECCErasures));

@@ -29,6 +29,7 @@
 #include "ecc.h"
 #include "frame_layout.h"
 #include "test_support.h"
+#include "test_geometry.h"
 
 namespace faults {
 
@@ -96,7 +97,7 @@ struct Recording {
         int last_frame = -1;
         for (size_t c = 0; c < chunks; ++c) {
             FrameRecord r{};
-            unpack_frame(avi.data() + AVI_HEADER + c * FRAME_CHUNK_SIZE + CHUNK_HEADER_SIZE, plane.data(), &r);
+            unpack_frame(NTSC, avi.data() + AVI_HEADER + c * FRAME_CHUNK_SIZE + CHUNK_HEADER_SIZE, plane.data(), &r);
             if (r.file_index != last_file || r.frame_index != last_frame) {
                 chunks_of.emplace_back();
                 file_of.push_back(r.file_index);

@@ -13,6 +13,7 @@
 #include "tape_model.h"
 #include "test_capture_builder.h"
 #include "test_faults_support.h"
+#include "test_geometry.h"
 
 namespace {
 
@@ -463,7 +464,7 @@ TEST(FaultsTrust, AGapClaimedInsideAHugeFileCostsNoDisk)
     // agree it goes on 900,000 frames later. The gap is believed, but the
     // restored file holds it as a hole: nothing is written for the lost planes.
     const int64_t size = 100000000000LL;
-    const int32_t last = static_cast<int32_t>(expected_last_index(0, size, 1));
+    const int32_t last = static_cast<int32_t>(expected_last_index(NTSC, 0, size, 1));
     std::vector<TapeFrame> frames;
     TapeFrame f{std::vector<uint8_t>(PLANE_SIZE, 0), size, 1, 1, 0, last};
     std::memcpy(f.plane.data(), "big.bin", 8);
@@ -471,7 +472,7 @@ TEST(FaultsTrust, AGapClaimedInsideAHugeFileCostsNoDisk)
     for (int32_t index : {900000, 900001}) {
         f.plane.assign(PLANE_SIZE, 0x5A);
         f.frame_index = index;
-        f.bytes_remaining = size - plane_file_offset(data_positions_between(0, index));
+        f.bytes_remaining = size - plane_file_offset(NTSC, data_positions_between(0, index));
         frames.push_back(f);
     }
     TempDir dir;

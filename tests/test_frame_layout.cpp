@@ -9,6 +9,7 @@
 #include "dv_template.h"
 #include "frame_layout.h"
 #include "test_support.h"
+#include "test_geometry.h"
 
 namespace {
 
@@ -34,7 +35,7 @@ FrameInfo start_info()
 std::vector<uint8_t> template_chunk()
 {
     std::vector<uint8_t> chunk(FRAME_CHUNK_SIZE);
-    build_template_frame(chunk.data());
+    build_template_frame(NTSC, chunk.data());
     return chunk;
 }
 
@@ -60,7 +61,7 @@ struct Packed {
 Packed pack(const std::vector<uint8_t>& plane, FrameInfo info, int repeat0 = 30)
 {
     Packed p;
-    EXPECT_EQ(pack_frame(plane.data(), &info, repeat0, p.chunk.data()), 1);
+    EXPECT_EQ(pack_frame(NTSC, plane.data(), &info, repeat0, p.chunk.data()), 1);
     return p;
 }
 
@@ -68,7 +69,7 @@ FrameRecord unpack(const uint8_t* dv, std::vector<uint8_t>* plane_out = nullptr)
 {
     std::vector<uint8_t> plane(PLANE_SIZE);
     FrameRecord record{};
-    EXPECT_EQ(unpack_frame(dv, plane.data(), &record), 1);
+    EXPECT_EQ(unpack_frame(NTSC, dv, plane.data(), &record), 1);
     if (plane_out)
         *plane_out = plane;
     return record;
@@ -121,7 +122,7 @@ TEST(Checksum, AllOnesPlane)
     std::vector<uint8_t> plane(PLANE_SIZE, 0xFF);
     FrameInfo info = start_info();
     Packed p;
-    pack_frame(plane.data(), &info, 30, p.chunk.data());
+    pack_frame(NTSC, plane.data(), &info, 30, p.chunk.data());
     EXPECT_EQ(info.checksum, 26143620u);  // the full 32-bit sum
     for (int copy = 0; copy < 3; ++copy) {
         const uint8_t* h = p.header_copy(copy);
@@ -148,7 +149,7 @@ TEST(Checksum, RoundTripOfVariedPlanes)
     FrameInfo info = start_info();
     Packed p;  // one buffer reused, as the encoder does
     for (const auto& plane : planes) {
-        pack_frame(plane.data(), &info, 30, p.chunk.data());
+        pack_frame(NTSC, plane.data(), &info, 30, p.chunk.data());
         EXPECT_EQ(info.checksum, byte_sum(plane));
         std::vector<uint8_t> out;
         FrameRecord r = unpack(p.dv(), &out);
@@ -188,7 +189,7 @@ TEST(IdCycle, FourteenFramesFromTheStartValues)
     Packed p;
     std::vector<Ids> seen;
     for (int frame = 0; frame < 26; ++frame) {
-        pack_frame(plane.data(), &info, 30, p.chunk.data());
+        pack_frame(NTSC, plane.data(), &info, 30, p.chunk.data());
         const uint8_t* dv = p.dv();
         Ids ids{dv[4], dv[3 * DIF_BLOCK_SIZE], dv[6 * DIF_BLOCK_SIZE], dv[8 * DIF_BLOCK_SIZE]};
         // All positions of one kind carry the same value in one frame.
@@ -274,7 +275,7 @@ TEST(PackFrame, LeavesEveryOtherTemplateByteAlone)
     for (int frame = 0; frame < 13; ++frame) {
         std::vector<uint8_t> plane = random_bytes(PLANE_SIZE, 100 + frame);
         info.frame_index = frame;
-        pack_frame(plane.data(), &info, 30, p.chunk.data());
+        pack_frame(NTSC, plane.data(), &info, 30, p.chunk.data());
         for (int i = 0; i < CHUNK_HEADER_SIZE; ++i)
             ASSERT_EQ(p.chunk[i], tpl[i]) << "chunk header byte " << i;
         for (int x = 0; x < DV_FRAME_SIZE; ++x)

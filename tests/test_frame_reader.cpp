@@ -14,6 +14,7 @@
 #include "console_log.h"
 #include "frame_reader.h"
 #include "test_support.h"
+#include "test_geometry.h"
 
 namespace {
 
@@ -26,7 +27,7 @@ bool signature_at(const Bytes& b, size_t at, bool raw)
 {
     const int skip = raw ? CHUNK_HEADER_SIZE : 0;
     for (int i = skip; i < SYNC_LENGTH; ++i)
-        if (SYNC_MASK[i] == 1 && b[at + static_cast<size_t>(i - skip)] != SYNC_PATTERN[i])
+        if (SYNC_MASK[i] == 1 && b[at + static_cast<size_t>(i - skip)] != SYNC_PATTERNS[0][i])
             return false;
     return true;
 }
@@ -79,7 +80,7 @@ void put_frame(Bytes& out, uint32_t serial, std::mt19937& rng, const char* id = 
     for (int i = 0; i < DV_FRAME_SIZE; ++i)
         out.push_back(static_cast<uint8_t>(rng()));
     for (int i = 0; i < 8; ++i)
-        out[start + i] = SYNC_PATTERN[CHUNK_HEADER_SIZE + i];
+        out[start + i] = SYNC_PATTERNS[0][CHUNK_HEADER_SIZE + i];
     out[start + 4] = (serial & 1) ? 0x78 : 0x68;
     std::memcpy(&out[start + 100], &serial, 4);
 }

@@ -17,6 +17,7 @@
 #include "tape_model.h"
 #include "test_capture_builder.h"
 #include "test_support.h"
+#include "test_geometry.h"
 
 namespace {
 
@@ -48,13 +49,13 @@ TEST(TapeModel, EveryFrameOfAnEncoderRunLiesWhereTheModelSays)
         const TapeFile& file = files[static_cast<size_t>(f.file_index - 1)];
         const int64_t size = static_cast<int64_t>(file.data.size());
         const int last_file = f.file_index == f.file_count;
-        EXPECT_EQ(expected_last_index(start, size, last_file), f.last_frame_index) << g;
-        const int64_t implied = size_from_header(start, static_cast<int64_t>(g), f.bytes_remaining);
+        EXPECT_EQ(expected_last_index(NTSC, start, size, last_file), f.last_frame_index) << g;
+        const int64_t implied = size_from_header(NTSC, start, static_cast<int64_t>(g), f.bytes_remaining);
         if (f.bytes_remaining > 0)
             EXPECT_EQ(implied, size) << g;
         else
             EXPECT_EQ(implied, -1) << g;
-        const PlaneSpan span = plane_span(start, size, static_cast<int64_t>(g));
+        const PlaneSpan span = plane_span(NTSC, start, size, static_cast<int64_t>(g));
         if (is_parity_position(static_cast<int64_t>(g))) {
             EXPECT_EQ(span.count, 0) << g;
             continue;
@@ -79,12 +80,12 @@ TEST(TapeModel, PositionArithmetic)
     EXPECT_EQ(data_positions_between(60, 76), 8);   // 60..63 and 72..75
     EXPECT_EQ(data_plane_position(60, 4), 72);
     EXPECT_EQ(data_plane_position(63, 1), 72);
-    EXPECT_EQ(file_plane_count(FIRST_PLANE_DATA), 1);
-    EXPECT_EQ(file_plane_count(FIRST_PLANE_DATA + 1), 2);
-    EXPECT_EQ(plane_file_offset(3), FIRST_PLANE_DATA + 2 * PLANE_SIZE);
+    EXPECT_EQ(file_plane_count(NTSC, FIRST_PLANE_DATA), 1);
+    EXPECT_EQ(file_plane_count(NTSC, FIRST_PLANE_DATA + 1), 2);
+    EXPECT_EQ(plane_file_offset(NTSC, 3), FIRST_PLANE_DATA + 2 * PLANE_SIZE);
     // A parity frame repeats the count of the data frame at block position 63.
-    EXPECT_EQ(size_from_header(60, 66, 500), FIRST_PLANE_DATA + 2 * PLANE_SIZE + 500);
-    EXPECT_EQ(size_from_header(64, 66, 500), -1);   // no data frame of the file before it
+    EXPECT_EQ(size_from_header(NTSC, 60, 66, 500), FIRST_PLANE_DATA + 2 * PLANE_SIZE + 500);
+    EXPECT_EQ(size_from_header(NTSC, 64, 66, 500), -1);   // no data frame of the file before it
 }
 
 std::vector<SeenFrame> seen_from(const std::vector<TapeFrame>& frames, size_t first, size_t count)
@@ -144,7 +145,7 @@ protected:
         ASSERT_EQ(planes.size(), static_cast<size_t>(ECC_N));
         for (int p = 0; p < ECC_N; ++p) {
             entries[p] = QueueEntry{};
-            entries[p].record.sum_computed = entries[p].record.sum_stored = plane_sum24(planes[p].data());
+            entries[p].record.sum_computed = entries[p].record.sum_stored = plane_sum24(planes[p].data(), PLANE_SIZE);
         }
     }
     void TearDown() override { queue_release(block_); }
@@ -230,7 +231,7 @@ TEST_F(BlockCorrection, AMiscorrectionThatBreaksATrustedChecksumIsUndone)
     }
     // The encoded block changed: rebuild its parity planes.
     ECCEncoder enc{};
-    ASSERT_EQ(ecc_encoder_init(&enc), 0);
+    ASSERT_EQ(ecc_encoder_init(&enc, ECC_PLANE_BYTES), 0);
     for (int d = 0; d < ECC_K; ++d)
         ecc_encoder_enc1(&enc, planes[static_cast<size_t>(d)].data());
     for (int k = 0; k < ECC_NMK; ++k) {
@@ -241,14 +242,14 @@ TEST_F(BlockCorrection, AMiscorrectionThatBreaksATrustedChecksumIsUndone)
     ecc_encoder_shutdown(&enc);
     for (int pos = 0; pos < ECC_N; ++pos)
         entries[pos].record.sum_computed = entries[pos].record.sum_stored =
-            plane_sum24(planes[static_cast<size_t>(pos)].data());
+            plane_sum24(planes[static_cast<size_t>(pos)].data(), PLANE_SIZE);
     // Received: bit 0 of word 0 set in all three (the shared codeword), and the
     // other byte one lower (a single error there, which the code corrects).
     std::vector<std::vector<uint8_t>> received = planes;
     for (int pos : {p, q, r}) {
         received[static_cast<size_t>(pos)][0] |= 1;
         received[static_cast<size_t>(pos)][OTHER] = 0x7F;
-        ASSERT_EQ(plane_sum24(received[static_cast<size_t>(pos)].data()), entries[pos].record.sum_stored);
+        ASSERT_EQ(plane_sum24(received[static_cast<size_t>(pos)].data(), PLANE_SIZE), entries[pos].record.sum_stored);
     }
     // The plain correction does flip s.
     queue(received);
@@ -264,7 +265,7 @@ TEST_F(BlockCorrection, AMiscorrectionThatBreaksATrustedChecksumIsUndone)
     EXPECT_TRUE(correct_block(block_, entries, true, intact, &check));
     // The trusted plane s is as received (and so as encoded), not flipped.
     EXPECT_EQ(std::memcmp(out(s), planes[static_cast<size_t>(s)].data(), PLANE_SIZE), 0);
-    EXPECT_EQ(plane_sum24(out(s)), entries[s].record.sum_stored);
+    EXPECT_EQ(plane_sum24(out(s), PLANE_SIZE), entries[s].record.sum_stored);
     EXPECT_EQ(intact[s], 1);
 }
 

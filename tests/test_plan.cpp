@@ -11,6 +11,7 @@
 #include "frame_layout.h"
 #include "plan.h"
 #include "tape_model.h"
+#include "test_geometry.h"
 
 namespace {
 
@@ -69,13 +70,13 @@ std::vector<int64_t> simulate_run(const std::vector<int64_t>& sizes, int32_t rep
 
 TEST(PlanCounting, PlanesPerFileFollowTheFirstPlaneAndFullPlaneSizes)
 {
-    EXPECT_EQ(file_plane_count(1), 1);
-    EXPECT_EQ(file_plane_count(FIRST_PLANE_DATA), 1);
-    EXPECT_EQ(file_plane_count(FIRST_PLANE_DATA + 1), 2);
-    EXPECT_EQ(file_plane_count(FIRST_PLANE_DATA + PLANE_SIZE), 2);
-    EXPECT_EQ(file_plane_count(FIRST_PLANE_DATA + PLANE_SIZE + 1), 3);
-    EXPECT_EQ(file_plane_count(250000), 3);
-    EXPECT_EQ(file_plane_count(3000000000LL), 1 + (3000000000LL - FIRST_PLANE_DATA + PLANE_SIZE - 1) / PLANE_SIZE);
+    EXPECT_EQ(file_plane_count(NTSC, 1), 1);
+    EXPECT_EQ(file_plane_count(NTSC, FIRST_PLANE_DATA), 1);
+    EXPECT_EQ(file_plane_count(NTSC, FIRST_PLANE_DATA + 1), 2);
+    EXPECT_EQ(file_plane_count(NTSC, FIRST_PLANE_DATA + PLANE_SIZE), 2);
+    EXPECT_EQ(file_plane_count(NTSC, FIRST_PLANE_DATA + PLANE_SIZE + 1), 3);
+    EXPECT_EQ(file_plane_count(NTSC, 250000), 3);
+    EXPECT_EQ(file_plane_count(NTSC, 3000000000LL), 1 + (3000000000LL - FIRST_PLANE_DATA + PLANE_SIZE - 1) / PLANE_SIZE);
 }
 
 TEST(PlanCounting, SingleFileOfTheOverview)
@@ -163,10 +164,10 @@ TEST(PlanCounting, AviFilesOver2GiBAreNamedInTheReport)
 {
     // 17,892 frames keep a file within 2 GiB - 1; the plan is the one place that
     // knows every file's count, the last one's closing block included.
-    EXPECT_EQ(AVI_PORTABLE_FRAMES, 17892);
-    EncodePlan plan = make_plan(DEFAULT_REPEAT0, AVI_PORTABLE_FRAMES + 1);
-    build_plan(&plan, inputs_of({size_of_planes(AVI_PORTABLE_FRAMES), size_of_planes(20)}));
-    ASSERT_GT(avis_of(plan)[0], AVI_PORTABLE_FRAMES);
+    EXPECT_EQ(avi_portable_frames(NTSC), 17892);
+    EncodePlan plan = make_plan(DEFAULT_REPEAT0, avi_portable_frames(NTSC) + 1);
+    build_plan(&plan, inputs_of({size_of_planes(avi_portable_frames(NTSC)), size_of_planes(20)}));
+    ASSERT_GT(avis_of(plan)[0], avi_portable_frames(NTSC));
     ConsoleLogSink console;
     testing::internal::CaptureStdout();
     report_plan(&plan, &console);
@@ -236,7 +237,7 @@ TEST(PlanCounting, EmptyInputLeavesAnEmptyPlan)
 
 TEST(PlanLimits, LargestFileFitsTheFrameIndexField)
 {
-    EXPECT_LE(file_frame_index_bound(MAX_INPUT_SIZE), MAX_FRAME_INDEX);
+    EXPECT_LE(file_frame_index_bound(NTSC, MAX_INPUT_SIZE), MAX_FRAME_INDEX);
     // The bound covers a file placed anywhere in the blocks, with its closing frames.
     for (int64_t planes : {1, 63, 64, 65, 1000}) {
         const int64_t size = size_of_planes(planes);
@@ -247,7 +248,7 @@ TEST(PlanLimits, LargestFileFitsTheFrameIndexField)
                 sizes.push_back(size_of_planes(before));
             sizes.push_back(size);
             build_plan(&plan, inputs_of(sizes));
-            EXPECT_LE(plan.file_frames[plan.file_count], file_frames_bound(size, 7)) << planes << " " << before;
+            EXPECT_LE(plan.file_frames[plan.file_count], file_frames_bound(NTSC, size, 7)) << planes << " " << before;
         }
     }
 }

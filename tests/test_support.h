@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "test_geometry.h"
+
 namespace fs = std::filesystem;
 
 // Directory holding the built programs and the template frame DVFRAME_NTSC.

@@ -14,6 +14,7 @@
 #include "dv_template.h"
 #include "frame_layout.h"
 #include "test_support.h"
+#include "test_geometry.h"
 
 namespace {
 
@@ -22,7 +23,7 @@ constexpr int SEQUENCE_BYTES = DIF_BLOCKS_PER_SEQUENCE * DIF_BLOCK_SIZE;
 std::vector<uint8_t> template_chunk()
 {
     std::vector<uint8_t> chunk(FRAME_CHUNK_SIZE);
-    build_template_frame(chunk.data());
+    build_template_frame(NTSC, chunk.data());
     return chunk;
 }
 
@@ -40,9 +41,9 @@ TEST(TemplateFrame, ChunkHeaderAndSignatureBytes)
     EXPECT_EQ(0, std::memcmp(chunk.data() + CHUNK_HEADER_SIZE, dv_start, 8));
 
     const char* problem = "unset";
-    EXPECT_EQ(check_template_frame(chunk.data(), &problem), 1);
+    EXPECT_EQ(check_template_frame(NTSC, chunk.data(), &problem), 1);
     EXPECT_EQ(problem, nullptr);
-    EXPECT_EQ(check_template_frame(chunk.data(), nullptr), 1);
+    EXPECT_EQ(check_template_frame(NTSC, chunk.data(), nullptr), 1);
 }
 
 TEST(TemplateFrame, BlockIdsFollowTheSectionLayout)
@@ -109,7 +110,7 @@ TEST(TemplateValidator, RejectsEveryByteTheReaderNeeds)
         std::vector<uint8_t> bad = good;
         bad[offset] ^= 0x01;
         const char* problem = nullptr;
-        EXPECT_EQ(check_template_frame(bad.data(), &problem), 0) << "chunk byte " << offset;
+        EXPECT_EQ(check_template_frame(NTSC, bad.data(), &problem), 0) << "chunk byte " << offset;
         ASSERT_NE(problem, nullptr);
         EXPECT_GT(std::strlen(problem), 0u);
     }
@@ -118,7 +119,7 @@ TEST(TemplateValidator, RejectsEveryByteTheReaderNeeds)
     for (int offset : free_bytes) {
         std::vector<uint8_t> other = good;
         other[offset] ^= 0x01;
-        EXPECT_EQ(check_template_frame(other.data(), nullptr), 1) << "chunk byte " << offset;
+        EXPECT_EQ(check_template_frame(NTSC, other.data(), nullptr), 1) << "chunk byte " << offset;
     }
 }
 
@@ -190,8 +191,8 @@ const SystemPicture PAL_PICTURE = {"625/50", &SYSTEM_625_50, "yuv420p", 576, 192
 
 std::vector<uint8_t> template_dv(const SystemPicture& p)
 {
-    std::vector<uint8_t> chunk(static_cast<size_t>(CHUNK_HEADER_SIZE + frame_size_of(*p.system)));
-    build_template_frame_for(*p.system, chunk.data());
+    std::vector<uint8_t> chunk(static_cast<size_t>(p.system->chunk_size));
+    build_template_frame(*p.system, chunk.data());
     return dv_bytes(chunk);
 }
 
@@ -296,8 +297,8 @@ TEST(Mkdvframe, PalWritesThe625_50Template)
     TempDir dir;
     RunResult r = run_in(dir.path, shell_quote(program("mkdvframe")) + " -pal");
     EXPECT_EQ(r.status, 0) << r.output;
-    std::vector<uint8_t> chunk(PAL_FRAME_CHUNK_SIZE);
-    build_template_frame_for(SYSTEM_625_50, chunk.data());
+    std::vector<uint8_t> chunk(PAL.chunk_size);
+    build_template_frame(SYSTEM_625_50, chunk.data());
     EXPECT_EQ(read_file(dir.path / "DVFRAME_PAL"), chunk);
     EXPECT_EQ(chunk[4] | chunk[5] << 8 | chunk[6] << 16, 144000);   // the chunk's length
 }

@@ -507,6 +507,8 @@ int run_frames(InputWalker* input, InputWalker* other, uint8_t* held, OutputWrit
                 std::printf("dropped %lld\n", static_cast<long long>(n));
                 ++g_counts.dropped;
             } else {
+                // The system is the frame's as read: damage to its header does not change its size.
+                const VideoSystem& system = system_of_frame(frame);
                 play_tape(frame, previous, have_previous, n);
                 int64_t garbage_bytes = 0;
                 if (garbage) {
@@ -516,12 +518,12 @@ int run_frames(InputWalker* input, InputWalker* other, uint8_t* held, OutputWrit
                                 static_cast<long long>(garbage_bytes));
                     ++g_counts.garbage;
                 }
-                if (!output_frame(output, frame, n, garbage_bytes, &o.garbage.rng))
+                if (!output_frame(output, system, frame, n, garbage_bytes, &o.garbage.rng))
                     return 0;
                 ++g_counts.written;
                 if (repeated) {
                     std::printf("repeated %lld\n", static_cast<long long>(n));
-                    if (!output_frame(output, frame, n, 0, &o.garbage.rng))
+                    if (!output_frame(output, system, frame, n, 0, &o.garbage.rng))
                         return 0;
                     ++g_counts.repeated;
                     ++g_counts.written;

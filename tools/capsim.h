@@ -166,13 +166,13 @@ struct OutputWriter {
 int output_init(OutputWriter* writer, const char* first_name, int raw, int64_t split_bytes,
                 char* const* inputs, int input_count);
 
-// Writes `garbage_bytes` random bytes (never containing "0", so that they cannot
+// Writes, as a frame of system `v`, `garbage_bytes` random bytes (never containing "0", so that they cannot
 // imitate a frame chunk) and then the frame (a "00dc" chunk and an audio chunk in
 // AVI, the bare 120,000 or 144,000 bytes in raw DV; a new AVI file's header is
 // of the system of its first frame), starting a new file first when the
 // open one would grow past the split size. Returns 1, or 0 after printing why not.
-int output_frame(OutputWriter* writer, const uint8_t* dv_frame, int64_t frame_number, int64_t garbage_bytes,
-                 Rng* garbage_rng);
+int output_frame(OutputWriter* writer, const VideoSystem& v, const uint8_t* dv_frame, int64_t frame_number,
+                 int64_t garbage_bytes, Rng* garbage_rng);
 
 // Finishes the open file. With `cut_keep` >= 0 the last file then ends
 // `cut_keep` bytes into its last frame chunk, as a capture that stopped in the

@@ -380,10 +380,9 @@ int output_init(OutputWriter* writer, const char* first_name, int raw, int64_t s
     return 1;
 }
 
-int output_frame(OutputWriter* w, const uint8_t* dv_frame, int64_t frame_number, int64_t garbage_bytes,
-                 Rng* garbage_rng)
+int output_frame(OutputWriter* w, const VideoSystem& v, const uint8_t* dv_frame, int64_t frame_number,
+                 int64_t garbage_bytes, Rng* garbage_rng)
 {
-    const VideoSystem& v = system_of_frame(dv_frame);
     const size_t frame_size = static_cast<size_t>(v.frame_size);
     const int samples = audio_samples_for(v, w->frames_total);
     const int audio_bytes = samples * AUDIO_SAMPLE_BYTES;
