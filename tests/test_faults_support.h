@@ -46,27 +46,36 @@ struct InputFile {
     size_t size;
 };
 
-inline const std::vector<InputFile>& input_files()
+// The files of the layout, sized in planes of system `v`.
+inline std::vector<InputFile> files_for(const VideoSystem& v)
 {
-    static const std::vector<InputFile> files = {
+    const size_t first = static_cast<size_t>(v.first_plane_data);
+    const size_t plane = static_cast<size_t>(v.plane_size);
+    return {
         {"a1.bin", 1},
-        {"a2.bin", FIRST_PLANE_DATA},
-        {"a3.bin", FIRST_PLANE_DATA + 1},
-        {"a4.bin", FIRST_PLANE_DATA + PLANE_SIZE},
-        {"a5.bin", FIRST_PLANE_DATA + 119 * static_cast<size_t>(PLANE_SIZE) + 5000},
+        {"a2.bin", first},
+        {"a3.bin", first + 1},
+        {"a4.bin", first + plane},
+        {"a5.bin", first + 119 * plane + 5000},
         {"a6.bin", 70000},
-        {"a7.bin", FIRST_PLANE_DATA + PLANE_SIZE + 40000},
-        {"a8.bin", FIRST_PLANE_DATA + 30000},
+        {"a7.bin", first + plane + 40000},
+        {"a8.bin", first + 30000},
     };
-    return files;
+}
+
+inline const std::vector<InputFile>& input_files(const VideoSystem& v = NTSC)
+{
+    static const std::vector<InputFile> files[SYSTEM_COUNT] = {files_for(NTSC), files_for(PAL)};
+    return files[v.id];
 }
 
 // Global position of a block position.
 constexpr int at(int block, int position) { return block * ECC_N + position; }
 
-// The encoded recording and where each of its distinct frames lies among the
-// frame chunks brimwrite wrote.
+// The encoded recording (of system `system`) and where each of its distinct
+// frames lies among the frame chunks brimwrite wrote.
 struct Recording {
+    const VideoSystem& system;
     TempDir dir;
     fs::path src = dir.path / "src";
     std::vector<Bytes> contents;
@@ -74,30 +83,33 @@ struct Recording {
     std::vector<int> file_of;                  // file index of each global position
     std::vector<int> frame_of;                 // frame index of each global position
 
-    explicit Recording(uint32_t seed = 1000)
+    explicit Recording(const VideoSystem& v = NTSC, uint32_t seed = 1000) : system(v)
     {
         fs::create_directories(src);
         std::string names;
-        for (const InputFile& f : input_files()) {
+        for (const InputFile& f : input_files(v)) {
             contents.push_back(random_bytes(f.size, ++seed));
             write_file(src / f.name, contents.back());
             names += std::string(" ") + f.name;
         }
-        copy_template(src);
-        RunResult r = run_in(src, shell_quote(program("brimwrite")) + " -repeat0 " + std::to_string(REPEAT0) + names);
+        copy_template(src, v);
+        const std::string system_option = v.id == PAL.id ? " -pal" : "";
+        RunResult r = run_in(src, shell_quote(program("brimwrite")) + system_option + " -repeat0 " +
+                                      std::to_string(REPEAT0) + names);
         EXPECT_EQ(r.status, 1) << r.output;
         map_positions(read_file(src / "DV000001.avi"));
     }
 
     void map_positions(const Bytes& avi)
     {
-        const size_t chunks = (avi.size() - AVI_HEADER - 8) / (FRAME_CHUNK_SIZE + AVI_INDEX_ENTRY);
-        Bytes plane(PLANE_SIZE);
+        const size_t chunk_size = static_cast<size_t>(system.chunk_size);
+        const size_t chunks = (avi.size() - AVI_HEADER - 8) / (chunk_size + AVI_INDEX_ENTRY);
+        Bytes plane(MAX_PLANE_SIZE);
         int last_file = -1;
         int last_frame = -1;
         for (size_t c = 0; c < chunks; ++c) {
             FrameRecord r{};
-            unpack_frame(NTSC, avi.data() + AVI_HEADER + c * FRAME_CHUNK_SIZE + CHUNK_HEADER_SIZE, plane.data(), &r);
+            unpack_frame(system, avi.data() + AVI_HEADER + c * chunk_size + CHUNK_HEADER_SIZE, plane.data(), &r);
             if (r.file_index != last_file || r.frame_index != last_frame) {
                 chunks_of.emplace_back();
                 file_of.push_back(r.file_index);
@@ -112,26 +124,31 @@ struct Recording {
     fs::path avi() const { return src / "DV000001.avi"; }
 };
 
-inline const Recording& recording()
+// The recording of system `v`, encoded once per test process.
+inline const Recording& recording(const VideoSystem& v = NTSC)
 {
-    static Recording r;
-    return r;
+    if (v.id == PAL.id) {
+        static Recording pal(PAL);
+        return pal;
+    }
+    static Recording ntsc;
+    return ntsc;
 }
 
 // An older recording of the same file names and sizes, other contents: what a
 // tape holds under a newer recording that stopped early.
 inline const Recording& older_recording()
 {
-    static Recording r(5000);
+    static Recording r(NTSC, 5000);
     return r;
 }
 
 // capsim's list of every chunk of the given global positions ("5,7-11,...").
-inline std::string chunks(const std::vector<int>& positions)
+inline std::string chunks(const std::vector<int>& positions, const Recording& rec = recording())
 {
     std::string list;
     for (int g : positions) {
-        const std::vector<int>& c = recording().chunks_of.at(static_cast<size_t>(g));
+        const std::vector<int>& c = rec.chunks_of.at(static_cast<size_t>(g));
         if (!list.empty())
             list += ",";
         list += std::to_string(c.front());
@@ -142,13 +159,13 @@ inline std::string chunks(const std::vector<int>& positions)
 }
 
 // One chunk of each position (the last copy of a frame 0).
-inline std::string one_chunk(const std::vector<int>& positions)
+inline std::string one_chunk(const std::vector<int>& positions, const Recording& rec = recording())
 {
     std::string list;
     for (int g : positions) {
         if (!list.empty())
             list += ",";
-        list += std::to_string(recording().chunks_of.at(static_cast<size_t>(g)).back());
+        list += std::to_string(rec.chunks_of.at(static_cast<size_t>(g)).back());
     }
     return list;
 }
@@ -175,17 +192,17 @@ inline std::vector<std::string> lines_with(const std::string& text, const std::s
     return out;
 }
 
-// Runs capsim with `capsim_args` on the recording (capture named `capture`),
-// then brimread with `brimread_args` on it in a fresh directory.
+// Runs capsim with `capsim_args` on the recording `rec` (capture named
+// `capture`), then brimread with `brimread_args` on it in a fresh directory.
 inline Outcome run_case(const std::string& capsim_args, const std::string& brimread_args = "",
-                        const std::string& capture = "cap0001.avi")
+                        const std::string& capture = "cap0001.avi", const Recording& rec = recording())
 {
     TempDir work;
     const fs::path out = work.path / "out";
     fs::create_directories(out);
     Outcome o;
     o.capsim = run_in(work.path, shell_quote(program("capsim")) + " -o " + capture + " " + capsim_args + " " +
-                                     shell_quote(recording().avi().string()));
+                                     shell_quote(rec.avi().string()));
     EXPECT_EQ(o.capsim.status, 0) << o.capsim.output;
     o.brimread = run_in(out, shell_quote(program("brimread")) + " " + brimread_args + " ../" + capture);
     EXPECT_EQ(o.brimread.status, 1) << o.brimread.output;
@@ -197,11 +214,11 @@ inline Outcome run_case(const std::string& capsim_args, const std::string& brimr
     }
     std::vector<std::string> verified = lines_with(o.brimread.output, "Verified: ");
     o.verified = verified.empty() ? "" : verified.back();
-    const std::vector<InputFile>& files = input_files();
+    const std::vector<InputFile>& files = input_files(rec.system);
     for (size_t i = 0; i < files.size(); ++i) {
         const fs::path p = out / files[i].name;
         o.exists[files[i].name] = fs::exists(p);
-        o.same[files[i].name] = fs::exists(p) && read_file(p) == recording().contents[i];
+        o.same[files[i].name] = fs::exists(p) && read_file(p) == rec.contents[i];
     }
     return o;
 }

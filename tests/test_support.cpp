@@ -134,7 +134,8 @@ std::vector<uint8_t> random_bytes(size_t count, uint32_t seed)
     return bytes;
 }
 
-void copy_template(const fs::path& dir)
+void copy_template(const fs::path& dir, const VideoSystem& v)
 {
-    fs::copy_file(bin_dir() / "DVFRAME_NTSC", dir / "DVFRAME_NTSC", fs::copy_options::overwrite_existing);
+    const char* name = v.id == PAL.id ? "DVFRAME_PAL" : "DVFRAME_NTSC";
+    fs::copy_file(bin_dir() / name, dir / name, fs::copy_options::overwrite_existing);
 }

@@ -46,4 +46,4 @@ void write_file(const fs::path& path, const std::vector<uint8_t>& bytes);
 std::vector<uint8_t> random_bytes(size_t count, uint32_t seed);
 
 // Copies the built template frame into `dir`.
-void copy_template(const fs::path& dir);
+void copy_template(const fs::path& dir, const VideoSystem& v = NTSC);
