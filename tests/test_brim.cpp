@@ -4,6 +4,8 @@
 // stream through a pipe, an interrupted restore, and a file system that fills up.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include <sys/stat.h>
 
 #include <iterator>
@@ -21,13 +23,13 @@ RunResult brim(const fs::path& cwd, const std::string& args)
 }
 
 // The frames of the tape files in `dir`: AVI files by their headers, raw DV by size.
-int64_t frames_in(const fs::path& dir)
+int64_t frames_in(const fs::path& dir, const VideoSystem& v = NTSC)
 {
     int64_t frames = 0;
     for (const auto& e : fs::directory_iterator(dir)) {
         const std::vector<uint8_t> bytes = read_file(e.path());
         if (e.path().extension() == ".dv") {
-            frames += static_cast<int64_t>(bytes.size()) / DV_FRAME_SIZE;
+            frames += static_cast<int64_t>(bytes.size()) / v.frame_size;
         } else {
             constexpr size_t TOTAL_FRAMES_AT = 48;
             frames += bytes[TOTAL_FRAMES_AT] | bytes[TOTAL_FRAMES_AT + 1] << 8 | bytes[TOTAL_FRAMES_AT + 2] << 16;
@@ -86,16 +88,20 @@ protected:
 TEST_F(Brim, ATreeRoundTripsWithItsTimesAndPermissions)
 {
     make_tree();
-    for (const char* raw : {"", "--raw --frames-per-file 50"}) {
-        SCOPED_TRACE(raw);
-        const fs::path out = dir.path / (raw[0] ? "out-raw" : "out");
-        const RunResult plan = brim(dir.path, std::string("plan -C src -o ") + out.string() + " " + raw + " .");
+    int run = 0;
+    for (const char* options : {"", "--raw --frames-per-file 50", "--pal", "--pal --raw --frames-per-file 50"}) {
+        SCOPED_TRACE(options);
+        const std::string raw = std::strstr(options, "--raw") ? "-raw" : "";
+        const VideoSystem& system = std::strstr(options, "--pal") ? PAL : NTSC;
+        const std::string n = std::to_string(++run);
+        const fs::path out = dir.path / ("out" + raw + n);
+        const RunResult plan = brim(dir.path, std::string("plan -C src -o ") + out.string() + " " + options + " .");
         ASSERT_EQ(plan.status, 0) << plan.output;
-        const RunResult write = brim(dir.path, std::string("write -C src -o ") + out.string() + " " + raw + " .");
+        const RunResult write = brim(dir.path, std::string("write -C src -o ") + out.string() + " " + options + " .");
         ASSERT_EQ(write.status, 0) << write.output;
-        EXPECT_EQ(planned_frames(plan.output), frames_in(out)) << plan.output;
-        const std::string first = (out / (raw[0] ? "DV000001.dv" : "DV000001.avi")).string();
-        const fs::path restored = dir.path / (raw[0] ? "restored-raw" : "restored");
+        EXPECT_EQ(planned_frames(plan.output), frames_in(out, system)) << plan.output;
+        const std::string first = (out / (raw.empty() ? "DV000001.avi" : "DV000001.dv")).string();
+        const fs::path restored = dir.path / ("restored" + raw + n);
         const RunResult read = brim(dir.path, "read -C " + restored.string() + " " + first);
         ASSERT_EQ(read.status, 0) << read.output;
         EXPECT_NE(read.output.find("5 of 5 files intact"), std::string::npos) << read.output;
@@ -295,8 +301,16 @@ TEST_F(Brim, PlanTellsTapeTimeAndWarnsOfManySmallFiles)
     EXPECT_NE(r.output.find("frames       652 (data 20, first-frame copies 580, parity 8, padding 44)"),
               std::string::npos)
         << r.output;
-    EXPECT_NE(r.output.find("tape time    0:00:22 SP, 0:00:33 LP"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("tape time    0:00:22 SP, 0:00:33 LP (0.6% of a 60-minute 525/60 tape in SP)"),
+              std::string::npos)
+        << r.output;
     EXPECT_NE(r.output.find("pack small files with tar first"), std::string::npos) << r.output;
+    // The same frames at 25 a second, on a tape of 90,000.
+    const RunResult pal = brim(dir.path, "plan --pal src");
+    EXPECT_EQ(pal.status, 0) << pal.output;
+    EXPECT_NE(pal.output.find("tape time    0:00:26 SP, 0:00:39 LP (0.7% of a 60-minute 625/50 tape in SP)"),
+              std::string::npos)
+        << pal.output;
     EXPECT_FALSE(fs::exists(dir.path / "DV000001.avi"));
 }
 

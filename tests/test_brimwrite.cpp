@@ -283,8 +283,28 @@ TEST(BrimwriteStartup, TemplateMustBeThereWholeAndRight)
     result = brimwrite(tmp.path, "in.bin");
     EXPECT_EQ(result.status, EXIT_FAILED);
     EXPECT_EQ(result.output.rfind("DVFRAME_NTSC is not a usable template frame: ", 0), 0u) << result.output;
+
+    // With -pal the 625/50 template is the one read, and a 525/60 one will not do.
+    result = brimwrite(tmp.path, "-pal in.bin");
+    EXPECT_EQ(result.output, "Cannot find DVFRAME_PAL File!\n");
+    copy_template(tmp.path);
+    fs::copy_file(tmp.path / "DVFRAME_NTSC", tmp.path / "DVFRAME_PAL");
+    result = brimwrite(tmp.path, "-pal in.bin");
+    EXPECT_EQ(result.status, EXIT_FAILED);
+    EXPECT_EQ(result.output, "DVFRAME_PAL is too short: 120008 of 144008 bytes!\n");
     EXPECT_FALSE(fs::exists(tmp.path / "Brimwritelog.txt"));
     EXPECT_FALSE(fs::exists(tmp.path / "DV000001.avi"));
+
+    // And the 625/50 one writes 625/50 frames, the template never stored.
+    copy_template(tmp.path, PAL);
+    result = brimwrite(tmp.path, "-pal in.bin DVFRAME_PAL");
+    EXPECT_EQ(result.status, 1) << result.output;
+    const std::vector<uint8_t> avi = read_file(tmp.path / "DV000001.avi");
+    ASSERT_GT(avi.size(), 224u + CHUNK_HEADER_SIZE + 4);
+    EXPECT_EQ(avi[224 + CHUNK_HEADER_SIZE + 3], 0xBF);
+    EXPECT_EQ((avi.size() - 224 - 8) % (PAL.chunk_size + 16), 0u);
+    EXPECT_NE(result.output.find("Input File[1] in.bin"), std::string::npos) << result.output;
+    EXPECT_EQ(result.output.find("Input File[2]"), std::string::npos) << result.output;
 }
 
 TEST(BrimwriteStartup, OptionValuesAreCheckedBeforeAnythingIsWritten)
@@ -302,6 +322,7 @@ TEST(BrimwriteStartup, OptionValuesAreCheckedBeforeAnythingIsWritten)
         {"-avisize abc in.bin", "-avisize 0 is out of range: an AVI file holds 1 to 35713 frames!\n"},
         {"-avisize -5 in.bin", "-avisize -5 is out of range: an AVI file holds 1 to 35713 frames!\n"},
         {"-avisize 35714 in.bin", "-avisize 35714 is out of range: an AVI file holds 1 to 35713 frames!\n"},
+        {"-pal -avisize 29751 in.bin", "-avisize 29751 is out of range: an AVI file holds 1 to 29750 frames!\n"},
     };
     for (const auto& c : cases) {
         const RunResult result = brimwrite(tmp.path, c.arguments);

@@ -50,9 +50,9 @@ void flip_bit(uint8_t* plane, int word, int bit)
     plane[4 * word + bit / 8] ^= static_cast<uint8_t>(1u << (bit % 8));
 }
 
-bool plane_is_zero(const uint8_t* plane)
+bool plane_is_zero(const uint8_t* plane, int bytes = ECC_PLANE_BYTES)
 {
-    for (int i = 0; i < ECC_PLANE_BYTES; ++i) {
+    for (int i = 0; i < bytes; ++i) {
         if (plane[i] != 0)
             return false;
     }
@@ -507,19 +507,25 @@ TEST_F(DecoderFixture, CorrectionPassAgreesWithPerBitReference)
 
 // A codeword with a single wrong bit is found wherever it lies, also when it is
 // the only wrong one in a long stretch of the planes.
-TEST(EccCorrection, IsolatedErrorIsFoundAnywhereInThePlane)
+// The code works on the planes of either video system: the same tables over
+// planes of another size, its last word included.
+class EccPlaneSizes : public testing::TestWithParam<const VideoSystem*> {};
+
+TEST_P(EccPlaneSizes, IsolatedErrorIsFoundAnywhereInThePlane)
 {
-    std::vector<Plane> received(ECC_N, Plane(ECC_PLANE_BYTES, 0));
-    std::vector<Plane> syndromes(ECC_NMK, Plane(ECC_PLANE_BYTES, 0));
+    const int bytes = GetParam()->plane_size;
+    const int plane_words = bytes / ECC_WORD_BYTES;
+    std::vector<Plane> received(ECC_N, Plane(bytes, 0));
+    std::vector<Plane> syndromes(ECC_NMK, Plane(bytes, 0));
     std::vector<uint8_t*> received_pointers;
     std::vector<uint8_t*> syndrome_pointers;
     for (auto& p : received)
         received_pointers.push_back(p.data());
     for (auto& s : syndromes)
         syndrome_pointers.push_back(s.data());
-    std::vector<int> words = {ECC_PLANE_WORDS - 1, ECC_PLANE_WORDS - 2, ECC_PLANE_WORDS - 3};
-    for (int n = 0; (1 << n) < ECC_PLANE_WORDS; ++n) {
-        for (int w = (1 << n) - 1; w <= (1 << n) + 1 && w < ECC_PLANE_WORDS; ++w)
+    std::vector<int> words = {plane_words - 1, plane_words - 2, plane_words - 3};
+    for (int n = 0; (1 << n) < plane_words; ++n) {
+        for (int w = (1 << n) - 1; w <= (1 << n) + 1 && w < plane_words; ++w)
             words.push_back(w);
     }
     for (int w : words) {
@@ -529,16 +535,91 @@ TEST(EccCorrection, IsolatedErrorIsFoundAnywhereInThePlane)
             if (ECC_PARITY_TABLE[position][k])
                 flip_bit(syndromes[k].data(), w, bit);
         }
-        ASSERT_EQ(ecc_syn_to_loc_z1(received_pointers.data(), syndrome_pointers.data(), ECC_PLANE_BYTES), 0);
+        ASSERT_EQ(ecc_syn_to_loc_z1(received_pointers.data(), syndrome_pointers.data(), bytes), 0);
         EXPECT_TRUE(get_bit(received[position].data(), w, bit)) << "word " << w;
         flip_bit(received[position].data(), w, bit);
         for (int r = 0; r < ECC_N; ++r)
-            ASSERT_TRUE(plane_is_zero(received[r].data())) << "word " << w << " plane " << r;
+            ASSERT_TRUE(plane_is_zero(received[r].data(), bytes)) << "word " << w << " plane " << r;
         for (int k = 0; k < ECC_NMK; ++k) {
             if (ECC_PARITY_TABLE[position][k])
                 flip_bit(syndromes[k].data(), w, bit);
         }
     }
+}
+
+// A block encoded and decoded after both objects were resized from the other
+// system's planes: a plane replaced whole, its tail included, comes back.
+TEST_P(EccPlaneSizes, BlocksOfEitherSizeRepairAReplacedPlane)
+{
+    const int bytes = GetParam()->plane_size;
+    const int other = GetParam()->id == PAL.id ? NTSC.plane_size : PAL.plane_size;
+    ECCEncoder enc{};
+    ECCDecoder dec{};
+    ASSERT_EQ(ecc_encoder_init(&enc, other), 0);
+    ASSERT_EQ(ecc_decoder_init(&dec, other), 0);
+    ASSERT_EQ(ecc_encoder_resize(&enc, bytes), 0);
+    ASSERT_EQ(ecc_decoder_resize(&dec, bytes), 0);
+    std::vector<Plane> planes;
+    for (int d = 0; d < ECC_K; ++d) {
+        planes.push_back(random_bytes(static_cast<size_t>(bytes), 7000u + static_cast<uint32_t>(d)));
+        ASSERT_EQ(ecc_encoder_enc1(&enc, planes.back().data()), 0);
+    }
+    for (int k = 0; k < ECC_NMK; ++k) {
+        uint8_t* parity = nullptr;
+        ASSERT_EQ(ecc_encoder_getp1(&enc, &parity), 0);
+        planes.emplace_back(parity, parity + bytes);
+    }
+    const int replaced = 37;
+    for (int r = 0; r < ECC_N; ++r) {
+        uint8_t* buffer = nullptr;
+        ASSERT_EQ(ecc_decoder_get_rcv_buffer(&dec, &buffer), 0);
+        std::memcpy(buffer, planes[r].data(), static_cast<size_t>(bytes));
+        if (r == replaced)
+            std::memset(buffer, 0x5A, static_cast<size_t>(bytes));
+        ASSERT_EQ(ecc_decoder_syn1(&dec, buffer), 0);
+    }
+    ASSERT_EQ(ecc_decoder_correct(&dec, 1), 0);
+    EXPECT_EQ(dec.cUncorrectable, 0u);
+    for (int d = 0; d < ECC_K; ++d) {
+        uint8_t* out = nullptr;
+        ASSERT_EQ(ecc_decoder_get_out_buffer(&dec, &out), 0);
+        EXPECT_EQ(std::memcmp(out, planes[d].data(), static_cast<size_t>(bytes)), 0) << "plane " << d;
+    }
+    // Within a block the size stays; between blocks it may change again.
+    uint8_t* buffer = nullptr;
+    ASSERT_EQ(ecc_decoder_get_rcv_buffer(&dec, &buffer), 0);
+    ASSERT_EQ(ecc_decoder_syn1(&dec, buffer), 0);
+    EXPECT_EQ(stdout_of([&] { EXPECT_EQ(ecc_decoder_resize(&dec, other), 1); }),
+              "ecc_decoder_resize() : a block is being received!\n");
+    ASSERT_EQ(ecc_encoder_enc1(&enc, planes[0].data()), 0);
+    EXPECT_EQ(stdout_of([&] { EXPECT_EQ(ecc_encoder_resize(&enc, other), 1); }),
+              "ecc_encoder_resize() : a block is being encoded!\n");
+    EXPECT_EQ(dec.cPlaneBytes, bytes);
+    EXPECT_EQ(enc.cPlaneBytes, bytes);
+    ecc_encoder_shutdown(&enc);
+    ecc_decoder_shutdown(&dec);
+}
+
+INSTANTIATE_TEST_SUITE_P(Systems, EccPlaneSizes, testing::Values(&NTSC, &PAL),
+                         [](const testing::TestParamInfo<const VideoSystem*>& p) {
+                             return std::string(p.param->id == PAL.id ? "pal" : "ntsc");
+                         });
+
+// A plane is a whole number of segments, no larger than the largest system's.
+TEST(EccPlaneSizes, OtherSizesAreRefused)
+{
+    ECCEncoder enc{};
+    ECCDecoder dec{};
+    for (int bytes : {0, -ECC_SEGMENT_BYTES, ECC_SEGMENT_BYTES + 4, ECC_MAX_PLANE_BYTES + ECC_SEGMENT_BYTES}) {
+        EXPECT_EQ(stdout_of([&] { EXPECT_EQ(ecc_encoder_init(&enc, bytes), 1); }),
+                  "ecc_encoder_init() : plane size out of range!\n");
+        EXPECT_EQ(stdout_of([&] { EXPECT_EQ(ecc_decoder_init(&dec, bytes), 1); }),
+                  "ecc_decoder_init() : plane size out of range!\n");
+        EXPECT_EQ(enc.pMessagePlane, nullptr);
+        EXPECT_EQ(dec.pPlaneStore, nullptr);
+    }
+    EXPECT_TRUE(ecc_plane_size_ok(ECC_SEGMENT_BYTES));
+    EXPECT_TRUE(ecc_plane_size_ok(ECC_MAX_PLANE_BYTES));
 }
 
 TEST_F(DecoderFixture, RepeatedCorrectionChangesNothing)

@@ -32,10 +32,10 @@ FrameInfo start_info()
     return info;
 }
 
-std::vector<uint8_t> template_chunk()
+std::vector<uint8_t> template_chunk(const VideoSystem& v = NTSC)
 {
-    std::vector<uint8_t> chunk(FRAME_CHUNK_SIZE);
-    build_template_frame(NTSC, chunk.data());
+    std::vector<uint8_t> chunk(static_cast<size_t>(v.chunk_size));
+    build_template_frame(v, chunk.data());
     return chunk;
 }
 
@@ -242,48 +242,71 @@ TEST(IdCycle, UnpackIgnoresIdBytes)
 }
 
 // Frame offsets pack_frame may write; everything else keeps the template's value.
-std::set<int> writable_frame_offsets()
+// Frame offsets the packer writes in a frame of system `v`, found from the
+// block layout rather than from the offset tables under test.
+std::set<int> writable_frame_offsets(const VideoSystem& v = NTSC)
 {
     std::set<int> offsets;
     offsets.insert(4);
-    for (int v = 3; v <= 5; ++v)
-        offsets.insert(v * DIF_BLOCK_SIZE);
-    for (int s = 0; s < DIF_SEQUENCES; ++s)
+    for (int b = 3; b <= 5; ++b)
+        offsets.insert(b * DIF_BLOCK_SIZE);
+    for (int s = 0; s < v.dif_sequences; ++s)
         for (int k = 0; k < 9; ++k)
             offsets.insert((s * 150 + 6 + 16 * k) * DIF_BLOCK_SIZE);
     offsets.insert(FRAME_HEADER_FRAME_OFFSET);
     for (int i = 4; i < 76; ++i)
         offsets.insert(FRAME_HEADER_FRAME_OFFSET + i);
-    for (int b = 0; b < PAYLOAD_BLOCKS; ++b) {
-        offsets.insert(PAYLOAD_BLOCK_FRAME_OFFSETS[b]);
-        for (int i = 4; i < DIF_BLOCK_SIZE; ++i)
-            offsets.insert(PAYLOAD_BLOCK_FRAME_OFFSETS[b] + i);
+    for (int s = 0; s < v.dif_sequences; ++s) {
+        for (int b = 7; b < 150; ++b) {
+            const int block = (s * 150 + b) * DIF_BLOCK_SIZE;
+            if ((b - 6) % 16 == 0 || block == FRAME_HEADER_FRAME_OFFSET)
+                continue;
+            offsets.insert(block);
+            for (int i = 4; i < DIF_BLOCK_SIZE; ++i)
+                offsets.insert(block + i);
+        }
     }
     return offsets;
 }
 
-TEST(PackFrame, LeavesEveryOtherTemplateByteAlone)
+class PackFrameSystems : public testing::TestWithParam<const VideoSystem*> {};
+
+TEST_P(PackFrameSystems, LeavesEveryOtherTemplateByteAloneAndUnpacksWhatItPacked)
 {
-    const std::vector<uint8_t> tpl = template_chunk();
-    const std::set<int> writable = writable_frame_offsets();
-    ASSERT_EQ(writable.size(), 1u + 3 + 90 + 1 + 72 + PAYLOAD_BLOCKS * 77u);
+    const VideoSystem& v = *GetParam();
+    const std::vector<uint8_t> tpl = template_chunk(v);
+    const std::set<int> writable = writable_frame_offsets(v);
+    ASSERT_EQ(writable.size(), 1u + 3 + 9u * v.dif_sequences + 1 + 72 + static_cast<size_t>(v.payload_blocks) * 77u);
 
     // Planes whose bytes differ from whatever the template holds, so that a stray
     // write shows, and packing states through a full ID cycle.
     FrameInfo info = start_info();
-    Packed p;
+    std::vector<uint8_t> chunk = tpl;
+    uint8_t* dv = chunk.data() + CHUNK_HEADER_SIZE;
     for (int frame = 0; frame < 13; ++frame) {
-        std::vector<uint8_t> plane = random_bytes(PLANE_SIZE, 100 + frame);
+        std::vector<uint8_t> plane = random_bytes(static_cast<size_t>(v.plane_size), 100 + frame);
         info.frame_index = frame;
-        pack_frame(NTSC, plane.data(), &info, 30, p.chunk.data());
+        pack_frame(v, plane.data(), &info, 30, chunk.data());
         for (int i = 0; i < CHUNK_HEADER_SIZE; ++i)
-            ASSERT_EQ(p.chunk[i], tpl[i]) << "chunk header byte " << i;
-        for (int x = 0; x < DV_FRAME_SIZE; ++x)
+            ASSERT_EQ(chunk[i], tpl[i]) << "chunk header byte " << i;
+        for (int x = 0; x < v.frame_size; ++x)
             if (!writable.count(x)) {
-                ASSERT_EQ(p.dv()[x], tpl[CHUNK_HEADER_SIZE + x]) << "frame offset " << x << ", frame " << frame;
+                ASSERT_EQ(dv[x], tpl[CHUNK_HEADER_SIZE + x]) << "frame offset " << x << ", frame " << frame;
             }
+        std::vector<uint8_t> back(static_cast<size_t>(v.plane_size));
+        FrameRecord record{};
+        unpack_frame(v, dv, back.data(), &record);
+        ASSERT_EQ(back, plane) << "frame " << frame;
+        EXPECT_EQ(record.sum_computed, record.sum_stored);
+        EXPECT_EQ(record.frame_index, frame);
+        EXPECT_EQ(&system_of_frame(dv), &v);
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Systems, PackFrameSystems, testing::Values(&NTSC, &PAL),
+                         [](const testing::TestParamInfo<const VideoSystem*>& p) {
+                             return std::string(p.param->id == PAL.id ? "pal" : "ntsc");
+                         });
 
 TEST(FrameHeader, FieldEncodings)
 {

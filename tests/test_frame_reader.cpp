@@ -5,6 +5,8 @@
 // bytes, and a seek back behind the chunk header found.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <cstdio>
 #include <cstring>
 #include <random>
@@ -22,17 +24,21 @@ using Bytes = std::vector<uint8_t>;
 
 // ---------------------------------------------------------------- the model
 
-// The signature: chunk header and DV bytes, or in a raw stream the DV bytes alone.
-bool signature_at(const Bytes& b, size_t at, bool raw)
+// The signature of system `v`: chunk header and DV bytes, or in a raw stream
+// the DV bytes alone.
+bool signature_at(const Bytes& b, size_t at, bool raw, const VideoSystem& v)
 {
     const int skip = raw ? CHUNK_HEADER_SIZE : 0;
     for (int i = skip; i < SYNC_LENGTH; ++i)
-        if (SYNC_MASK[i] == 1 && b[at + static_cast<size_t>(i - skip)] != SYNC_PATTERNS[0][i])
+        if (SYNC_MASK[i] == 1 && b[at + static_cast<size_t>(i - skip)] != SYNC_PATTERNS[v.id][i])
             return false;
     return true;
 }
 
-// Frames the described reader delivers from one file, in order.
+// Frames the described reader delivers from one file, in order: searching
+// reads of 120,000 bytes find a signature of either system, and the frame is
+// as long as its system's; one cut short by the end of the file keeps the
+// bytes of its searching read behind what it got, and zeros past them.
 std::vector<Bytes> model_frames(const Bytes& file, bool raw = false)
 {
     const int length = raw ? SYNC_LENGTH - CHUNK_HEADER_SIZE : SYNC_LENGTH;
@@ -44,20 +50,27 @@ std::vector<Bytes> model_frames(const Bytes& file, bool raw = false)
             return frames;
         std::memcpy(buffer.data(), file.data() + pos, DV_FRAME_SIZE);
         int found = -1;
-        for (int i = 0; i < DV_FRAME_SIZE - length; ++i) {
-            if (signature_at(buffer, static_cast<size_t>(i), raw)) {
-                found = i;
-                break;
+        const VideoSystem* system = nullptr;
+        for (int i = 0; i < DV_FRAME_SIZE - length && found < 0; ++i) {
+            for (const VideoSystem* v : VIDEO_SYSTEMS) {
+                if (signature_at(buffer, static_cast<size_t>(i), raw, *v)) {
+                    found = i;
+                    system = v;
+                    break;
+                }
             }
         }
         if (found < 0) {
             pos += DV_FRAME_SIZE - 50;
             continue;
         }
+        const size_t size = static_cast<size_t>(system->frame_size);
         size_t frame_pos = pos + static_cast<size_t>(found) + (raw ? 0 : CHUNK_HEADER_SIZE);
-        size_t got = std::min<size_t>(DV_FRAME_SIZE, file.size() - frame_pos);
-        std::memcpy(buffer.data(), file.data() + frame_pos, got);
-        frames.push_back(buffer);
+        size_t got = std::min<size_t>(size, file.size() - frame_pos);
+        Bytes frame = buffer;
+        frame.resize(size, 0);
+        std::memcpy(frame.data(), file.data() + frame_pos, got);
+        frames.push_back(frame);
         pos = frame_pos + got;
     }
 }
@@ -70,17 +83,17 @@ void put_u32(Bytes& out, uint32_t v)
         out.push_back(static_cast<uint8_t>(v >> (8 * i)));
 }
 
-// A frame chunk whose DV frame carries `serial` in bytes 100..103 and random bytes
-// elsewhere (but a valid first header block).
-void put_frame(Bytes& out, uint32_t serial, std::mt19937& rng, const char* id = "00dc")
+// A frame chunk of system `v` whose DV frame carries `serial` in bytes 100..103
+// and random bytes elsewhere (but a valid first header block).
+void put_frame(Bytes& out, uint32_t serial, std::mt19937& rng, const char* id = "00dc", const VideoSystem& v = NTSC)
 {
     out.insert(out.end(), id, id + 4);
-    put_u32(out, DV_FRAME_SIZE);
+    put_u32(out, static_cast<uint32_t>(v.frame_size));
     size_t start = out.size();
-    for (int i = 0; i < DV_FRAME_SIZE; ++i)
+    for (int i = 0; i < v.frame_size; ++i)
         out.push_back(static_cast<uint8_t>(rng()));
     for (int i = 0; i < 8; ++i)
-        out[start + i] = SYNC_PATTERNS[0][CHUNK_HEADER_SIZE + i];
+        out[start + i] = SYNC_PATTERNS[v.id][CHUNK_HEADER_SIZE + i];
     out[start + 4] = (serial & 1) ? 0x78 : 0x68;
     std::memcpy(&out[start + 100], &serial, 4);
 }
@@ -157,7 +170,7 @@ ReaderRun run_reader(const std::string& first_name, size_t max_frames = 1000000)
     ReaderRun run;
     FrameReader reader;
     EXPECT_EQ(frame_reader_init(&reader), 1);
-    Bytes spare(DV_FRAME_SIZE);
+    Bytes spare(MAX_DV_FRAME_SIZE);
     char name[256];
     std::snprintf(name, sizeof name, "%s", first_name.c_str());
     FILE* log = std::tmpfile();
@@ -165,7 +178,7 @@ ReaderRun run_reader(const std::string& first_name, size_t max_frames = 1000000)
     testing::internal::CaptureStdout();
     const uint8_t* frame = nullptr;
     while (run.frames.size() < max_frames && ReadDVFrame(&frame, spare.data(), &reader, name, &sink))
-        run.frames.emplace_back(frame, frame + DV_FRAME_SIZE);
+        run.frames.emplace_back(frame, frame + system_of_frame(frame).frame_size);
     std::fflush(stdout);
     run.console = testing::internal::GetCapturedStdout();
     frame_reader_shutdown(&reader);
@@ -219,12 +232,30 @@ TEST(FindSync, IgnoresOtherLengthsSystemsAndOffsetsPastTheSearch)
     other[4] = 0xC1;   // chunk length 120,001
     std::memcpy(read.data() + 10, other.data(), SYNC_LENGTH);
     other = chunk;
-    other[CHUNK_HEADER_SIZE + 3] = 0xBF;   // 625/50 system
+    other[CHUNK_HEADER_SIZE + 3] = 0xBF;   // a 625/50 frame with a 525/60 length
     std::memcpy(read.data() + 1000, other.data(), SYNC_LENGTH);
     std::memcpy(read.data() + SEARCH_OFFSETS, chunk.data(), SYNC_LENGTH);   // first offset not searched
     EXPECT_EQ(find_sync(read.data(), 0), -1);
     std::memcpy(read.data() + SEARCH_OFFSETS - 1, chunk.data(), SYNC_LENGTH);
     EXPECT_EQ(find_sync(read.data(), 0), SEARCH_OFFSETS - 1);
+}
+
+TEST(FindSync, FindsTheSignatureOfEitherSystem)
+{
+    std::mt19937 rng(4);
+    Bytes pal;
+    put_frame(pal, 1, rng, "00dc", PAL);
+    Bytes read(SEARCH_READ, 0x07);
+    std::memcpy(read.data() + 700, pal.data(), SYNC_LENGTH);
+    EXPECT_EQ(find_sync(read.data(), 0), 700);
+    EXPECT_EQ(&system_of_frame(read.data() + 700 + CHUNK_HEADER_SIZE), &PAL);
+    std::memcpy(read.data() + 300, pal.data() + CHUNK_HEADER_SIZE, 8);
+    EXPECT_EQ(find_sync(read.data(), 1), 300);
+    // A 625/50 length with a 525/60 header is neither system's frame.
+    Bytes ntsc;
+    put_frame(ntsc, 2, rng);
+    std::memcpy(read.data() + 700 + CHUNK_HEADER_SIZE, ntsc.data() + CHUNK_HEADER_SIZE, 8);
+    EXPECT_EQ(find_sync(read.data(), 0), -1);
 }
 
 TEST(FindSync, RawStreamsSearchTheDvBytesAlone)
@@ -384,6 +415,22 @@ TEST(ReadDVFrame, FrameCutShortKeepsTheBytesOfItsSearchingRead)
     EXPECT_TRUE(std::memcmp(f.data() + got, file.data() + got, DV_FRAME_SIZE - got) == 0);
     expect_same_frames(run.frames, model_frames(file));
 
+    // A 625/50 frame is longer than the searching read: past its bytes come
+    // those of the read, then zeros.
+    file = riff_file();
+    put_garbage(file, 100, rng);
+    put_frame(file, 78, rng, "00dc", PAL);
+    file.resize(125000);
+    write_file(dir.path / "CAP01.avi", file);
+    run = run_reader((dir.path / "CAP01.avi").string());
+    ASSERT_EQ(run.frames.size(), 1u);
+    ASSERT_EQ(run.frames[0].size(), static_cast<size_t>(PAL.frame_size));
+    const size_t pal_got = 125000 - 120;
+    EXPECT_TRUE(std::memcmp(run.frames[0].data(), file.data() + 120, pal_got) == 0);
+    EXPECT_TRUE(std::all_of(run.frames[0].begin() + static_cast<std::ptrdiff_t>(pal_got), run.frames[0].end(),
+                            [](uint8_t b) { return b == 0; }));
+    expect_same_frames(run.frames, model_frames(file));
+
     // A file shorter than one searching read delivers nothing, even a frame start.
     file.assign(0, 0);
     put_frame(file, 1, rng);
@@ -401,7 +448,7 @@ TEST(ReadDVFrame, MatchesTheModelOnLongMixedStreams)
         Bytes file = riff_file();
         uint32_t serial = 0;
         while (file.size() < static_cast<size_t>(READER_BLOCK) * 2 + 11000000) {
-            switch (rng() % 6) {
+            switch (rng() % 7) {
             case 0:
                 put_garbage(file, rng() % 250000, rng);
                 break;
@@ -410,6 +457,9 @@ TEST(ReadDVFrame, MatchesTheModelOnLongMixedStreams)
                 break;
             case 2:
                 put_near_miss(file, rng);
+                break;
+            case 3:
+                put_frame(file, serial++, rng, "00dc", PAL);
                 break;
             default:
                 put_frame(file, serial++, rng);
@@ -432,7 +482,7 @@ TEST(ReadDVFrame, RawDvStreamsMatchTheModel)
     uint32_t serial = 0;
     for (int i = 0; i < 60; ++i) {
         Bytes chunk;
-        put_frame(chunk, serial++, rng);
+        put_frame(chunk, serial++, rng, "00dc", i % 5 == 2 ? PAL : NTSC);
         file.insert(file.end(), chunk.begin() + CHUNK_HEADER_SIZE, chunk.end());
         if (i % 7 == 3)
             put_garbage(file, rng() % 300000, rng);

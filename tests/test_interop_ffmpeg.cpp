@@ -1,5 +1,5 @@
 // ffmpeg as an independent DV implementation: it must read brimwrite's AVI
-// files as NTSC DV video, and whatever it writes from them (its own AVI files,
+// files as DV video of their system (NTSC, or PAL with -pal), and whatever it writes from them (its own AVI files,
 // raw DV streams that it assembles frame by frame, joined or split recordings),
 // with or without a faulty capture in between, must restore byte for byte.
 // Every test is skipped when ffmpeg is not installed.
@@ -115,6 +115,35 @@ TEST_F(InteropTest, FfprobeReadsBrimwriteAviAsNtscDvVideo)
     EXPECT_NE(r.output.find("height=480"), std::string::npos) << r.output;
     EXPECT_NE(r.output.find("r_frame_rate=30000/1001"), std::string::npos) << r.output;
     EXPECT_NE(r.output.find("nb_read_frames=" + std::to_string(PLANNED_FRAMES)), std::string::npos) << r.output;
+}
+
+// The same inputs as 625/50 frames: fewer planes (3 + 1 + 2 instead of 4 + 1 +
+// 2), one more padding frame, so the same 99 frames.
+TEST_F(InteropTest, FfprobeReadsBrimwritePalAviAs625_50DvVideo)
+{
+    copy_template(dir.path, PAL);
+    encode("-pal");
+    const RunResult r = run_in(dir.path,
+                               "ffprobe -v error -count_frames -select_streams v -show_entries "
+                               "stream=codec_name,width,height,r_frame_rate,nb_read_frames -of default=nw=1 "
+                               "DV000001.avi");
+    ASSERT_EQ(r.status, 0) << r.output;
+    EXPECT_NE(r.output.find("codec_name=dvvideo"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("width=720"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("height=576"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("r_frame_rate=25/1"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("nb_read_frames=" + std::to_string(PLANNED_FRAMES)), std::string::npos) << r.output;
+}
+
+TEST_F(InteropTest, PalRemuxedByFfmpegAsAviAndRawDvRestores)
+{
+    copy_template(dir.path, PAL);
+    encode("-pal");
+    ffmpeg("-i DV000001.avi -c copy -f avi REMUX0001.avi");
+    expect_restored("REMUX0001.avi");
+    ffmpeg("-i DV000001.avi -c copy -f dv tape.dv");
+    ASSERT_EQ(size_of("tape.dv"), static_cast<uint64_t>(PLANNED_FRAMES) * PAL.frame_size);
+    expect_restored("tape.dv");
 }
 
 TEST_F(InteropTest, AviRemuxedByFfmpegRestores)
