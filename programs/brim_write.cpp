@@ -209,6 +209,13 @@ bool prepare(const BrimOptions& o, Prepared* p)
     p->plan.output = to_stdout ? OutputFormat::RAW_STREAM : o.raw ? OutputFormat::RAW_FILES : OutputFormat::AVI;
     if (o.frames_per_file > 0)
         p->plan.avisize = o.frames_per_file;
+    // An AVI file's sizes are 32-bit; the last file may also take the frames that close the last block.
+    const int32_t most_per_avi = avi_max_frames(*p->plan.system) - (ECC_N - 1);
+    if (p->plan.output == OutputFormat::AVI && p->plan.avisize > most_per_avi) {
+        brim_error("--frames-per-file %d: an AVI file of %s frames holds at most %d", p->plan.avisize,
+                   p->plan.system->name, most_per_avi);
+        return false;
+    }
     if (o.first_frame_copies > 0)
         p->plan.repeat0 = o.first_frame_copies;
     build_plan(&p->plan, p->listing.inputs);
