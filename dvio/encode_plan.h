@@ -10,6 +10,9 @@
 #include "frame_layout.h"
 
 constexpr int DEFAULT_AVISIZE = 15869;
+// The frames per AVI file when none are asked for: about 1.9 GB in either
+// system (DEFAULT_AVISIZE for 525/60), below the 2 GiB some DV tools stop at.
+constexpr int DEFAULT_AVISIZES[SYSTEM_COUNT] = {DEFAULT_AVISIZE, 13224};
 constexpr int DEFAULT_REPEAT0 = 30;
 
 // What the frames are written as: numbered AVI files (brimwrite's only form),

@@ -25,7 +25,7 @@ const char* const WRITE_HELP =
     "  -o DIR                    write the DV files into DIR (default: the current directory); -o - writes one raw\n"
     "                            DV stream to standard output\n"
     "      --raw                 write raw DV files (DV000001.dv, ...) instead of AVI files\n"
-    "      --frames-per-file N   frames per output file (default 15869)\n"
+    "      --frames-per-file N   frames per output file (default 15869, with --pal 13224)\n"
     "      --first-frame-copies N  copies of each file's first frame (default 30)\n"
     "      --pal                 write 625/50 (PAL) frames for PAL camcorders (default: 525/60, NTSC)\n"
     "      --template FILE       the DV frame to build frames from (default: built in)\n"

@@ -207,8 +207,7 @@ bool prepare(const BrimOptions& o, Prepared* p)
     set_plan_defaults(&p->plan);
     p->plan.system = o.pal ? &SYSTEM_625_50 : &SYSTEM_525_60;
     p->plan.output = to_stdout ? OutputFormat::RAW_STREAM : o.raw ? OutputFormat::RAW_FILES : OutputFormat::AVI;
-    if (o.frames_per_file > 0)
-        p->plan.avisize = o.frames_per_file;
+    p->plan.avisize = o.frames_per_file > 0 ? o.frames_per_file : DEFAULT_AVISIZES[p->plan.system->id];
     // An AVI file's sizes are 32-bit; the last file may also take the frames that close the last block.
     const int32_t most_per_avi = avi_max_frames(*p->plan.system) - (ECC_N - 1);
     if (p->plan.output == OutputFormat::AVI && p->plan.avisize > most_per_avi) {

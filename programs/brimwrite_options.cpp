@@ -85,6 +85,7 @@ void print_usage_second() { print_usage(USAGE_SECOND); }
 bool parse_command_line(int argc, char** argv, EncodePlan* plan, std::vector<std::string>* patterns, EventSink* sink)
 {
     int arg = 1;
+    bool avisize_given = false;
     for (; arg < argc; arg++) {
         const char* option = argv[arg];
         if (strcmp(option, "-recurse") == 0) {
@@ -103,11 +104,15 @@ bool parse_command_line(int argc, char** argv, EncodePlan* plan, std::vector<std
             return false;
         }
         const int32_t value = option_value(argv[++arg]);
-        if (repeat0)
+        if (repeat0) {
             plan->repeat0 = value;
-        else
+        } else {
             plan->avisize = value;
+            avisize_given = true;
+        }
     }
+    if (!avisize_given)
+        plan->avisize = DEFAULT_AVISIZES[plan->system->id];
     for (; arg < argc; arg++)
         patterns->push_back(argv[arg]);
 

@@ -308,6 +308,16 @@ TEST_F(Brim, PlanTellsTapeTimeAndWarnsOfManySmallFiles)
               std::string::npos)
         << r.output;
     EXPECT_NE(r.output.find("pack small files with tar first"), std::string::npos) << r.output;
+    // 14,072 frames fill one AVI file of 525/60 frames; 625/50 files are
+    // split sooner (13,224 frames), to stay below 2 GiB too.
+    for (const char* system : {"", "--pal "}) {
+        const RunResult copies = brim(dir.path, std::string("plan ") + system + "--first-frame-copies 1000 src/f1 src/f2 "
+                                                "src/f3 src/f4 src/f5 src/f6 src/f7 src/f8 src/f9 src/f10 src/f11 "
+                                                "src/f12 src/f13 src/f14");
+        EXPECT_NE(copies.output.find(system[0] ? "output       2 AVI files" : "output       1 AVI file"),
+                  std::string::npos)
+            << copies.output;
+    }
     // The same frames at 25 a second, on a tape of 90,000.
     const RunResult pal = brim(dir.path, "plan --pal src");
     EXPECT_EQ(pal.status, 0) << pal.output;

@@ -97,8 +97,8 @@ Counts g_counts;
 const char* const USAGE_TEXT =
     "Usage: capsim [options] INPUT.avi [INPUT.avi ...]\n"
     "Plays brimwrite's AVI files (or raw DV streams) through a simulated tape and capture\n"
-    "and writes what a capture program would hand back. NTSC DV only. Frame numbers count\n"
-    "the frame chunks of all inputs together, from 0.\n"
+    "and writes what a capture program would hand back, 525/60 or 625/50 DV alike. Frame\n"
+    "numbers count the frame chunks of all inputs together, from 0.\n"
     "\n"
     "Output:\n"
     "  -o NAME             first output file (default SCENE0001.avi, with -raw capture0001.dv);\n"
