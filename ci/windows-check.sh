@@ -11,7 +11,9 @@
 #   3. the Linux and the Windows build writing byte-identical AVI files from the
 #      same inputs, and each restoring the other's;
 #   4. three captures through capsim: a dropped frame, a damaged frame, and a
-#      capture split into several AVI files with audio chunks.
+#      capture split into several AVI files with audio chunks;
+#   5. a 625/50 (PAL) round trip: brimwrite -pal and brim write --pal under Wine,
+#      the tapes restored by both builds.
 # Missing Debian packages are installed with apt-get (as root). Prints "windows
 # check passed" and exits 0 when everything holds; the work directory
 # build-win/check is kept after a failure.
@@ -120,9 +122,10 @@ statistics() {
 # --- test programs -----------------------------------------------------------
 
 # Suites that need Linux tools which the Windows programs cannot start (cmake
-# --install, man), or a POSIX shell around the program (brim's pipes, signals
-# and ulimit; not built for Windows).
-linux_suites=(test_install test_brim)
+# --install, man), a POSIX shell around the program (brim's pipes, signals
+# and ulimit; not built for Windows), or libdv (not cross-built: the suite is
+# left out of the Windows build).
+linux_suites=(test_install test_brim test_interop_libdv)
 
 echo "== test programs under Wine"
 rm -rf "$work"
@@ -169,7 +172,9 @@ cp -a "$src/." "$work/win/"
 cp -a "$src/." "$work/lin/"
 cp "$win_build/bin/DVFRAME_NTSC" "$work/win/"
 cp "$host_build/bin/DVFRAME_NTSC" "$work/lin/"
-cmp -s "$win_build/bin/DVFRAME_NTSC" "$host_build/bin/DVFRAME_NTSC" || fail "the two builds write different template frames"
+for t in DVFRAME_NTSC DVFRAME_PAL; do
+    cmp -s "$win_build/bin/$t" "$host_build/bin/$t" || fail "the two builds write different template frames ($t)"
+done
 
 # --- encoding: the same AVI files from both builds ---------------------------
 
@@ -321,6 +326,53 @@ expect_restored "Windows brim restores its own tape" "$work/brim-win/src" "${bri
 status=$(cd "$work" && run_to "$work/brim-read-lin.txt" lin brim read -q -C brim-lin brim-out/DV000001.avi)
 expect_status "Linux brim read of the Windows tape" "$status" 0
 expect_restored "Linux brim restores the Windows tape" "$work/brim-lin/src" "${brim_files[@]}"
+
+# --- 625/50: the same through PAL frames -------------------------------------
+
+echo "== 625/50"
+frame_system() {   # frame_system AVI: the system of its first frame, from the DSF bit of the DIF header
+    local at
+    at=$(grep -obUa -m1 00dc "$1" | head -1 | cut -d: -f1) || true
+    [ -n "$at" ] || { echo none; return; }
+    [ $(($(od -An -tu1 -j$((at + 11)) -N1 "$1") & 0x80)) -ne 0 ] && echo 625/50 || echo 525/60
+}
+random_file "$src/pal/one-plane.bin" 123044    # one 625/50 plane exactly
+random_file "$src/pal/two-planes.bin" 123045   # one byte into a second plane
+random_file "$src/pal/été.dat" 1500000
+random_file "$src/pal/tiny.txt" 1
+find "$src/pal" -type f -exec touch -d @1600000000 {} + -exec chmod 0666 {} +
+pal_files=(pal/one-plane.bin pal/tiny.txt pal/two-planes.bin pal/été.dat)
+mkdir -p "$work/pal-win" "$work/pal-lin"
+cp -a "$src/pal" "$work/pal-win/"
+cp -a "$src/pal" "$work/pal-lin/"
+cp "$win_build/bin/DVFRAME_PAL" "$work/pal-win/"
+cp "$host_build/bin/DVFRAME_PAL" "$work/pal-lin/"
+status=$(cd "$work/pal-win" && run_to "$work/encode-pal-win.txt" win brimwrite -pal -avisize $avisize 'pal\*')
+expect_status "Windows brimwrite -pal" "$status" 1
+status=$(cd "$work/pal-lin" && run_to "$work/encode-pal-lin.txt" lin brimwrite -pal -avisize $avisize 'pal/*')
+expect_status "Linux brimwrite -pal" "$status" 1
+pal_avis=$(cd "$work/pal-win" && ls DV*.avi)
+[ "$(frame_system "$work/pal-win/DV000001.avi")" = 625/50 ] || fail "Windows brimwrite -pal: no 625/50 frames"
+[ "$pal_avis" = "$(cd "$work/pal-lin" && ls DV*.avi)" ] || fail "-pal: the two builds wrote different AVI file names"
+same=1
+for a in $pal_avis; do
+    cmp -s "$work/pal-win/$a" "$work/pal-lin/$a" || { fail "-pal: $a differs between the builds"; same=0; }
+done
+[ $same -ne 1 ] || ok "-pal: the builds wrote byte-identical 625/50 AVI files ($(echo $pal_avis))"
+decode "Windows brimread -recurse, 625/50 tape" win pal-win out-pal-win -recurse
+expect_restored "Windows restores the 625/50 tape" "$work/out-pal-win" "${pal_files[@]}"
+decode "Linux brimread -recurse, 625/50 tape" lin pal-win out-pal-lin -recurse
+expect_restored "Linux restores the Windows 625/50 tape" "$work/out-pal-lin" "${pal_files[@]}"
+
+status=$(cd "$work" && run_to "$work/brim-pal-write.txt" win brim write --pal -q -o brim-pal-out src/pal)
+expect_status "Windows brim write --pal" "$status" 0
+[ "$(frame_system "$work/brim-pal-out/DV000001.avi")" = 625/50 ] || fail "Windows brim write --pal: no 625/50 frames"
+status=$(cd "$work" && run_to "$work/brim-pal-read-win.txt" win brim read -q -C brim-pal-win brim-pal-out/DV000001.avi)
+expect_status "Windows brim read, 625/50" "$status" 0
+expect_restored "Windows brim restores its own 625/50 tape" "$work/brim-pal-win/src" "${pal_files[@]}"
+status=$(cd "$work" && run_to "$work/brim-pal-read-lin.txt" lin brim read -q -C brim-pal-lin brim-pal-out/DV000001.avi)
+expect_status "Linux brim read of the Windows 625/50 tape" "$status" 0
+expect_restored "Linux brim restores the Windows 625/50 tape" "$work/brim-pal-lin/src" "${pal_files[@]}"
 
 if [ $failures -ne 0 ]; then
     echo "windows check FAILED: $failures problem(s); see $work" >&2
