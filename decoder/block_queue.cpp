@@ -59,7 +59,8 @@ void queue_reset(BlockQueue& q)
     q.ecc.cCodeReceived = 0;
     q.ecc.cDataOut = 0;
     q.ecc.cUncorrectable = 0;
-    (void)ecc_clear_parityplanes(q.ecc.pSyndromePlanes, q.ecc.cPlaneBytes);
+    // Every byte a block of either system may use: the next run's system is not known yet.
+    (void)ecc_clear_parityplanes(q.ecc.pSyndromePlanes, ECC_MAX_PLANE_BYTES);
     std::memset(q.erasures, 0, sizeof *q.erasures);
     q.lost_in_row = 0;
     q.lost_unshown = 0;

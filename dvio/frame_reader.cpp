@@ -155,6 +155,34 @@ void finish_current(FrameReader* r, char* name, EventSink* sink)
         r->ended = 1;
 }
 
+// In a raw stream only the DSF bit tells a frame's length. Behind the first ten
+// DIF sequences, which both systems have, comes sequence 10 of a 625/50 frame
+// or the next frame's sequence 0: where either header block is there, it must
+// agree with the bit, or the bit is taken as damaged. Elsewhere (the stream's
+// end, a gap) the bit is trusted.
+bool raw_system_holds(FrameReader* r, int64_t frame_pos)
+{
+    constexpr int ID_BYTES = 3;
+    constexpr uint8_t HEADER_TYPE = 0x10;        // DIF ID byte 0, high nibble: a header block
+    constexpr uint8_t TYPE_MASK = 0xF0;
+    constexpr uint8_t SEQUENCE_0_ID1 = 0x07;     // DIF ID byte 1 of sequence 0's header block
+    constexpr uint8_t SEQUENCE_10_ID1 = 0xA7;    // ... of sequence 10's
+    const int64_t after = frame_pos + SYSTEM_525_60.frame_size;
+    ensure_window(r, r->read_pos, after + ID_BYTES - r->read_pos);
+    if (after + ID_BYTES > window_end(r))
+        return true;
+    const uint8_t* id = r->window + (after - r->window_pos);
+    const uint8_t* frame = r->window + (frame_pos - r->window_pos);
+    if ((id[0] & TYPE_MASK) != HEADER_TYPE || id[2] != 0)
+        return true;
+    const bool pal = &system_of_frame(frame) == &SYSTEM_625_50;
+    if (id[1] == SEQUENCE_10_ID1)
+        return pal;
+    if (id[1] == SEQUENCE_0_ID1)
+        return !pal;
+    return true;
+}
+
 }  // namespace
 
 bool frame_reader_init(FrameReader* reader)
@@ -253,6 +281,13 @@ int ReadDVFrame(const uint8_t** frame, uint8_t* spare, FrameReader* reader, char
         }
 
         int64_t frame_offset = offset + (r->raw ? RAW_SYNC.frame_offset : CHUNK_SYNC.frame_offset);
+        if (r->raw && !raw_system_holds(r, r->read_pos + frame_offset)) {
+            // A header whose DSF bit was damaged: the frame is passed over, as
+            // one whose signature does not match, and the search goes on behind it.
+            r->read_pos += offset + 1;
+            continue;
+        }
+        search = r->window + (r->read_pos - r->window_pos);   // the check may have moved the window
         const int frame_size = system_of_frame(search + frame_offset).frame_size;
         // The frame may reach beyond the searching read: the window moves, the
         // bytes at read_pos stay the same.

@@ -8,7 +8,10 @@
 //
 // Frames of both video systems are found: the signature of each system carries
 // its DSF byte (and in a RIFF file its frame length), so a frame delivered is
-// as long as the system its header names (system_of_frame).
+// as long as the system its header names (system_of_frame). In a raw stream a
+// frame whose DSF bit the header block behind its first ten sequences
+// contradicts (sequence 10 of a 625/50 frame, or the next frame's sequence 0)
+// is passed over like a damaged signature, and the search resumes one byte on.
 //
 // The search behaves as if the file were read 120,000 bytes at a time, each read
 // starting 119,950 bytes after the previous one (a 50-byte overlap) unless a frame

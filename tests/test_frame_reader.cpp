@@ -35,6 +35,17 @@ bool signature_at(const Bytes& b, size_t at, bool raw, const VideoSystem& v)
     return true;
 }
 
+// In a raw stream: the header block behind a frame's first ten sequences says
+// it is of the other system than its DSF bit (sequence 10 there: 625/50; the
+// next frame's sequence 0: 525/60).
+bool contradicted(const Bytes& file, size_t frame_pos, const VideoSystem& v)
+{
+    const size_t after = frame_pos + static_cast<size_t>(NTSC.frame_size);
+    if (after + 3 > file.size() || (file[after] & 0xF0) != 0x10 || file[after + 2] != 0)
+        return false;
+    return (file[after + 1] == 0xA7 && v.id != PAL.id) || (file[after + 1] == 0x07 && v.id == PAL.id);
+}
+
 // Frames the described reader delivers from one file, in order: searching
 // reads of 120,000 bytes find a signature of either system, and the frame is
 // as long as its system's; one cut short by the end of the file keeps the
@@ -62,6 +73,10 @@ std::vector<Bytes> model_frames(const Bytes& file, bool raw = false)
         }
         if (found < 0) {
             pos += DV_FRAME_SIZE - 50;
+            continue;
+        }
+        if (raw && contradicted(file, pos + static_cast<size_t>(found), *system)) {
+            pos += static_cast<size_t>(found) + 1;
             continue;
         }
         const size_t size = static_cast<size_t>(system->frame_size);
@@ -502,6 +517,33 @@ TEST(ReadDVFrame, RawDvStreamsMatchTheModel)
     run.frames.pop_back();
     expect_same_frames(run.frames, want);
     EXPECT_EQ(serial_of(run.frames[0].data()), 0u);
+}
+
+// A damaged DSF bit costs its own frame only: the frame behind it is found.
+TEST(ReadDVFrame, RawFrameWithADamagedSystemBitIsPassedOver)
+{
+    TempDir dir;
+    std::mt19937 rng(31);
+    for (const VideoSystem* v : VIDEO_SYSTEMS) {
+        Bytes file;
+        for (uint32_t serial = 0; serial < 6; ++serial) {
+            Bytes chunk;
+            put_frame(chunk, serial, rng, "00dc", *v);
+            // A true 625/50 frame has sequence 10's header block behind its first ten.
+            if (v->id == PAL.id)
+                std::memcpy(&chunk[CHUNK_HEADER_SIZE + NTSC.frame_size], "\x1F\xA7\x00", 3);
+            if (serial == 2)
+                chunk[CHUNK_HEADER_SIZE + 3] ^= DSF_BIT;
+            file.insert(file.end(), chunk.begin() + CHUNK_HEADER_SIZE, chunk.end());
+        }
+        write_file(dir.path / "flip.dv", file);
+        ReaderRun run = run_reader((dir.path / "flip.dv").string());
+        std::vector<uint32_t> serials;
+        for (const Bytes& f : run.frames)
+            serials.push_back(serial_of(f.data()));
+        EXPECT_EQ(serials, (std::vector<uint32_t>{0, 1, 3, 4, 5})) << v->name;
+        expect_same_frames(run.frames, model_frames(file, true));
+    }
 }
 
 TEST(ReadDVFrame, GoesOnWithTheSuccessorFiles)

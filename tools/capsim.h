@@ -123,7 +123,7 @@ constexpr int AUDIO_SAMPLES_SHORT = 1600;                 //   samples every 5 f
 constexpr int AUDIO_CYCLE_FRAMES = 5;
 constexpr int AUDIO_SAMPLES_625_50 = 1920;                // 48 kHz at 25 frames/s
 constexpr int AUDIO_SAMPLES_MAX = AUDIO_SAMPLES_625_50;
-constexpr int AUDIO_CHUNK_MAX = AUDIO_SAMPLES_MAX * AUDIO_SAMPLE_BYTES;   // 7,680
+constexpr int AUDIO_CHUNK_MAX = AUDIO_SAMPLES_MAX * AUDIO_SAMPLE_BYTES;   // 7,680: the buffer for either system
 constexpr int GARBAGE_BUFFER_SIZE = 1 << 16;
 
 // Offsets of the AVI header fields that are known only when a file is finished.
@@ -152,6 +152,7 @@ struct OutputWriter {
     int64_t file_samples;    // audio samples in the open file
     int64_t frames_total;    // frame chunks written over all files (drives the audio cadence)
     int64_t last_chunk_offset;  // file offset of the last frame chunk written
+    int64_t last_chunk_size;    // its size (with its chunk header in AVI)
     int64_t last_frame_number;  // input number of the last frame written
     AviPatchOffsets patch;   // where the AVI header takes the counts of the finished file
     uint8_t* index;          // idx1 entries of the open file
@@ -176,7 +177,7 @@ int output_frame(OutputWriter* writer, const VideoSystem& v, const uint8_t* dv_f
 
 // Finishes the open file. With `cut_keep` >= 0 the last file then ends
 // `cut_keep` bytes into its last frame chunk, as a capture that stopped in the
-// middle of a frame leaves it. Prints a "wrote" line per file and a "cut" line.
+// middle of a frame leaves it (refused, with a message, when that chunk is shorter). Prints a "wrote" line per file and a "cut" line.
 // Returns 1, or 0 after printing why not.
 int output_finish(OutputWriter* writer, int64_t cut_keep);
 

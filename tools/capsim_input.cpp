@@ -119,8 +119,18 @@ int next_avi_frame(InputWalker* walker, uint8_t* dv_frame)
         // A video stream chunk ("##dc" or "##db") holding exactly one DV frame.
         const int video = header[2] == 'd' && (header[3] == 'c' || header[3] == 'b');
         if (video && (length == static_cast<uint32_t>(SYSTEM_525_60.frame_size) ||
-                      length == static_cast<uint32_t>(SYSTEM_625_50.frame_size)))
-            return read_frame_body(walker, dv_frame, length);
+                      length == static_cast<uint32_t>(SYSTEM_625_50.frame_size))) {
+            const int64_t start = walker->offset;
+            if (!read_frame_body(walker, dv_frame, length))
+                return 0;
+            // A frame is handled as long as its header says: one whose chunk says otherwise is left out.
+            if (system_of_frame(dv_frame).frame_size == static_cast<int>(length))
+                return 1;
+            std::fprintf(stderr, "capsim: %s: the frame at offset %lld is %u bytes long but its header names the "
+                                 "other system; skipped\n",
+                         current_name(walker), static_cast<long long>(start), length);
+            continue;
+        }
         if (!skip_bytes(walker, static_cast<int64_t>(length) + length % CHUNK_ALIGN))
             return 0;
     }

@@ -132,6 +132,8 @@ void build_avi_header(const VideoSystem& v, uint8_t* header, AviPatchOffsets* pa
     const uint32_t height = static_cast<uint32_t>(v.height);
     const uint32_t frame_size = static_cast<uint32_t>(v.frame_size);
     const uint32_t whole_frames_per_second = static_cast<uint32_t>((v.rate + v.scale - 1) / v.scale);
+    const uint32_t audio_chunk_max =
+        static_cast<uint32_t>((v.id == SYSTEM_625_50.id ? AUDIO_SAMPLES_625_50 : AUDIO_SAMPLES_LONG) * AUDIO_SAMPLE_BYTES);
     std::memset(header, 0, AVI_HEADER_SIZE);
     ByteCursor c{header, 0};
     patch->riff_length = begin_list(&c, "RIFF", "AVI ");
@@ -139,7 +141,7 @@ void build_avi_header(const VideoSystem& v, uint8_t* header, AviPatchOffsets* pa
 
     const int avih = begin_chunk(&c, "avih");
     put32(&c, static_cast<uint32_t>(v.microseconds_per_frame));
-    put32(&c, (static_cast<uint32_t>(v.chunk_size) + AUDIO_CHUNK_HEADER + AUDIO_CHUNK_MAX) * whole_frames_per_second);
+    put32(&c, (static_cast<uint32_t>(v.chunk_size) + AUDIO_CHUNK_HEADER + audio_chunk_max) * whole_frames_per_second);
     put32(&c, 0);  // padding granularity
     put32(&c, AVIF_HASINDEX | AVIF_ISINTERLEAVED);
     patch->total_frames = c.at;
@@ -168,7 +170,7 @@ void build_avi_header(const VideoSystem& v, uint8_t* header, AviPatchOffsets* pa
     end_chunk(&c, video);
 
     const int audio = begin_list(&c, "LIST", "strl");
-    put_stream_header(&c, "auds", nullptr, 1, AUDIO_RATE, &patch->audio_length, AUDIO_CHUNK_MAX,
+    put_stream_header(&c, "auds", nullptr, 1, AUDIO_RATE, &patch->audio_length, audio_chunk_max,
                       AUDIO_SAMPLE_BYTES, 0, 0);
     const int wave = begin_chunk(&c, "strf");
     put16(&c, WAVE_FORMAT_PCM);
@@ -357,6 +359,7 @@ int output_init(OutputWriter* writer, const char* first_name, int raw, int64_t s
     w.file_samples = 0;
     w.frames_total = 0;
     w.last_chunk_offset = -1;
+    w.last_chunk_size = 0;
     w.last_frame_number = -1;
     w.patch = AviPatchOffsets{};
     w.index_entries = 0;
@@ -396,6 +399,7 @@ int output_frame(OutputWriter* w, const VideoSystem& v, const uint8_t* dv_frame,
     if (!write_garbage(w, garbage_bytes, garbage_rng))
         return 0;
     w->last_chunk_offset = w->file_bytes;
+    w->last_chunk_size = static_cast<int64_t>(frame_size) + (w->raw ? 0 : CHUNK_HEADER_SIZE);
     w->last_frame_number = frame_number;
     if (w->raw) {
         if (!write_or_report(w, dv_frame, frame_size))
@@ -426,6 +430,12 @@ int output_finish(OutputWriter* w, int64_t cut_keep)
         if (cut_keep >= 0)
             std::fprintf(stderr, "capsim: no frame was written, so there is no frame to cut\n");
         return 1;
+    }
+    if (cut_keep >= w->last_chunk_size) {
+        std::fprintf(stderr, "capsim: -cut %lld is not inside the last frame chunk (%lld bytes)\n",
+                     static_cast<long long>(cut_keep), static_cast<long long>(w->last_chunk_size));
+        (void)close_file(w);   // the run has failed already; a failure to close adds its own message
+        return 0;
     }
     if (!close_file(w))
         return 0;
