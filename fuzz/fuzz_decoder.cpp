@@ -8,6 +8,9 @@
 // The working directory lies in $TMPDIR (default /tmp). A restored file that
 // takes more than OUTPUT_DISK_LIMIT of disk (lost planes are holes and take
 // none), or anything written beside the working directory, is reported as a fault.
+// Since the Decoder is reused, a run that leaves syndromes behind for the next
+// run of either system (the first block of a run adds into them without
+// clearing them, and would take them for damage) is reported too.
 #include <dirent.h>
 #include <ftw.h>
 #include <sys/resource.h>
@@ -47,8 +50,8 @@ constexpr int MODE_SYNC = 4;
 // Made once and reused, as a program restoring several captures would.
 Decoder* g_decoder;
 FrameReader g_reader;
-uint8_t g_spare[DV_FRAME_SIZE];
-uint8_t g_plane[PLANE_SIZE];
+uint8_t g_spare[MAX_DV_FRAME_SIZE];   // as brimread's: a frame and a plane of either system
+uint8_t g_plane[MAX_PLANE_SIZE];
 NullSink g_sink;
 
 char g_base[PATH_MAX];    // the harness's own directory, holding RUN_DIRECTORY
@@ -102,6 +105,23 @@ int wrote_beside()
     }
     closedir(dir);
     return found;
+}
+
+// Aborts unless the block code's syndrome planes are zero over the plane size
+// the run starts with.
+void check_syndromes_clear(const Decoder& d)
+{
+    const int32_t bytes = d.queue.ecc.cPlaneBytes;
+    for (int k = 0; k < ECC_NMK; ++k) {
+        const uint8_t* plane = d.queue.ecc.pSyndromePlanes[k];
+        for (int32_t i = 0; i < bytes; ++i) {
+            if (plane[i] != 0) {
+                std::fprintf(stderr, "fuzz_decoder: a run of %d-byte planes starts with byte %d of syndrome plane %d set\n",
+                             bytes, i, k);
+                std::abort();
+            }
+        }
+    }
 }
 
 void remove_base()
@@ -164,6 +184,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     // The queue and the block code never disagree, whatever the input.
     if (status == DecodeStatus::Catastrophic)
         std::abort();
+    // Whatever this run left, a run of either system after it starts clean.
+    for (const VideoSystem* system : VIDEO_SYSTEMS) {
+        Alignment next{};
+        next.system = system;
+        decoder_start(*g_decoder, options, next, &g_sink);
+        check_syndromes_clear(*g_decoder);
+        decoder_stop(*g_decoder);
+    }
     frame_reader_rewind(&g_reader);
 
     if (wrote_beside())

@@ -1,8 +1,10 @@
 // libFuzzer harness for the frame reader: the input is written to a capture
-// file and every frame the reader delivers from it is unpacked, as brimread does.
-// The reader itself decides AVI (the file starts with "RIFF") or raw DV. The
-// file lies in a directory of its own in $TMPDIR (default /tmp), current only
-// while the reader runs.
+// file and every frame the reader delivers from it is unpacked by the system its
+// header names, as brimread does. The reader itself decides AVI (the file starts
+// with "RIFF") or raw DV. Checks that every frame delivered lies, as long as its
+// system says, in bytes the reader holds: the part of its window read from the
+// file, or the spare buffer. The file lies in a directory of its own in $TMPDIR
+// (default /tmp), current only while the reader runs.
 #include <climits>
 #include <cstdint>
 #include <cstdio>
@@ -12,7 +14,6 @@
 
 #include "frame_layout.h"
 #include "frame_reader.h"
-#include "../tests/test_geometry.h"
 
 namespace {
 
@@ -36,6 +37,22 @@ void remove_directory()
     std::remove(CAPTURE_NAME);
     change_directory(g_start);
     rmdir(g_directory);
+}
+
+// Aborts unless the `size` bytes at `frame` are the spare buffer's or lie in the
+// window bytes the reader has read: a frame longer than what was read would
+// otherwise go unnoticed inside the window's allocation.
+void check_frame_held(const FrameReader& reader, const uint8_t* frame, const uint8_t* spare, int size)
+{
+    if (frame == spare)
+        return;
+    const uint8_t* begin = reader.window;
+    const uint8_t* end = reader.window + reader.window_len;
+    if (frame < begin || frame > end || end - frame < size) {
+        std::fprintf(stderr, "fuzz_frame_reader: a %d-byte frame at window offset %lld, %lld bytes read\n", size,
+                     static_cast<long long>(frame - begin), static_cast<long long>(reader.window_len));
+        std::abort();
+    }
 }
 
 void write_capture(const uint8_t* data, size_t size)
@@ -63,8 +80,9 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static uint8_t spare[DV_FRAME_SIZE];
-    static uint8_t plane[PLANE_SIZE];
+    // As brimread's: room for a frame and a plane of either system.
+    static uint8_t spare[MAX_DV_FRAME_SIZE];
+    static uint8_t plane[MAX_PLANE_SIZE];
     change_directory(g_directory);
     write_capture(data, size);
 
@@ -75,13 +93,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     std::snprintf(name, sizeof name, "%s", CAPTURE_NAME);
 
     // Whole frames do not overlap and a frame cut short ends the file: no more
-    // frames than this can come out of it.
-    const size_t frame_limit = size / DV_FRAME_SIZE + 1;
+    // frames than this (counted at the smaller system's size) can come out of it.
+    const size_t frame_limit = size / static_cast<size_t>(SYSTEM_525_60.frame_size) + 1;
     size_t frames = 0;
     const uint8_t* frame = nullptr;
     while (ReadDVFrame(&frame, spare, &reader, name, nullptr)) {
+        const VideoSystem& system = system_of_frame(frame);
+        check_frame_held(reader, frame, spare, system.frame_size);
         FrameRecord record{};
-        unpack_frame(NTSC, frame, plane, &record);
+        unpack_frame(system, frame, plane, &record);
         if (++frames > frame_limit) {
             std::fprintf(stderr, "fuzz_frame_reader: %zu frames from %zu bytes\n", frames, size);
             std::abort();

@@ -4,6 +4,7 @@
 # build-fuzz/corpus-NAME. Exits non-zero if any harness found a crash, leak,
 # timeout or memory blow-up; its reproducer is in build-fuzz/findings-NAME/.
 # Usage: fuzz/run.sh SECONDS [NAME...]   (NAME: frame_reader unpack_classify decoder)
+# FUZZ_BUILD_JOBS sets the build's parallel jobs (default 2).
 set -euo pipefail
 
 duration=${1:?usage: fuzz/run.sh SECONDS [NAME...]}
@@ -13,8 +14,9 @@ names=("$@")
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$root/build-fuzz
-# Seeds are captures of up to ten frames (with audio chunks, ~1.27 MB).
-max_len=1300000
+# Seeds are captures of up to ten 525/60 or eight 625/50 frames (with audio
+# chunks, ~1.27 MB; ~1.4 MB for a mixed capture).
+max_len=1500000
 # A unit takes well under a second; a short timeout also bounds what a runaway
 # decoder run can write before it is stopped.
 timeout_seconds=10
@@ -26,7 +28,7 @@ if [ ! -f "$build/CMakeCache.txt" ]; then
     CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DBRIM_FUZZ=ON -DBRIM_BUILD_TESTS=OFF \
         -DBRIM_BUILD_BENCH=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo
 fi
-cmake --build "$build" -j2 --target fuzz_all
+cmake --build "$build" -j"${FUZZ_BUILD_JOBS:-2}" --target fuzz_all
 
 status=0
 for name in "${names[@]}"; do
