@@ -12,10 +12,11 @@
 namespace {
 
 const char* const USAGE =
-    "usage: brim write [options] PATH...    store files and trees as DV files to record to tape\n"
-    "       brim read  [options] CAPTURE    restore from a capture (its first file, or - for standard input)\n"
-    "       brim plan  [options] PATH...    what write would do; writes nothing\n"
-    "       brim list  [options] CAPTURE    what a capture holds and whether each file would restore intact\n"
+    "usage: brim write [options] PATH...       store files and trees as DV files to record to tape\n"
+    "       brim read  [options] CAPTURE...    restore from a capture (its first file, or - for standard input);\n"
+    "                                          several captures of one tape are merged frame by frame\n"
+    "       brim plan  [options] PATH...       what write would do; writes nothing\n"
+    "       brim list  [options] CAPTURE...    what a capture holds and whether each file would restore intact\n"
     "       brim --help | brim COMMAND --help | brim --version\n";
 
 const char* const WRITE_HELP =
@@ -35,9 +36,10 @@ const char* const WRITE_HELP =
     "  -v, --verbose             a line for every file\n";
 
 const char* const READ_HELP =
-    "usage: brim read [options] CAPTURE\n"
+    "usage: brim read [options] CAPTURE [CAPTURE...]\n"
     "Restores the files of a recording from its capture: the first capture file (the later ones are found by\n"
-    "counting up the digits of its name), or - for a raw DV or AVI stream on standard input.\n"
+    "counting up the digits of its name), or - for a raw DV or AVI stream on standard input. Several captures\n"
+    "of one tape are merged frame by frame: every frame is taken from the capture that holds it best.\n"
     "  -C DIR                    restore into DIR (created if missing; default: the current directory)\n"
     "      --flat                every file into DIR by its base name, without the stored directories\n"
     "      --overwrite           replace existing files (default: keep them and report the restored file not written)\n"
@@ -55,8 +57,9 @@ const char* const PLAN_HELP =
     "space. Writes nothing. Options as for brim write.\n";
 
 const char* const LIST_HELP =
-    "usage: brim list [options] CAPTURE\n"
-    "Lists the files of a capture with their sizes and whether each would restore intact. Writes nothing.\n"
+    "usage: brim list [options] CAPTURE [CAPTURE...]\n"
+    "Lists the files of a capture (or of several captures of one tape, merged) with their sizes and whether each\n"
+    "would restore intact. Writes nothing.\n"
     "      --no-correct          do not use the parity frames\n"
     "      --json                print the list as one JSON document\n"
     "      --log FILE            write a log of the run to FILE\n"
@@ -210,10 +213,10 @@ int parse(int argc, char** argv, BrimOptions* o)
     }
     for (int i = optind; i < argc; ++i)
         o->operands.emplace_back(argv[i]);
-    const bool one_capture = o->command == "read" || o->command == "list";
-    if (o->operands.empty() || (one_capture && o->operands.size() != 1)) {
+    const bool captures = o->command == "read" || o->command == "list";
+    if (o->operands.empty()) {
         brim_error("%s: %s (brim %s --help)", o->command.c_str(),
-                   one_capture ? "name one capture: its first file, or - for standard input" : "name what to store",
+                   captures ? "name a capture: its first file, or - for standard input" : "name what to store",
                    o->command.c_str());
         return BRIM_FAILED;
     }

@@ -11,6 +11,7 @@
 #include "brim.h"
 #include "capture_run.h"
 #include "decode_report.h"
+#include "merge.h"
 #include "restore_path.h"
 #include "verify.h"
 
@@ -106,7 +107,12 @@ struct ProgressState {
     int64_t frames_read;
 };
 
-void show_progress(void* context, const Decoder& d, const FrameReader&)
+void show_merge_progress(void* context, const Decoder& d);
+
+void show_progress(void* context, const Decoder& d, const FrameReader&) { show_merge_progress(context, d); }
+
+// After every frame pushed (a position of a merge counts as one frame).
+void show_merge_progress(void* context, const Decoder& d)
 {
     ProgressState* p = static_cast<ProgressState*>(context);
     ++p->frames_read;
@@ -137,20 +143,56 @@ int64_t capture_bytes(const std::string& first)
     return total;
 }
 
-void print_json_tail(const Decoder& d)
+// What each capture of a merge gave (null: one capture).
+void print_json_captures(const Merger* m, const Decoder& d)
+{
+    if (!m)
+        return;
+    std::printf("  \"captures\": [");
+    for (int i = 0; i < m->count; ++i) {
+        const MergeCapture& c = m->captures[i];
+        std::printf("%s\n    {\"name\": ", i == 0 ? "" : ",");
+        put_json_string(c.first);
+        std::printf(", \"refused\": %s, \"frames_read\": %" PRId64 ", \"positions_given\": %" PRId64
+                    ", \"frames_of_another_recording\": %" PRId64 "}",
+                    c.refused ? "true" : "false", c.frames_read, c.contributed, c.foreign);
+    }
+    std::printf("\n  ],\n  \"positions\": {\"merged\": %" PRId64 ", \"not_intact_in_any_capture\": %" PRId64
+                ", \"lost_in_every_capture\": %" PRId64 "},\n",
+                m->positions, m->not_intact + d.intake.stats.dropped, d.intake.stats.dropped);
+}
+
+void print_text_captures(const Merger* m, const Decoder& d)
+{
+    if (!m)
+        return;
+    for (int i = 0; i < m->count; ++i) {
+        const MergeCapture& c = m->captures[i];
+        if (c.refused)
+            std::printf("capture %s: left out (another recording)\n", c.first);
+        else
+            std::printf("capture %s: %" PRId64 " frames read, gave %" PRId64 " of %" PRId64 " positions\n", c.first,
+                        c.frames_read, c.contributed, m->positions);
+    }
+    std::printf("positions no capture had intact: %" PRId64 " (%" PRId64 " lost in every capture)\n",
+                m->not_intact + d.intake.stats.dropped, d.intake.stats.dropped);
+}
+
+void print_json_tail(const Decoder& d, const Merger* m)
 {
     const VerifyTotals& v = d.verify;
     const DecodeStats& s = d.intake.stats;
     std::printf("\n  ],\n  \"totals\": {\"files\": %" PRId64 ", \"intact\": %" PRId64 ", \"not_intact\": %" PRId64
                 ", \"frames_of_another_recording\": %" PRId64 "},\n",
                 v.files, v.intact, v.files - v.intact, v.foreign_frames);
+    print_json_captures(m, d);
     std::printf("  \"capture\": {\"frames_decoded\": %" PRId64 ", \"dropped\": %" PRId64 ", \"longest_drop\": %u"
                 ", \"duplicated\": %" PRId64 ", \"corrupted\": %" PRId64 ", \"unrecognizable\": %" PRId64
                 ", \"bytes\": %" PRId64 "}\n}\n",
                 s.decoded, s.dropped, s.longest_drop, s.duplicated, s.corrupted, s.unrecognizable, s.bytes);
 }
 
-void print_text_tail(const Decoder& d, bool list)
+void print_text_tail(const Decoder& d, bool list, const Merger* m)
 {
     const VerifyTotals& v = d.verify;
     char reason[REASON_SIZE];
@@ -167,6 +209,7 @@ void print_text_tail(const Decoder& d, bool list)
     }
     if (!list && v.unlisted > 0)
         std::printf("%" PRId64 " more files not intact\n", v.unlisted);
+    print_text_captures(m, d);
     const DecodeStats& s = d.intake.stats;
     std::printf("%" PRId64 " of %" PRId64 " files %s; frames: %" PRId64 " decoded, %" PRId64 " dropped, %" PRId64
                 " damaged, %" PRId64 " unrecognizable%s\n",
@@ -178,26 +221,52 @@ int run_capture(const BrimOptions& o, bool list)
 {
     BrimSink sink(o.verbosity);
     const std::string log_path = o.log.empty() ? std::string() : fs::absolute(fs::u8path(o.log)).u8string();
-    std::string capture = o.operands[0];
+    // Each operand is the first file of one capture of the tape.
+    std::vector<std::string> captures;
     std::error_code ec;
-    if (capture != STDIN_NAME) {
-        if (!fs::exists(fs::u8path(capture), ec)) {
-            brim_error("%s: no such file", capture.c_str());
+    int pipes = 0;
+    for (const std::string& operand : o.operands) {
+        std::string capture = operand;
+        if (capture == STDIN_NAME) {
+            ++pipes;
+        } else {
+            if (!fs::exists(fs::u8path(capture), ec)) {
+                brim_error("%s: no such file", capture.c_str());
+                return BRIM_FAILED;
+            }
+            if (!list && !o.directory.empty())
+                capture = fs::absolute(fs::u8path(capture), ec).u8string();
+            if (!log_path.empty() &&
+                names_capture_of_run(log_path.c_str(), fs::absolute(fs::u8path(capture)).u8string().c_str())) {
+                brim_error("%s: the log would write over a capture file", o.log.c_str());
+                return BRIM_FAILED;
+            }
+        }
+        if (capture.size() >= NAME_BUFFER_SIZE) {
+            brim_error("%s: name too long (at most %d bytes)", capture.c_str(), NAME_BUFFER_SIZE - 1);
             return BRIM_FAILED;
         }
-        if (!list && !o.directory.empty())
-            capture = fs::absolute(fs::u8path(capture), ec).u8string();
+        captures.push_back(capture);
     }
-    const bool from_pipe = capture == STDIN_NAME;
-    if (!log_path.empty() && !from_pipe &&
-        names_capture_of_run(log_path.c_str(), fs::absolute(fs::u8path(capture)).u8string().c_str())) {
-        brim_error("%s: the log would write over a capture file", o.log.c_str());
+    const bool merged = captures.size() > 1;
+    if (pipes > 1) {
+        brim_error("standard input can be one capture only");
         return BRIM_FAILED;
     }
+    if (captures.size() > static_cast<size_t>(MAX_MERGED_CAPTURES)) {
+        brim_error("at most %d captures can be merged", MAX_MERGED_CAPTURES);
+        return BRIM_FAILED;
+    }
+    if (merged && o.delete_captures) {
+        brim_error("--delete-captures takes one capture");
+        return BRIM_FAILED;
+    }
+    const std::string& capture = captures[0];
+    const bool from_pipe = capture == STDIN_NAME;
     if (!log_path.empty() && !sink.open_log(log_path))
         return BRIM_FAILED;
-    if (capture.size() >= NAME_BUFFER_SIZE || o.start.size() >= NAME_BUFFER_SIZE) {
-        brim_error("%s: name too long (at most %d bytes)", capture.c_str(), NAME_BUFFER_SIZE - 1);
+    if (o.start.size() >= NAME_BUFFER_SIZE) {
+        brim_error("%s: name too long (at most %d bytes)", o.start.c_str(), NAME_BUFFER_SIZE - 1);
         return BRIM_FAILED;
     }
     if (!list && !o.directory.empty()) {
@@ -228,28 +297,42 @@ int run_capture(const BrimOptions& o, bool list)
     std::snprintf(options.start_name, sizeof options.start_name, "%s", start.c_str());
 
     Decoder* d = decoder_create();
-    CaptureRun* run = new (std::nothrow) CaptureRun();
-    if (!d || !run || !capture_run_init(run)) {
+    CaptureRun* run = merged ? nullptr : new (std::nothrow) CaptureRun();
+    Merger* merger = merged ? new (std::nothrow) Merger() : nullptr;
+    if (!d || (!merged && (!run || !capture_run_init(run))) || (merged && (!merger || !merger_init(merger)))) {
         brim_error("not enough memory");
         return BRIM_FAILED;
     }
-    run->delete_used = o.delete_captures && !list && !from_pipe;
     remove_on_interrupt(d->writer.temp_name);
     Report report{&o, list, &sink};
     sink.on_verdict = show_verdict;
     sink.verdict_context = &report;
-    ProgressState state{&sink, capture_bytes(capture), 0};
-    const CaptureProgress progress{show_progress, &state};
+    int64_t total_bytes = 0;
+    for (const std::string& c : captures)
+        total_bytes += capture_bytes(c);
+    ProgressState state{&sink, total_bytes, 0};
     if (o.json)
         std::fputs("{\n  \"files\": [", stdout);
-    capture_run_start(run, capture.c_str(), *d, options, &sink);
-    const DecodeStatus status = capture_run_decode(run, *d, &sink, &progress);
+    DecodeStatus status = DecodeStatus::Ok;
+    if (merged) {
+        std::vector<const char*> firsts;
+        for (const std::string& c : captures)
+            firsts.push_back(c.c_str());
+        if (merger_start(merger, firsts.data(), static_cast<int>(firsts.size()), *d, options, &sink) == 0)
+            brim_error("no capture holds the recording");
+        status = merger_decode(merger, *d, &sink, show_merge_progress, &state);
+    } else {
+        run->delete_used = o.delete_captures && !list && !from_pipe;
+        const CaptureProgress progress{show_progress, &state};
+        capture_run_start(run, capture.c_str(), *d, options, &sink);
+        status = capture_run_decode(run, *d, &sink, &progress);
+    }
     sink.end_progress();
     int exit_status = BRIM_OK;
     if (status != DecodeStatus::Ok) {
         exit_status = BRIM_FAILED;
     } else if (decoder_frames_decoded(*d) == 0) {
-        brim_error("%s: no frames of a brim recording found", o.operands[0].c_str());
+        brim_error("%s: no frames of a brim recording found", merged ? "the captures" : o.operands[0].c_str());
         exit_status = BRIM_FAILED;
     } else if (!d->writer.output_started) {
         brim_error("no stored file named %s was found; nothing was restored", o.start.c_str());
@@ -258,17 +341,21 @@ int run_capture(const BrimOptions& o, bool list)
         exit_status = BRIM_PARTIAL;
     }
     if (o.json)
-        print_json_tail(*d);
+        print_json_tail(*d, merger);
     else if (exit_status != BRIM_FAILED)
-        print_text_tail(*d, list);
+        print_text_tail(*d, list, merger);
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
         brim_error("cannot write the report: %s", std::strerror(errno));
         exit_status = BRIM_FAILED;
     }
     remove_on_interrupt(nullptr);
     decoder_stop(*d);
-    capture_run_shutdown(run);
+    if (run)
+        capture_run_shutdown(run);
     delete run;
+    if (merger)
+        merger_shutdown(merger);
+    delete merger;
     decoder_destroy(d);
     return exit_status;
 }

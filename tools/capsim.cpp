@@ -23,6 +23,7 @@ constexpr int64_t MIN_BURST = 2;
 constexpr int64_t DEFAULT_DAMAGE_BLOCKS = 3;
 constexpr int64_t DEFAULT_GARBAGE_MAX = 4096;
 constexpr int64_t MAX_GARBAGE = 64 * KIB * KIB;
+constexpr int64_t MAX_CAPTURES = 26;                     // named A- to Z-
 constexpr int64_t NO_FRAME = -1;
 
 // Independent random streams, one per kind of fault.
@@ -70,6 +71,7 @@ struct Options {
     Fault garbage;
     int64_t garbage_max;
     int64_t cut_keep;  // NO_FRAME: no cut
+    int64_t captures;            // captures of the recording written, each with its own seed
     int64_t splice_at;           // NO_FRAME: no splice
     char* splice_from[1];        // the other recording's file
     int64_t exchange_first;      // NO_FRAME: no exchange
@@ -111,6 +113,8 @@ const char* const USAGE_TEXT =
     "  -last N             the capture ends with input frame N (default: the last one)\n"
     "Faults (LIST: frame numbers and ranges such as 5,100-102; P: chance per frame, 0 to 1):\n"
     "  -seed N             seed of every random choice (default 1)\n"
+    "  -captures N         write N captures of the input, as if the tape were played N times: capture\n"
+    "                      k (A, B, ...) takes seed N+k-1 and the output name with \"k-\" before it\n"
     "  -drop LIST          drop these frames\n"
     "  -rdrop P            drop single frames at random\n"
     "  -rburst P           start a burst of dropped frames at random\n"
@@ -257,6 +261,7 @@ int parse_options(int argc, char** argv)
     o.first = 0;
     o.last = NO_FRAME;
     o.seed = 1;
+    o.captures = 1;
     init_fault(&o.drop);
     o.burst_chance = 0.0;
     o.burst_max = DEFAULT_BURST_MAX;
@@ -308,6 +313,8 @@ int parse_options(int argc, char** argv)
             ok = parse_count(value, &o.first);
         } else if (std::strcmp(opt, "-last") == 0) {
             ok = parse_count(value, &o.last);
+        } else if (std::strcmp(opt, "-captures") == 0) {
+            ok = parse_ranged(value, 1, MAX_CAPTURES, &o.captures);
         } else if (std::strcmp(opt, "-seed") == 0) {
             ok = parse_count(value, &seed);
             o.seed = static_cast<uint64_t>(seed);
@@ -564,27 +571,39 @@ int main(int argc, char** argv)
     if (!parse_options(argc, argv))
         return EXIT_USAGE;
     Options& o = g_options;
-    seed_fault(&o.drop, STREAM_DROP);
-    seed_fault(&o.dup, STREAM_DUP);
-    seed_fault(&o.damage, STREAM_DAMAGE);
-    seed_fault(&o.conceal, STREAM_CONCEAL);
-    seed_fault(&o.header, STREAM_HEADER);
-    seed_fault(&o.frameheader, STREAM_FRAMEHEADER);
-    seed_fault(&o.swap, STREAM_SWAP);
-    seed_fault(&o.garbage, STREAM_GARBAGE);
-    g_counts = Counts{};
-
+    const uint64_t first_seed = o.seed;
+    const std::string output_name = o.output_name;
     uint8_t* frames = new uint8_t[2 * static_cast<size_t>(MAX_DV_FRAME_SIZE)];
-    InputWalker input;
-    input_init(&input, o.inputs, o.input_count);
-    OutputWriter output;
-    int ok = output_init(&output, o.output_name, o.raw, o.split, o.inputs, o.input_count);
-    if (ok)
-        ok = run(&input, &output, frames, frames + MAX_DV_FRAME_SIZE);
-    input_close(&input);
-    if (ok)
-        print_summary(&output);
-    output_release(&output);
+    int ok = 1;
+    for (int64_t k = 0; k < o.captures && ok; ++k) {
+        // Every capture is a playback of its own: its own faults, from its own seed.
+        std::string name = output_name;
+        if (o.captures > 1) {
+            const size_t base = name.find_last_of("/\\") + 1;
+            name.insert(base, std::string(1, static_cast<char>('A' + k)) + "-");
+            std::printf("capture %s seed %llu\n", name.c_str(), static_cast<unsigned long long>(first_seed + k));
+        }
+        o.seed = first_seed + static_cast<uint64_t>(k);
+        seed_fault(&o.drop, STREAM_DROP);
+        seed_fault(&o.dup, STREAM_DUP);
+        seed_fault(&o.damage, STREAM_DAMAGE);
+        seed_fault(&o.conceal, STREAM_CONCEAL);
+        seed_fault(&o.header, STREAM_HEADER);
+        seed_fault(&o.frameheader, STREAM_FRAMEHEADER);
+        seed_fault(&o.swap, STREAM_SWAP);
+        seed_fault(&o.garbage, STREAM_GARBAGE);
+        g_counts = Counts{};
+        InputWalker input;
+        input_init(&input, o.inputs, o.input_count);
+        OutputWriter output;
+        ok = output_init(&output, name.c_str(), o.raw, o.split, o.inputs, o.input_count);
+        if (ok)
+            ok = run(&input, &output, frames, frames + MAX_DV_FRAME_SIZE);
+        input_close(&input);
+        if (ok)
+            print_summary(&output);
+        output_release(&output);
+    }
     delete[] frames;
     std::fflush(stdout);
     return ok ? EXIT_OK : EXIT_FAILED;
