@@ -114,14 +114,16 @@ Alignment chosen_alignment(const Merger& m)
 
 }  // namespace
 
-bool merger_init(Merger* m)
+bool merger_init(Merger* m, int count)
 {
     std::memset(m->captures, 0, sizeof m->captures);
     m->count = 0;
+    m->allocated = count < MAX_MERGED_CAPTURES ? count : MAX_MERGED_CAPTURES;
     m->best = static_cast<uint8_t*>(std::malloc(MAX_DV_FRAME_SIZE));
     m->concealed = static_cast<uint16_t*>(std::malloc(sizeof(uint16_t) * MAX_PAYLOAD_BLOCKS));
     bool ok = m->best && m->concealed;
-    for (MergeCapture& c : m->captures) {
+    for (int i = 0; i < m->allocated; ++i) {
+        MergeCapture& c = m->captures[i];
         c.spare = static_cast<uint8_t*>(std::malloc(MAX_DV_FRAME_SIZE));
         c.frame = static_cast<uint8_t*>(std::malloc(MAX_DV_FRAME_SIZE));
         c.plane = static_cast<uint8_t*>(std::malloc(MAX_PLANE_SIZE));
@@ -132,7 +134,8 @@ bool merger_init(Merger* m)
 
 void merger_shutdown(Merger* m)
 {
-    for (MergeCapture& c : m->captures) {
+    for (int i = 0; i < m->allocated; ++i) {
+        MergeCapture& c = m->captures[i];
         frame_reader_shutdown(&c.reader);
         std::free(c.spare);
         std::free(c.frame);
@@ -148,7 +151,7 @@ void merger_shutdown(Merger* m)
 int merger_start(Merger* m, const char* const* firsts, int count, Decoder& d, DecoderOptions options,
                  EventSink* sink)
 {
-    m->count = count < MAX_MERGED_CAPTURES ? count : MAX_MERGED_CAPTURES;
+    m->count = count < m->allocated ? count : m->allocated;
     m->recording_known = false;
     m->last_file = 0;
     m->last_frame = 0;

@@ -38,7 +38,8 @@ struct MergeCapture {
 // The merge of one run. Large: allocate once.
 struct Merger {
     MergeCapture captures[MAX_MERGED_CAPTURES];
-    int count;
+    int count;                     // captures of the run
+    int allocated;                 // captures whose buffers are allocated
     uint8_t* best;                 // MAX_DV_FRAME_SIZE: the best copy of the position being merged
     uint16_t* concealed;           // MAX_PAYLOAD_BLOCKS: scratch for the concealment marks
     uint16_t recording_tag;        // the recording followed
@@ -50,12 +51,13 @@ struct Merger {
     int64_t not_intact;            // of them, those no capture held intact
 };
 
-// Allocates every buffer once; false when memory is short.
-[[nodiscard]] bool merger_init(Merger* m);
+// Allocates the buffers of `count` captures (at most MAX_MERGED_CAPTURES)
+// once; false when memory is short.
+[[nodiscard]] bool merger_init(Merger* m, int count);
 void merger_shutdown(Merger* m);
 
-// Starts a merge of the `count` captures `firsts` (at most MAX_MERGED_CAPTURES;
-// standard input may be one of them): finds where the recording lies in each,
+// Starts a merge of the `count` captures `firsts` (at most the count given to
+// merger_init; standard input may be one of them): finds where the recording lies in each,
 // refuses (telling `sink`) the captures whose recording is not the one the
 // first capture with a recognisable frame holds, and starts `d` with `options`.
 // Returns the number of captures taken.

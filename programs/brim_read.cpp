@@ -144,7 +144,7 @@ int64_t capture_bytes(const std::string& first)
 }
 
 // What each capture of a merge gave (null: one capture).
-void print_json_captures(const Merger* m, const Decoder& d)
+void print_json_captures(const Merger* m, const Decoder& d, const std::vector<std::string>& names)
 {
     if (!m)
         return;
@@ -152,7 +152,7 @@ void print_json_captures(const Merger* m, const Decoder& d)
     for (int i = 0; i < m->count; ++i) {
         const MergeCapture& c = m->captures[i];
         std::printf("%s\n    {\"name\": ", i == 0 ? "" : ",");
-        put_json_string(c.first);
+        put_json_string(names[static_cast<size_t>(i)].c_str());
         std::printf(", \"refused\": %s, \"frames_read\": %" PRId64 ", \"positions_given\": %" PRId64
                     ", \"frames_of_another_recording\": %" PRId64 "}",
                     c.refused ? "true" : "false", c.frames_read, c.contributed, c.foreign);
@@ -162,37 +162,38 @@ void print_json_captures(const Merger* m, const Decoder& d)
                 m->positions, m->not_intact + d.intake.stats.dropped, d.intake.stats.dropped);
 }
 
-void print_text_captures(const Merger* m, const Decoder& d)
+void print_text_captures(const Merger* m, const Decoder& d, const std::vector<std::string>& names)
 {
     if (!m)
         return;
     for (int i = 0; i < m->count; ++i) {
         const MergeCapture& c = m->captures[i];
+        const char* name = names[static_cast<size_t>(i)].c_str();
         if (c.refused)
-            std::printf("capture %s: left out (another recording)\n", c.first);
+            std::printf("capture %s: left out (another recording)\n", name);
         else
-            std::printf("capture %s: %" PRId64 " frames read, gave %" PRId64 " of %" PRId64 " positions\n", c.first,
+            std::printf("capture %s: %" PRId64 " frames read, gave %" PRId64 " of %" PRId64 " positions\n", name,
                         c.frames_read, c.contributed, m->positions);
     }
     std::printf("positions no capture had intact: %" PRId64 " (%" PRId64 " lost in every capture)\n",
                 m->not_intact + d.intake.stats.dropped, d.intake.stats.dropped);
 }
 
-void print_json_tail(const Decoder& d, const Merger* m)
+void print_json_tail(const Decoder& d, const Merger* m, const std::vector<std::string>& names)
 {
     const VerifyTotals& v = d.verify;
     const DecodeStats& s = d.intake.stats;
     std::printf("\n  ],\n  \"totals\": {\"files\": %" PRId64 ", \"intact\": %" PRId64 ", \"not_intact\": %" PRId64
                 ", \"frames_of_another_recording\": %" PRId64 "},\n",
                 v.files, v.intact, v.files - v.intact, v.foreign_frames);
-    print_json_captures(m, d);
+    print_json_captures(m, d, names);
     std::printf("  \"capture\": {\"frames_decoded\": %" PRId64 ", \"dropped\": %" PRId64 ", \"longest_drop\": %u"
                 ", \"duplicated\": %" PRId64 ", \"corrupted\": %" PRId64 ", \"unrecognizable\": %" PRId64
                 ", \"bytes\": %" PRId64 "}\n}\n",
                 s.decoded, s.dropped, s.longest_drop, s.duplicated, s.corrupted, s.unrecognizable, s.bytes);
 }
 
-void print_text_tail(const Decoder& d, bool list, const Merger* m)
+void print_text_tail(const Decoder& d, bool list, const Merger* m, const std::vector<std::string>& names)
 {
     const VerifyTotals& v = d.verify;
     char reason[REASON_SIZE];
@@ -209,7 +210,7 @@ void print_text_tail(const Decoder& d, bool list, const Merger* m)
     }
     if (!list && v.unlisted > 0)
         std::printf("%" PRId64 " more files not intact\n", v.unlisted);
-    print_text_captures(m, d);
+    print_text_captures(m, d, names);
     const DecodeStats& s = d.intake.stats;
     std::printf("%" PRId64 " of %" PRId64 " files %s; frames: %" PRId64 " decoded, %" PRId64 " dropped, %" PRId64
                 " damaged, %" PRId64 " unrecognizable%s\n",
@@ -299,7 +300,7 @@ int run_capture(const BrimOptions& o, bool list)
     Decoder* d = decoder_create();
     CaptureRun* run = merged ? nullptr : new (std::nothrow) CaptureRun();
     Merger* merger = merged ? new (std::nothrow) Merger() : nullptr;
-    if (!d || (!merged && (!run || !capture_run_init(run))) || (merged && (!merger || !merger_init(merger)))) {
+    if (!d || (!merged && (!run || !capture_run_init(run))) || (merged && (!merger || !merger_init(merger, static_cast<int>(captures.size()))))) {
         brim_error("not enough memory");
         return BRIM_FAILED;
     }
@@ -341,9 +342,9 @@ int run_capture(const BrimOptions& o, bool list)
         exit_status = BRIM_PARTIAL;
     }
     if (o.json)
-        print_json_tail(*d, merger);
+        print_json_tail(*d, merger, o.operands);
     else if (exit_status != BRIM_FAILED)
-        print_text_tail(*d, list, merger);
+        print_text_tail(*d, list, merger, o.operands);
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
         brim_error("cannot write the report: %s", std::strerror(errno));
         exit_status = BRIM_FAILED;
