@@ -105,6 +105,7 @@ struct ProgressState {
     BrimSink* sink;
     int64_t total_bytes;
     int64_t frames_read;
+    int captures;          // captures read side by side: each position moves through all of them
 };
 
 void show_merge_progress(void* context, const Decoder& d);
@@ -118,7 +119,7 @@ void show_merge_progress(void* context, const Decoder& d)
     ++p->frames_read;
     // Frames are counted at the recording's size: a close estimate of the bytes read.
     const VideoSystem& system = *d.intake.system;
-    const int64_t bytes = p->frames_read * system.chunk_size;
+    const int64_t bytes = p->frames_read * system.chunk_size * p->captures;
     p->sink->set_system(system);
     p->sink->progress(bytes, p->total_bytes, bytes, decoder_frames_decoded(d));
 }
@@ -311,7 +312,7 @@ int run_capture(const BrimOptions& o, bool list)
     int64_t total_bytes = 0;
     for (const std::string& c : captures)
         total_bytes += capture_bytes(c);
-    ProgressState state{&sink, total_bytes, 0};
+    ProgressState state{&sink, total_bytes, 0, static_cast<int>(captures.size())};
     if (o.json)
         std::fputs("{\n  \"files\": [", stdout);
     DecodeStatus status = DecodeStatus::Ok;
