@@ -125,7 +125,7 @@ statistics() {
 # --install, man), a POSIX shell around the program (brim's pipes, signals
 # and ulimit; not built for Windows), or libdv (not cross-built: the suite is
 # left out of the Windows build).
-linux_suites=(test_install test_brim test_faults_merge test_interop_libdv)
+linux_suites=(test_install test_brim test_faults_merge test_faults_health test_interop_libdv)
 
 echo "== test programs under Wine"
 rm -rf "$work"

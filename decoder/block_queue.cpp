@@ -22,6 +22,48 @@ DecodeStatus catastrophe(Decoder& d)
     return DecodeStatus::Catastrophic;
 }
 
+// What the finished block of `entries` tells of the tape, to the sink: its
+// known-bad frames by kind, the states of its positions, and its margin.
+void tell_health(Decoder& d, const QueueEntry* entries, const uint8_t* intact, uint32_t unsolved)
+{
+    BlockHealth& h = d.queue.health;
+    h = BlockHealth{};
+    h.first_position = d.place.next - ECC_N;   // the placement has moved past the block's last position
+    h.index = h.first_position / ECC_N;
+    h.system = d.queue.system;
+    h.unsolved = unsolved;
+    bool whole = true;
+    for (int p = 0; p < ECC_N; ++p) {
+        const QueueEntry& e = entries[p];
+        const bool wrong_sum = !e.filler && e.record.sum_computed != e.record.sum_stored;
+        FrameState state = FrameState::INTACT;
+        if (e.filler) {
+            ++h.lost;
+            state = FrameState::LOST;
+        } else if (wrong_sum) {
+            ++h.damaged;
+            state = FrameState::REBUILT;
+            if (e.marked) {
+                ++h.concealed;
+                state = FrameState::CONCEALED;
+            }
+        }
+        if (p < ECC_K && !intact[p]) {
+            state = FrameState::BEYOND_REPAIR;
+            whole = false;
+        } else if (p < ECC_K && state != FrameState::INTACT) {
+            ++h.rebuilt;
+        }
+        h.state[p] = state;
+        h.source[p] = e.filler ? NO_CAPTURE : e.record.source;
+        if (e.track != NO_TRACK && e.frame_index == 0)
+            h.file_starts[p] = track_of(d.place, e.track)->file_index;
+    }
+    const int bad = h.lost + h.damaged;
+    h.margin = whole && bad < SAFE_BAD_FRAMES ? SAFE_BAD_FRAMES - bad : 0;
+    d.sink->block_health(h);
+}
+
 }  // namespace
 
 bool queue_allocate(BlockQueue& q)
@@ -93,6 +135,7 @@ DecodeStatus add2queue(Decoder& d, const uint8_t* plane, const QueueEntry* entry
     BlockCheck check{};
     if (!correct_block(q, q.entries, d.options.correct, intact, &check))
         return catastrophe(d);
+    tell_health(d, q.entries, intact, q.ecc.cUncorrectable);
     return dump_eccblock(d, intact, &check);
 }
 
@@ -137,5 +180,6 @@ DecodeStatus dump_lost_block(Decoder& d, const QueueEntry* entries)
         intact[i] = 0;
     }
     const BlockCheck nothing_known{};
+    tell_health(d, entries, intact, 0);
     return write_block(d, entries, planes, intact, &nothing_known, quiet);
 }

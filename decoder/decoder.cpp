@@ -142,6 +142,7 @@ void decoder_start(Decoder& d, const DecoderOptions& options, const Alignment& a
     d.intake.system_known = alignment.system != nullptr;
     d.intake.system = alignment.system ? alignment.system : &SYSTEM_525_60;
     d.intake.foreign_previous.frame_index = -1;
+    d.intake.source = NO_CAPTURE;
     std::memset(&d.verify, 0, sizeof d.verify);
     placement_reset(d.place, alignment);
     queue_reset(d.queue);
@@ -159,6 +160,7 @@ DecodeStatus decoder_push_frame(Decoder& d, const uint8_t* dv_frame)
     uint8_t* plane = queue_buffer(d);
     const VideoSystem& system = system_of_frame(dv_frame);
     unpack_frame(system, dv_frame, plane, &in.current);
+    in.current.source = in.source;
     if (!frame_recognised(&in.current)) {
         // The next frame is compared with the last recognised one again.
         in.current = in.previous;
@@ -176,6 +178,8 @@ DecodeStatus decoder_push_frame(Decoder& d, const uint8_t* dv_frame)
         classify_frame(system, &in.current, &in.previous);
     return take_frame(d, system, dv_frame, plane, header_remaining, new_recording);
 }
+
+void decoder_set_source(Decoder& d, int source) { d.intake.source = static_cast<int8_t>(source); }
 
 CaptureCounts decoder_next_capture(Decoder& d)
 {

@@ -32,6 +32,10 @@ void decoder_start(Decoder& d, const DecoderOptions& options, const Alignment& a
 // of the first recognised frame, and changes only where a new recording begins.
 DecodeStatus decoder_push_frame(Decoder& d, const uint8_t* dv_frame);
 
+// The frames pushed from now on come from capture `source` of a merge (0 on;
+// NO_CAPTURE when one capture is read): the tape health tells who gave what.
+void decoder_set_source(Decoder& d, int source);
+
 // The capture file being read has ended: returns what the run took from it and
 // starts the counts of the next one.
 CaptureCounts decoder_next_capture(Decoder& d);

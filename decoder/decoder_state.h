@@ -51,6 +51,35 @@ struct QueueEntry {
     bool path_suspect;      // the path field of a frame 0 here may be damaged
 };
 
+// The state of one frame position of a finished block, as the tape health shows it.
+enum class FrameState : uint8_t {
+    INTACT,          // received whole
+    REBUILT,         // received with a wrong checksum, rebuilt
+    CONCEALED,       // received with payload blocks marked concealed, rebuilt
+    LOST,            // not received, rebuilt
+    BEYOND_REPAIR,   // a data plane that is not known to be the one written
+};
+constexpr int FRAME_STATES = 5;
+
+// How close one ECC block came to loss. A block survives any three known-bad
+// frames (often more): its margin is what it could still have taken.
+constexpr int SAFE_BAD_FRAMES = 3;
+constexpr int8_t NO_CAPTURE = -1;
+struct BlockHealth {
+    int64_t index;                 // its number in the run: its first position / ECC_N
+    int64_t first_position;        // global position of its first frame
+    const VideoSystem* system;
+    int lost;                      // positions not received
+    int damaged;                   // received with a wrong checksum
+    int concealed;                 // of those, with payload blocks marked concealed
+    int rebuilt;                   // known-bad data positions that came out as written
+    uint32_t unsolved;             // codewords the correction left unsolved
+    int margin;                    // SAFE_BAD_FRAMES minus the known-bad frames; 0 when not every plane came back
+    FrameState state[ECC_N];
+    int8_t source[ECC_N];          // the capture that gave each position (merges), NO_CAPTURE when none
+    int32_t file_starts[ECC_N];    // the file whose first frame is at each position, 0 for none
+};
+
 // What became of a restored file.
 enum OutputState {
     OUTPUT_WRITING = 0,     // created; bytes go to it
@@ -153,6 +182,7 @@ struct SegmentFacts {
 // entry of every queued position, and what the correction knows and keeps.
 struct BlockQueue {
     const VideoSystem* system;    // of the block being filled: the size of its planes
+    BlockHealth health;           // of the block last finished
     ECCDecoder ecc;
     QueueEntry* entries;          // ECC_N
     ECCErasures* erasures;        // known-bad places of the block being filled
@@ -241,6 +271,7 @@ struct FrameIntake {
     FrameRecord previous;
     uint16_t recording_tag;               // the tag of the recording being restored
     bool tag_known;
+    int8_t source;                        // the capture the frames pushed now come from (merges)
     const VideoSystem* system;            // the video system of the recording being restored
     bool system_known;                    // a frame (or the alignment) has told it
     FrameRecord foreign_previous;         // the last frame of another recording, for its own classification

@@ -245,6 +245,7 @@ DecodeStatus merger_decode(Merger* m, Decoder& d, EventSink* sink, void (*frame_
         m->last_frame = at.frame;
         if (at.frame != 0)
             copies = 1;
+        decoder_set_source(d, best_capture);
         for (int64_t k = 0; k < copies; ++k) {
             const DecodeStatus status = decoder_push_frame(d, m->best);
             if (status != DecodeStatus::Ok)

@@ -21,6 +21,7 @@ enum class Severity : uint8_t {
     Failure,    // an operation failed; the console shows it, the programs' logs never held it
 };
 
+struct BlockHealth;
 struct DecodeStats;
 struct RestoredFile;
 struct VerifyTotals;
@@ -41,6 +42,9 @@ public:
     virtual void statistics(const DecodeStats& stats, int64_t seconds) = 0;
     // The verification report: every file that was due, intact or not.
     virtual void verification(const VerifyTotals& totals) = 0;
+    // An ECC block is done: how close it came to loss (sinks that do not show
+    // tape health ignore it).
+    virtual void block_health(const BlockHealth&) {}
 };
 
 // A sink that drops everything: for callers that want results only (fuzzers, tests).

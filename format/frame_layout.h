@@ -200,6 +200,7 @@ struct FrameRecord {
     int64_t Zerobytes;         // 64 bits: a long dropout loses more than 2 GiB
     int64_t RealBytes;
     uint32_t frame_code;
+    int8_t source;             // the capture it came from, when several are merged (set by the decoder)
 };
 
 // DV frame offsets of the payload blocks of system `v`, in plane order

@@ -37,6 +37,8 @@ struct BrimOptions {
     bool delete_captures = false;
     bool json = false;
     bool pal = false;                    // --pal: 625/50 frames
+    std::string map;                     // --map: the tape health map (SVG)
+    bool map_by_capture = false;         // --map-by capture
 };
 
 // The commands; each returns its exit status.
@@ -60,10 +62,13 @@ public:
     void file_verdict(const RestoredFile& file) override;
     void statistics(const DecodeStats&, int64_t) override {}
     void verification(const VerifyTotals&) override {}
+    void block_health(const BlockHealth& block) override;
 
     // Called with every file's verdict (read, list), before it is counted.
     void (*on_verdict)(void* context, const RestoredFile& file) = nullptr;
     void* verdict_context = nullptr;
+    // Called with every finished ECC block (read, list).
+    void (*on_block)(void* context, const BlockHealth& block) = nullptr;
 
     // Progress of a run: `done` of `total` units (total 0: unknown), `bytes`
     // moved so far and `frames` of tape reached; shown at most a few times a second.

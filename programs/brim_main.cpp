@@ -47,8 +47,10 @@ const char* const READ_HELP =
     "      --start NAME          restore from the stored file NAME on\n"
     "      --delete-captures     delete each capture file once everything it gave is on disk\n"
     "      --json                print the report as one JSON document\n"
+    "      --map FILE.svg        draw the tape health: a cell per frame, a row per tape minute\n"
+    "      --map-by capture      colour the map by the capture that gave each frame (several captures)\n"
     "      --log FILE            write a log of the run to FILE\n"
-    "  -q, --quiet               only errors and the closing summary\n"
+    "  -q, --quiet               only errors and the closing summary (no tape health)\n"
     "  -v, --verbose             a line for every file\n";
 
 const char* const PLAN_HELP =
@@ -62,6 +64,7 @@ const char* const LIST_HELP =
     "would restore intact. Writes nothing.\n"
     "      --no-correct          do not use the parity frames\n"
     "      --json                print the list as one JSON document\n"
+    "      --map FILE.svg        draw the tape health (--map-by capture: by the capture that gave each frame)\n"
     "      --log FILE            write a log of the run to FILE\n"
     "  -q, --quiet               only errors and the closing summary\n"
     "  -v, --verbose             a line for every file (the default)\n";
@@ -72,6 +75,8 @@ enum LongOnly {
     OPT_FIRST_FRAME_COPIES,
     OPT_TEMPLATE,
     OPT_PAL,
+    OPT_MAP,
+    OPT_MAP_BY,
     OPT_OVERWRITE,
     OPT_LOG,
     OPT_FLAT,
@@ -92,6 +97,8 @@ const struct option LONG_OPTIONS[] = {
     {"first-frame-copies", required_argument, nullptr, OPT_FIRST_FRAME_COPIES},
     {"template", required_argument, nullptr, OPT_TEMPLATE},
     {"pal", no_argument, nullptr, OPT_PAL},
+    {"map", required_argument, nullptr, OPT_MAP},
+    {"map-by", required_argument, nullptr, OPT_MAP_BY},
     {"overwrite", no_argument, nullptr, OPT_OVERWRITE},
     {"log", required_argument, nullptr, OPT_LOG},
     {"flat", no_argument, nullptr, OPT_FLAT},
@@ -140,6 +147,8 @@ bool option_fits(const std::string& command, int c)
         return command != "plan";
     case OPT_FLAT: case OPT_START: case OPT_DELETE_CAPTURES:
         return command == "read";
+    case OPT_MAP: case OPT_MAP_BY:
+        return command == "read" || command == "list";
     case OPT_NO_CORRECT: case OPT_JSON:
         return !writes;
     case 'C':
@@ -201,6 +210,14 @@ int parse(int argc, char** argv, BrimOptions* o)
             break;
         case OPT_TEMPLATE: o->template_file = optarg; break;
         case OPT_PAL: o->pal = true; break;
+        case OPT_MAP: o->map = optarg; break;
+        case OPT_MAP_BY:
+            if (std::strcmp(optarg, "capture") != 0 && std::strcmp(optarg, "state") != 0) {
+                brim_error("--map-by takes capture or state, not '%s'", optarg);
+                return BRIM_FAILED;
+            }
+            o->map_by_capture = std::strcmp(optarg, "capture") == 0;
+            break;
         case OPT_OVERWRITE: o->overwrite = true; break;
         case OPT_LOG: o->log = optarg; break;
         case OPT_FLAT: o->flat = true; break;

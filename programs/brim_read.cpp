@@ -12,6 +12,7 @@
 #include "capture_run.h"
 #include "decode_report.h"
 #include "merge.h"
+#include "tape_health.h"
 #include "restore_path.h"
 #include "verify.h"
 
@@ -28,7 +29,13 @@ struct Report {
     bool list;
     BrimSink* sink;
     bool first = true;   // no file object written yet (JSON)
+    TapeHealth* health;
 };
+
+void take_block(void* context, const BlockHealth& block)
+{
+    tape_health_block(static_cast<Report*>(context)->health, block);
+}
 
 const char* status_of(const RestoredFile& f)
 {
@@ -75,6 +82,7 @@ void put_json_string(const char* text)
 void show_verdict(void* context, const RestoredFile& f)
 {
     Report* r = static_cast<Report*>(context);
+    tape_health_file(r->health, f);
     char name[NAME_BUFFER_SIZE];
     report_name_of(&f, name, sizeof name);
     char reason[REASON_SIZE] = "";
@@ -180,7 +188,7 @@ void print_text_captures(const Merger* m, const Decoder& d, const std::vector<st
                 m->not_intact + d.intake.stats.dropped, d.intake.stats.dropped);
 }
 
-void print_json_tail(const Decoder& d, const Merger* m, const std::vector<std::string>& names)
+void print_json_tail(const Decoder& d, const Merger* m, const std::vector<std::string>& names, TapeHealth* health)
 {
     const VerifyTotals& v = d.verify;
     const DecodeStats& s = d.intake.stats;
@@ -188,6 +196,7 @@ void print_json_tail(const Decoder& d, const Merger* m, const std::vector<std::s
                 ", \"frames_of_another_recording\": %" PRId64 "},\n",
                 v.files, v.intact, v.files - v.intact, v.foreign_frames);
     print_json_captures(m, d, names);
+    tape_health_print_json(health);
     std::printf("  \"capture\": {\"frames_decoded\": %" PRId64 ", \"dropped\": %" PRId64 ", \"longest_drop\": %u"
                 ", \"duplicated\": %" PRId64 ", \"corrupted\": %" PRId64 ", \"unrecognizable\": %" PRId64
                 ", \"bytes\": %" PRId64 "}\n}\n",
@@ -223,6 +232,7 @@ int run_capture(const BrimOptions& o, bool list)
 {
     BrimSink sink(o.verbosity);
     const std::string log_path = o.log.empty() ? std::string() : fs::absolute(fs::u8path(o.log)).u8string();
+    const std::string map_path = o.map.empty() ? std::string() : fs::absolute(fs::u8path(o.map)).u8string();
     // Each operand is the first file of one capture of the tape.
     std::vector<std::string> captures;
     std::error_code ec;
@@ -238,9 +248,13 @@ int run_capture(const BrimOptions& o, bool list)
             }
             if (!list && !o.directory.empty())
                 capture = fs::absolute(fs::u8path(capture), ec).u8string();
-            if (!log_path.empty() &&
-                names_capture_of_run(log_path.c_str(), fs::absolute(fs::u8path(capture)).u8string().c_str())) {
+            const std::string absolute = fs::absolute(fs::u8path(capture)).u8string();
+            if (!log_path.empty() && names_capture_of_run(log_path.c_str(), absolute.c_str())) {
                 brim_error("%s: the log would write over a capture file", o.log.c_str());
+                return BRIM_FAILED;
+            }
+            if (!map_path.empty() && names_capture_of_run(map_path.c_str(), absolute.c_str())) {
+                brim_error("%s: the map would write over a capture file", o.map.c_str());
                 return BRIM_FAILED;
             }
         }
@@ -306,8 +320,14 @@ int run_capture(const BrimOptions& o, bool list)
         return BRIM_FAILED;
     }
     remove_on_interrupt(d->writer.temp_name);
-    Report report{&o, list, &sink};
+    TapeHealth health;
+    // Opened before the run changes into -C's directory, as the captures are.
+    if (!tape_health_open(&health, map_path, o.map_by_capture ? MapColouring::CAPTURE : MapColouring::STATE,
+                          static_cast<int>(captures.size())))
+        return BRIM_FAILED;
+    Report report{&o, list, &sink, true, &health};
     sink.on_verdict = show_verdict;
+    sink.on_block = take_block;
     sink.verdict_context = &report;
     int64_t total_bytes = 0;
     for (const std::string& c : captures)
@@ -342,10 +362,15 @@ int run_capture(const BrimOptions& o, bool list)
     } else if (d->verify.intact != d->verify.files) {
         exit_status = BRIM_PARTIAL;
     }
-    if (o.json)
-        print_json_tail(*d, merger, o.operands);
-    else if (exit_status != BRIM_FAILED)
+    if (o.json) {
+        print_json_tail(*d, merger, o.operands, &health);
+    } else if (exit_status != BRIM_FAILED) {
         print_text_tail(*d, list, merger, o.operands);
+        if (o.verbosity > 0)
+            tape_health_print_text(health, merged ? o.operands : std::vector<std::string>());
+    }
+    if (!tape_health_close(&health))
+        exit_status = BRIM_FAILED;
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
         brim_error("cannot write the report: %s", std::strerror(errno));
         exit_status = BRIM_FAILED;

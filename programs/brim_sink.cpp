@@ -108,6 +108,12 @@ void BrimSink::file_verdict(const RestoredFile& file)
         on_verdict(verdict_context, file);
 }
 
+void BrimSink::block_health(const BlockHealth& block)
+{
+    if (on_block)
+        on_block(verdict_context, block);
+}
+
 void BrimSink::progress(int64_t done, int64_t total, int64_t bytes, int64_t frames)
 {
     if (!terminal_ || verbosity_ == 0)
