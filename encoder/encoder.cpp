@@ -26,12 +26,63 @@ bool ecc_refused(const Encoder* e)
     return false;
 }
 
-// Appends the packed frame in the plan's output format.
-bool write_frame(Encoder* e)
+static_assert(sizeof(FrameInfo) <= HANDOFF_NOTE_BYTES, "a slot's note holds the frame's record");
+
+// Appends a packed frame in the plan's output format.
+bool put_frame(Encoder* e, const uint8_t* chunk, const FrameInfo* info, EventSink* sink)
 {
     if (e->plan.output == OutputFormat::AVI)
-        return write_avi_frame(e->frame, &e->info, &e->plan, &e->avi, e->sink);
-    return write_raw_frame(e->frame, &e->info, &e->plan, &e->avi, e->sink);
+        return write_avi_frame(chunk, info, &e->plan, &e->avi, sink);
+    return write_raw_frame(chunk, info, &e->plan, &e->avi, sink);
+}
+
+// The frame's copies move the cursor through the planned files as the writer will.
+void advance_cursor(Encoder* e)
+{
+    const int copies = e->info.frame_index == 0 ? e->plan.repeat0 : 1;
+    for (int c = 0; c < copies; ++c) {
+        const size_t k = static_cast<size_t>(e->sent.file);
+        const int32_t planned = k < e->plan.avi_frames.size() ? e->plan.avi_frames[k] : 0;
+        if (++e->sent.frames >= planned) {
+            ++e->sent.file;
+            e->sent.frames = 0;
+        }
+    }
+}
+
+// Hands the packed frame on: written here, or sent to the writing thread.
+bool write_frame(Encoder* e)
+{
+    advance_cursor(e);
+    if (!e->write_ahead)
+        return put_frame(e, e->frame, &e->info, e->sink);
+    HandoffSlot* slot = handoff_fill(&e->handoff);
+    if (!slot)
+        return false;   // the writing thread has stopped: a write failed
+    std::memcpy(slot->bytes, e->frame, static_cast<size_t>(e->plan.system->chunk_size));
+    std::memcpy(slot->note, &e->info, sizeof e->info);
+    slot->carries = true;
+    handoff_send(&e->handoff);
+    return true;
+}
+
+// The writing thread: tells each slot's events, then writes its frame.
+void write_sent(Encoder* e, EventSink* sink)
+{
+    while (HandoffSlot* slot = handoff_take(&e->handoff)) {
+        handoff_replay(*slot, sink);
+        if (slot->last)
+            return;
+        if (!slot->carries)
+            continue;
+        FrameInfo info;
+        std::memcpy(&info, slot->note, sizeof info);
+        if (!put_frame(e, slot->bytes, &info, sink)) {
+            e->write_failed = true;
+            handoff_stop(&e->handoff);
+            return;
+        }
+    }
 }
 
 // Packs `plane` as the next frame of the current file and adds it to the ECC block.
@@ -68,7 +119,7 @@ bool flush_eccblock(Encoder* e)
 {
     const int ecc_k = e->ecc_pctr;
     tell(e->sink, Severity::Progress, "\nflush_eccblock( ecc_k=%d ) : starting (CAVIFcnt=%d)", ecc_k,
-         e->plan.CAVIFcnt);
+         e->sent.frames);
     tell(e->sink, Severity::Progress, "\nflush_eccblock() : padding file to ECC_block boundary! (ecc_pctr=%d)",
          ecc_k);
     std::memset(e->plane, 0, static_cast<size_t>(e->plan.system->plane_size));
@@ -114,18 +165,16 @@ bool encoder_start(Encoder* e)
     return input_slot_init(&e->input, e->recording_id, e->scan, e->sink);
 }
 
-bool encode_run(Encoder* e)
+namespace {
+
+// Every plane of the input as frames, the last block completed. False when the
+// ECC encoder refused a plane or a frame could not be written.
+bool encode_planes(Encoder* e)
 {
     EncodePlan* plan = &e->plan;
-    plan->avi_current = 1;
-    plan->file_current = 1;
-    plan->CAVIFcnt = 0;
-    e->ecc_pctr = 0;
-    e->ecc_blocks = 0;
-
     while (next_plane(e->plane, &e->info, plan, &e->input)) {
         if (e->info.frame_index == 0)
-            tell(e->sink, Severity::Info, "\n(@ f#%d) Encoding %s", plan->CAVIFcnt,
+            tell(e->sink, Severity::Info, "\n(@ f#%d) Encoding %s", e->sent.frames,
                  plan->file_name[e->info.file_index].c_str());
         else
             tell_mark(e->sink, ".");
@@ -138,12 +187,61 @@ bool encode_run(Encoder* e)
             e->ecc_blocks++;
         }
     }
-
     if (e->ecc_pctr > 0) {
         if (!flush_eccblock(e))
             return false;
         e->ecc_blocks++;
     }
+    return true;
+}
+
+}  // namespace
+
+bool encode_run(Encoder* e)
+{
+    EncodePlan* plan = &e->plan;
+    plan->avi_current = 1;
+    plan->file_current = 1;
+    plan->CAVIFcnt = 0;
+    e->ecc_pctr = 0;
+    e->ecc_blocks = 0;
+    e->sent = OutputCursor{1, 0};
+    e->write_failed = false;
+
+    // Two threads: this one reads, hashes and packs; the writer writes, and
+    // tells the events recorded before each frame, as one thread would have.
+    EventSink* sink = e->sink;
+    RecordingSink recorder(&e->handoff);
+    if (e->write_ahead) {
+        e->write_ahead = e->handoff_ready || (e->handoff_ready = handoff_init(&e->handoff));
+        if (e->write_ahead) {
+            handoff_reset(&e->handoff);
+            try {
+                e->writer = std::thread(write_sent, e, sink);
+            } catch (...) {
+                e->write_ahead = false;
+            }
+        }
+        if (e->write_ahead) {
+            e->sink = &recorder;
+            e->input.sink = &recorder;
+        }
+    }
+    bool encoded = encode_planes(e);
+    if (e->write_ahead) {
+        HandoffSlot* last = handoff_fill(&e->handoff);
+        if (last) {
+            last->last = true;
+            handoff_send(&e->handoff);
+        }
+        e->writer.join();
+        e->sink = sink;
+        e->input.sink = sink;
+        encoded = encoded && !e->write_failed;
+    }
+    if (!encoded)
+        return false;
+
     if (e->avi) {
         // The plan counts every frame written, so the last frame closes the last
         // file; one still open lacks its index and is no usable output.

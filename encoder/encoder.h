@@ -6,11 +6,21 @@
 #include <cstdint>
 #include <cstdio>
 
+#include <thread>
+
 #include "ecc.h"
 #include "encode_plan.h"
 #include "events.h"
 #include "frame_layout.h"
+#include "handoff.h"
 #include "plane_source.h"
+
+// Where the frames sent so far end in the planned output files: the writer's
+// cursor as it will be once it has written them.
+struct OutputCursor {
+    int32_t file;      // the output file (from 1)
+    int32_t frames;    // frames in it
+};
 
 // Everything one run keeps. It holds the frame, plane and scan buffers, so
 // allocate it once, on the heap.
@@ -27,6 +37,12 @@ struct Encoder {
     EventSink* sink = nullptr;
     int32_t ecc_pctr = 0;               // data planes in the current ECC block
     uint32_t ecc_blocks = 0;            // ECC blocks written
+    OutputCursor sent{};                // what the frames packed so far fill
+    bool write_ahead = true;            // a second thread writes the packed frames (false: one thread)
+    bool handoff_ready = false;         // `handoff` is allocated
+    Handoff handoff{};                  // packed frames on their way to the writing thread
+    std::thread writer;
+    bool write_failed = false;          // the writing thread could not write (told to the sink)
 
     Encoder() = default;
     Encoder(const Encoder&) = delete;
@@ -46,6 +62,8 @@ struct Encoder {
 [[nodiscard]] bool encoder_start(Encoder* encoder);
 
 // Encodes every plane of the planned input into the AVI files and tells the
-// closing lines. false when an AVI file could not be created or written, or the
+// closing lines. With `write_ahead` the frames are written on a second thread
+// while the next planes are read, hashed and packed; the files and everything
+// told are the same, in the same order. false when an AVI file could not be created or written, or the
 // ECC encoder refused a plane: the reason has been told and nothing more is written.
 [[nodiscard]] bool encode_run(Encoder* encoder);

@@ -11,6 +11,7 @@
 
 #include "avi_writer.h"
 #include "brim.h"
+#include "capture_run.h"
 #include "dv_template.h"
 #include "encoder.h"
 #include "plan.h"
@@ -410,6 +411,7 @@ int brim_write(const BrimOptions& o)
         return BRIM_FAILED;
     }
     encoder->plan = p.plan;
+    encoder->write_ahead = threads_allowed();
     sink.set_system(*p.plan.system);
     sink.expect_planes(p.frames.data);
     if (o.verbosity > 1) {

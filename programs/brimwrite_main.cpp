@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "brimwrite_options.h"
+#include "capture_run.h"
 #include "console_log.h"
 #include "encoder.h"
 #include "plan.h"
@@ -38,6 +39,7 @@ int main(int argc, char** argv)
     const auto encoder = std::make_unique<Encoder>();
     if (!encoder_init(encoder.get(), &sink))
         return EXIT_FAILED;
+    encoder->write_ahead = threads_allowed();
     if (argc < 2) {
         print_usage_first();
         return EXIT_FAILED;

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "decoder.h"
+#include "frame_pump.h"
 #include "frame_reader.h"
 
 // Capture files waiting to be deleted; a longer queue keeps the rest.
@@ -32,13 +33,19 @@ struct CaptureRun {
     CaptureFile pending[PENDING_DELETIONS];
     int pending_first;
     int pending_count;
+    bool read_ahead;                    // frames are found on a thread of their own while the decoder works
     FrameReader reader;
+    FramePump pump;
     uint8_t spare_frame[MAX_DV_FRAME_SIZE]; // a frame cut short at the end of its file
     uint8_t plane[MAX_PLANE_SIZE];          // the look ahead's planes
 };
 
-// Allocates the reader's buffers; false when memory is short.
+// Allocates the reader's buffers; false when memory is short. Frames are read
+// ahead on a second thread unless BRIM_THREADS=1 is in the environment.
 [[nodiscard]] bool capture_run_init(CaptureRun* run);
+
+// False when BRIM_THREADS=1 asks the programs to do everything on one thread.
+bool threads_allowed();
 void capture_run_shutdown(CaptureRun* run);
 
 // Starts a run at capture file `first` (STDIN_NAME for standard input): finds

@@ -535,18 +535,21 @@ TEST(BrimwriteRun, RunEndingOnABlockBoundaryNeedsNoPadding)
     EXPECT_TRUE(files.at("block.bin") == data);
 }
 
-// Sets (or with null clears) the recording ID the programs started next take.
-static void set_recording_id(const char* hex)
+// Sets (or with null clears) an environment variable for the programs started next.
+static void set_environment(const char* name, const char* value)
 {
 #ifdef _WIN32
-    _putenv_s("BRIM_RECORDING_ID", hex ? hex : "");
+    _putenv_s(name, value ? value : "");
 #else
-    if (hex)
-        setenv("BRIM_RECORDING_ID", hex, 1);
+    if (value)
+        setenv(name, value, 1);
     else
-        unsetenv("BRIM_RECORDING_ID");
+        unsetenv(name);
 #endif
 }
+
+// Sets (or with null clears) the recording ID the programs started next take.
+static void set_recording_id(const char* hex) { set_environment("BRIM_RECORDING_ID", hex); }
 
 TEST(BrimwriteRun, EveryRunIsARecordingOfItsOwnUnlessItsIdIsGiven)
 {
@@ -556,17 +559,27 @@ TEST(BrimwriteRun, EveryRunIsARecordingOfItsOwnUnlessItsIdIsGiven)
     copy_template(tmp.path);
     write_file(tmp.path / "same.bin", random_bytes(5000, 11));
     std::vector<std::vector<uint8_t>> avis;
+    std::vector<std::string> outputs;
     for (const char* id : {static_cast<const char*>(nullptr), static_cast<const char*>(nullptr),
                            "0123456789abcdef0123456789ABCDEF", "0123456789abcdef0123456789ABCDEF"}) {
         set_recording_id(id);
-        ASSERT_EQ(brimwrite(tmp.path, "same.bin").status, EXIT_COMPLETED);
+        // The last run does everything on one thread: the same files and words.
+        if (avis.size() == 3)
+            set_environment("BRIM_THREADS", "1");
+        const RunResult r = brimwrite(tmp.path, "-avisize 20 same.bin");
+        ASSERT_EQ(r.status, EXIT_COMPLETED);
         avis.push_back(read_file(tmp.path / "DV000001.avi"));
+        const std::vector<uint8_t> second = read_file(tmp.path / "DV000002.avi");
+        avis.back().insert(avis.back().end(), second.begin(), second.end());
+        outputs.push_back(r.output + read_text(tmp.path / "Brimwritelog.txt"));
     }
     set_recording_id(nullptr);
+    set_environment("BRIM_THREADS", nullptr);
     EXPECT_NE(avis[0], avis[1]);
     EXPECT_EQ(avis[2], avis[3]);
+    EXPECT_EQ(outputs[2], outputs[3]);
     std::vector<uint32_t> per_file;
-    const std::vector<TapeFrame> frames = read_tape(tmp.path, 1, &per_file);
+    const std::vector<TapeFrame> frames = read_tape(tmp.path, 2, &per_file);
     const uint8_t id[RECORDING_ID_SIZE] = {0x01, 0x23, 0x45, 0x67, 0x89, 0xab, 0xcd, 0xef,
                                            0x01, 0x23, 0x45, 0x67, 0x89, 0xab, 0xcd, 0xef};
     EXPECT_EQ(frames.front().record.recording_tag, recording_tag(id));
