@@ -8,14 +8,26 @@
 # Then what each DV format gives back when one frame of its stream is dropped.
 #
 #   bench/compare_tools.sh [megabytes]        default 300
+#   bench/compare_tools.sh --paired [megabytes]   default 1024: paired timings only (below)
 #   BRIM_BUILD_DIR=dir bench/compare_tools.sh  programs from dir/bin (default build/)
+#
+# --paired runs each pair of commands in turn, PAIRS times (default 7), on tmpfs
+# (/dev/shm) and on the disk ($TMPDIR), and prints the median of the per-pair
+# ratios of wall time with their spread: whole-run timings on a disk vary by a
+# factor of three from round to round (writeback), a ratio taken pair by pair
+# much less.
 #
 # Every timed step ends with the data on disk (sync), so that write-back does not
 # favour whichever step runs first. Throughput is counted in input bytes per second.
 set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
-megabytes=${1:-300}
+paired_only=0
+if [ "${1:-}" = --paired ]; then
+    paired_only=1
+    shift
+fi
+megabytes=${1:-$([ "$paired_only" = 1 ] && echo 1024 || echo 300)}
 bin="${BRIM_BUILD_DIR:-$repo/build}/bin"
 plane=102524                 # payload bytes of one of our frames: par2's block size
 dv_frame=120000              # one NTSC DV frame
@@ -43,6 +55,45 @@ cp "$bin/DVFRAME_NTSC" "$work/src/"
 sync
 
 now() { date +%s.%N; }
+
+# paired LABEL DIR A B: runs the shell commands A and B in turn in DIR, PAIRS
+# times each (each ending with sync), and prints LABEL with A's and B's median
+# seconds and the median, lowest and highest of the per-pair ratios A/B.
+paired() {
+    local label=$1 dir=$2 a=$3 b=$4 i t0 t1 ta tb
+    local ratios=() as=() bs=()
+    for ((i = 0; i < ${PAIRS:-7}; i++)); do
+        t0=$(now); (cd "$dir" && sh -c "$a") >/dev/null 2>&1 || true; sync; t1=$(now)
+        ta=$(awk -v x="$t0" -v y="$t1" 'BEGIN { print y - x }')
+        t0=$(now); (cd "$dir" && sh -c "$b") >/dev/null 2>&1 || true; sync; t1=$(now)
+        tb=$(awk -v x="$t0" -v y="$t1" 'BEGIN { print y - x }')
+        as+=("$ta"); bs+=("$tb"); ratios+=("$(awk -v x="$ta" -v y="$tb" 'BEGIN { print x / y }')")
+    done
+    median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+    printf '| %s | %.3f | %.3f | %.3f (%.3f-%.3f) |\n' "$label" "$(median "${as[@]}")" "$(median "${bs[@]}")" \
+        "$(median "${ratios[@]}")" "$(printf '%s\n' "${ratios[@]}" | sort -g | head -1)" \
+        "$(printf '%s\n' "${ratios[@]}" | sort -g | tail -1)"
+}
+
+# paired_medium NAME DIR: the pairs on one medium, with the data copied there.
+paired_medium() {
+    local name=$1 dir=$2
+    rm -rf "$dir" && mkdir -p "$dir/w" "$dir/r" "$dir/c"
+    cp "$work/src/data.bin" "$bin/DVFRAME_NTSC" "$dir/w/"
+    (cd "$dir/w" && "$bin/brimwrite" data.bin >/dev/null) || true
+    dvbackup -n <"$dir/w/data.bin" >"$dir/c/data.dv"
+    echo
+    echo "On $name ($dir), $megabytes MiB, ${PAIRS:-7} pairs; seconds are medians, the ratio A/B per pair:"
+    echo
+    echo "| A against B | A s | B s | A/B median (spread) |"
+    echo "|---|---:|---:|---:|"
+    paired "brimwrite against dvbackup -n" "$dir/w" "'$bin/brimwrite' data.bin" "dvbackup -n <data.bin >../c/data.dv"
+    paired "brimread against dvbackup -n -d" "$dir/r" "'$bin/brimread' ../w/DV000001.avi" \
+        "dvbackup -n -d <../c/data.dv >../c/back.bin"
+    paired "brimwrite against cp of its output" "$dir/w" "'$bin/brimwrite' data.bin" "cp DV000001.avi ../c/copy.avi"
+    paired "brimread against cp of its output" "$dir/r" "'$bin/brimread' ../w/DV000001.avi" "cp data.bin ../c/copy.bin"
+    rm -rf "$dir"
+}
 declare -A secs
 # timed NAME command...: runs the command with its output in $work/NAME.out, then sync.
 timed() {
@@ -57,6 +108,13 @@ timed() {
 # brimwrite and brimread end with status 1 after a complete run.
 brim() { "$@"; [ $? -eq 1 ]; }
 in_dir() { local d=$1; shift; (cd "$d" && "$@"); }
+
+if [ "$paired_only" = 1 ]; then
+    echo "Machine: $(nproc) cores, $(awk -F': ' '/model name/ { print $2; exit }' /proc/cpuinfo)"
+    [ -d /dev/shm ] && paired_medium tmpfs "/dev/shm/brimcompare.$$"
+    paired_medium disk "$work/paired"
+    exit 0
+fi
 
 # --- timed steps
 timed cp cp "$work/src/data.bin" "$work/par/data.bin"
