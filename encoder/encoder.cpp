@@ -141,6 +141,8 @@ Encoder::~Encoder()
     if (input.stream)
         fclose(input.stream);
     content_hash_release(&input.read);
+    if (handoff_ready)
+        handoff_release(&handoff);
     if (ecc_encoder_shutdown(&ecc) != 0)
         tell(sink, Severity::Error, "%s", ecc_last_diagnostic());
 }
