@@ -535,19 +535,6 @@ TEST(BrimwriteRun, RunEndingOnABlockBoundaryNeedsNoPadding)
     EXPECT_TRUE(files.at("block.bin") == data);
 }
 
-// Sets (or with null clears) an environment variable for the programs started next.
-static void set_environment(const char* name, const char* value)
-{
-#ifdef _WIN32
-    _putenv_s(name, value ? value : "");
-#else
-    if (value)
-        setenv(name, value, 1);
-    else
-        unsetenv(name);
-#endif
-}
-
 // Sets (or with null clears) the recording ID the programs started next take.
 static void set_recording_id(const char* hex) { set_environment("BRIM_RECORDING_ID", hex); }
 

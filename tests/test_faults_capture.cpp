@@ -368,8 +368,9 @@ TEST(FaultsCapture, ReadingAheadGivesWhatOneThreadGives)
     for (int single = 0; single < 2; ++single) {
         const fs::path out = work.path / ("out" + std::to_string(single));
         fs::create_directories(out);
-        const RunResult r = run_in(out, std::string(single ? "BRIM_THREADS=1 " : "") + shell_quote(program("brimread")) +
-                                            " ../cap0001.avi");
+        set_environment("BRIM_THREADS", single ? "1" : nullptr);
+        const RunResult r = run_in(out, shell_quote(program("brimread")) + " ../cap0001.avi");
+        set_environment("BRIM_THREADS", nullptr);
         reports[single] = without_timing(r.output);
         const std::vector<uint8_t> log = read_file(out / "Brimreadlog.txt");
         logs[single] = without_timing(std::string(log.begin(), log.end()));

@@ -134,6 +134,18 @@ std::vector<uint8_t> random_bytes(size_t count, uint32_t seed)
     return bytes;
 }
 
+void set_environment(const char* name, const char* value)
+{
+#ifdef _WIN32
+    _putenv_s(name, value ? value : "");
+#else
+    if (value)
+        setenv(name, value, 1);
+    else
+        unsetenv(name);
+#endif
+}
+
 void copy_template(const fs::path& dir, const VideoSystem& v)
 {
     const char* name = v.id == PAL.id ? "DVFRAME_PAL" : "DVFRAME_NTSC";

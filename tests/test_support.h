@@ -47,3 +47,7 @@ std::vector<uint8_t> random_bytes(size_t count, uint32_t seed);
 
 // Copies the built template frame into `dir`.
 void copy_template(const fs::path& dir, const VideoSystem& v = NTSC);
+
+// Sets (or with null clears) an environment variable for the programs started
+// next (a shell prefix would not do: the Windows suites start them without one).
+void set_environment(const char* name, const char* value);
