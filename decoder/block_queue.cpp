@@ -160,7 +160,19 @@ DecodeStatus dump_eccblock(Decoder& d, const uint8_t* intact, const BlockCheck* 
         if (ecc_decoder_get_out_buffer(&d.queue.ecc, &planes[i]) != 0)
             return catastrophe(d);
     }
-    return write_block(d, d.queue.entries, planes, intact, check, false);
+    const DecodeStatus status = write_block(d, d.queue.entries, planes, intact, check, false);
+    if (status != DecodeStatus::Ok || !d.writer.behind_active)
+        return status;
+    // The block's planes are being written behind: the next block is received
+    // into the other set, once the writes from that one are done.
+    BlockQueue& q = d.queue;
+    const int64_t mark = write_behind_mark(d.writer.behind);
+    if (writer_wait(d, q.other_set_mark) != DecodeStatus::Ok)
+        return DecodeStatus::WriteFailed;
+    if (ecc_decoder_switch_data_planes(&q.ecc) != 0)
+        return catastrophe(d);
+    q.other_set_mark = mark;
+    return DecodeStatus::Ok;
 }
 
 DecodeStatus dump_lost_block(Decoder& d, const QueueEntry* entries)

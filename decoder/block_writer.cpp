@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <new>
 
 #include "block_queue.h"
 #include "classifier.h"
@@ -61,13 +62,18 @@ void add_zeros(Decoder& d, int64_t count)
     }
 }
 
-// Skips over the hole before the next bytes (`at_end`: ends the file with it).
+// Skips over the hole before the next bytes (`at_end`: ends the file with it,
+// once every write queued behind is done).
 DecodeStatus close_hole(Decoder& d, int at_end)
 {
     if (d.writer.hole == 0)
         return DecodeStatus::Ok;
     const int64_t skip = at_end ? d.writer.hole - 1 : d.writer.hole;
     d.writer.hole = 0;
+    if (d.writer.behind_active && !at_end) {
+        write_behind_queue(d.writer.behind, d.writer.output, nullptr, skip);
+        return DecodeStatus::Ok;
+    }
     if (!seek_forward(d.writer.output, skip) || (at_end && std::fputc(0, d.writer.output) == EOF)) {
         report_write_failure(d, d.writer.file.name);
         return DecodeStatus::WriteFailed;
@@ -136,7 +142,9 @@ DecodeStatus close_output(Decoder& d)
     DecodeStatus result = DecodeStatus::Ok;
     d.writer.writing = false;
     if (d.writer.output) {
-        if (close_hole(d, 1) != DecodeStatus::Ok)
+        if (d.writer.behind_active && writer_wait(d, write_behind_mark(d.writer.behind)) != DecodeStatus::Ok)
+            result = DecodeStatus::WriteFailed;
+        if (result == DecodeStatus::Ok && close_hole(d, 1) != DecodeStatus::Ok)
             result = DecodeStatus::WriteFailed;
         const int synced = !d.options.sync_outputs || flush_to_disk(d.writer.output);
         if (std::fclose(d.writer.output) != 0 || !synced) {
@@ -406,7 +414,9 @@ DecodeStatus write_position(Decoder& d, const QueueEntry* entries, uint8_t* cons
             return DecodeStatus::Ok;   // a dry run: hashed, not written
         if (close_hole(d, 0) != DecodeStatus::Ok)
             return DecodeStatus::WriteFailed;
-        if (std::fwrite(plane + b.plane_start, 1, n, d.writer.output) != n) {
+        if (d.writer.behind_active) {
+            write_behind_queue(d.writer.behind, d.writer.output, plane + b.plane_start, b.count);
+        } else if (std::fwrite(plane + b.plane_start, 1, n, d.writer.output) != n) {
             report_write_failure(d, file->name);
             return DecodeStatus::WriteFailed;
         }
@@ -502,14 +512,21 @@ PositionBytes position_bytes(const VideoSystem& v, const FileTrack* track, int32
 bool writer_allocate(FileWriter& w)
 {
     w.previous_plane = static_cast<uint8_t*>(std::calloc(1, MAX_PLANE_SIZE));
-    return w.previous_plane && content_hash_init(&w.written) && restored_names_init(&w.names);
+    w.behind = new (std::nothrow) WriteBehind();
+    return w.previous_plane && w.behind && content_hash_init(&w.written) && restored_names_init(&w.names);
 }
 
 void writer_release(FileWriter& w)
 {
+    if (w.behind_active)
+        (void)write_behind_wait(w.behind, write_behind_mark(w.behind));
     if (w.output)
         std::fclose(w.output);
     w.output = nullptr;
+    if (w.behind)
+        write_behind_stop(w.behind);
+    delete w.behind;
+    w.behind = nullptr;
     std::free(w.previous_plane);
     content_hash_release(&w.written);
     restored_names_release(&w.names);
@@ -522,6 +539,7 @@ void writer_reset(FileWriter& w, const DecoderOptions& options)
     w.previous_plane = kept.previous_plane;
     w.written = kept.written;
     w.names = kept.names;
+    w.behind = kept.behind;
     restored_names_clear(&w.names);
     w.output_started = options.start_name[0] == '\0';
     w.writer_track = NO_TRACK;
@@ -530,6 +548,9 @@ void writer_reset(FileWriter& w, const DecoderOptions& options)
 
 void writer_stop(FileWriter& w)
 {
+    // What is queued behind is written (or passed over after a failure) before the file closes.
+    if (w.behind_active)
+        (void)write_behind_wait(w.behind, write_behind_mark(w.behind));
     if (w.output)
         std::fclose(w.output);
     w.output = nullptr;
@@ -555,3 +576,26 @@ int64_t writer_file_start(const Decoder& d)
     return t->id == d.writer.file.track ? t->start : 0;
 }
 
+
+void writer_start_behind(Decoder& d)
+{
+    FileWriter& w = d.writer;
+    w.behind_active = d.options.write_behind && !d.options.dry_run &&
+                      ecc_decoder_add_data_set(&d.queue.ecc) == 0 && write_behind_start(w.behind);
+    w.behind_failure_told = false;
+    d.queue.other_set_mark = 0;
+}
+
+DecodeStatus writer_wait(Decoder& d, int64_t mark)
+{
+    FileWriter& w = d.writer;
+    const int error = write_behind_wait(w.behind, mark);
+    if (error == 0)
+        return DecodeStatus::Ok;
+    if (!w.behind_failure_told) {
+        w.behind_failure_told = true;
+        errno = error;
+        report_write_failure(d, w.file.name);
+    }
+    return DecodeStatus::WriteFailed;
+}

@@ -22,6 +22,15 @@ void writer_reset(FileWriter& w, const DecoderOptions& options);
 // Closes the restored file a run that stopped at a failure left open.
 void writer_stop(FileWriter& w);
 
+// Starts writing behind the decoder when the options ask for it and a thread
+// and the block code's second set of data planes can be had; else the run
+// writes on the decoder's thread. Called at the start of a run.
+void writer_start_behind(Decoder& d);
+
+// Writing behind: waits until the writes queued before `mark` are done; a
+// failure among them is reported (once) and stops the run.
+DecodeStatus writer_wait(Decoder& d, int64_t mark);
+
 // Marks and writes the 64 data positions of a block (`entries`, `planes` holding
 // each one's plane, `intact` the verdict on each); each file with data here
 // takes the block's verdict `check`. With `quiet` no mark is shown.

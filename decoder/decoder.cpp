@@ -149,6 +149,7 @@ void decoder_start(Decoder& d, const DecoderOptions& options, const Alignment& a
     // An empty queue takes any system: the block code's refusal cannot happen here.
     (void)queue_set_system(d.queue, *d.intake.system);
     writer_reset(d.writer, options);
+    writer_start_behind(d);
 }
 
 DecodeStatus decoder_push_frame(Decoder& d, const uint8_t* dv_frame)

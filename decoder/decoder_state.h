@@ -16,6 +16,7 @@
 #include "restore_path.h"
 #include "restored_names.h"
 #include "statistics.h"
+#include "write_behind.h"
 
 // No file is known to own a position (before the first file of a capture that
 // begins inside a recording, after the last one, or in a recording unknown here).
@@ -168,6 +169,7 @@ struct DecoderOptions {
     bool restore_metadata = false;        // modification time and permission bits from the file record
     bool dry_run = false;                 // read and verify every file, write none
     bool keep_captures_unless_intact = false;   // a file not restored intact (or skipped) keeps every capture
+    bool write_behind = false;            // restored files are written on a thread of their own
 };
 
 // What is known about each payload block (segment) of the block being corrected.
@@ -191,6 +193,7 @@ struct BlockQueue {
     SegmentFacts* segments;
     int64_t lost_in_row;          // blocks lost whole since the last decoded one
     int64_t lost_unshown;         // of them, those whose marks were not shown
+    int64_t other_set_mark;       // writing behind: the writes from the other set of data planes end here
 };
 
 // The placement's buffers, allocated once and kept from run to run.
@@ -256,6 +259,9 @@ struct FileWriter {
     bool output_failed;                   // a restored file could not be created or written
     bool keep_captures;                   // a file with data in the capture was not written: delete no capture
     int64_t hole;                         // zero bytes of the current file still to skip over
+    WriteBehind* behind;                  // the writing thread (allocated once)
+    bool behind_active;                   // this run's writes go through it
+    bool behind_failure_told;             // its failure was reported
 };
 
 // What the run took from the capture file being read.

@@ -1,6 +1,6 @@
 // Handing frames from one thread to another in order, each with the events
 // told while it was made, so that the receiving thread tells them to its sink
-// exactly where a single thread would have: the one place where the programs'
+// exactly where a single thread would have: the one place where the encoder's
 // two threads meet. Memory is fixed: HANDOFF_SLOTS slots of one frame chunk.
 #pragma once
 

@@ -56,6 +56,8 @@ struct ECCDecoder {
     uint32_t cUncorrectable;  // codewords of the last corrected block whose syndrome located no position
     uint8_t* pPlaneStore;     // one region holding all 80 planes, or null when they are held one by one
     int32_t cPlaneBytes;      // bytes of every plane of the block being received
+    uint8_t* pOtherDataPlanes[ECC_K];   // the second set of data planes (ecc_decoder_add_data_set), or null
+    uint8_t* pOtherStore;     // its region, when the planes are held in regions
 };
 
 // The diagnostic line of the last refused call on this thread ("" if none since
@@ -103,6 +105,13 @@ int32_t ecc_decoder_init(ECCDecoder* pECCDecoder, int32_t plane_bytes);
 int32_t ecc_decoder_resize(ECCDecoder* pECCDecoder, int32_t plane_bytes);
 // Releases every plane the object holds and nulls its pointers; counters stay.
 int32_t ecc_decoder_shutdown(ECCDecoder* pECCDecoder);
+// Gives the object a second set of 64 data-plane buffers, kept until shutdown,
+// for ecc_decoder_switch_data_planes. Returns 1 (silently) when memory is short.
+int32_t ecc_decoder_add_data_set(ECCDecoder* pECCDecoder);
+// Between blocks (as for resize): the blocks to come are received into the other
+// set of data planes, so the planes last handed out keep their bytes while the
+// next block comes in. Refused within a block and without a second set.
+int32_t ecc_decoder_switch_data_planes(ECCDecoder* pECCDecoder);
 // Hands out the buffer for the next received plane without advancing the count
 // (starting a new block once all 64 data planes of the last one were fetched).
 int32_t ecc_decoder_get_rcv_buffer(ECCDecoder* pECCDecoder, uint8_t** pReceivePlane);

@@ -14,6 +14,7 @@ namespace {
 // with errors is corrected as a whole where it can be.
 constexpr int SCREEN_UNITS = 64;
 constexpr size_t PLANE_STORE_BYTES = static_cast<size_t>(ECC_N + ECC_NMK) * ECC_PLANE_ALLOC;
+constexpr size_t DATA_SET_BYTES = static_cast<size_t>(ECC_K) * ECC_PLANE_ALLOC;
 constexpr int WORD_BYTES = 4;
 constexpr int BITS_PER_WORD = 32;
 constexpr int BITS_PER_BYTE = 8;
@@ -271,19 +272,27 @@ int32_t ecc_decoder_shutdown(ECCDecoder* pECCDecoder)
 {
     if (pECCDecoder == nullptr)
         return ecc_refuse("ecc_decoder_shutdown() : pECCDecoder == NULL!\n");
+    // The two data sets may have been switched: in regions both go at once,
+    // held one by one each plane is released wherever it is.
     if (pECCDecoder->pPlaneStore != nullptr) {
         for (int r = 0; r < ECC_N; ++r)
             pECCDecoder->pReceivedPlanes[r] = nullptr;
         for (int k = 0; k < ECC_NMK; ++k)
             pECCDecoder->pSyndromePlanes[k] = nullptr;
+        for (int r = 0; r < ECC_K; ++r)
+            pECCDecoder->pOtherDataPlanes[r] = nullptr;
         ecc_store_release(pECCDecoder->pPlaneStore, PLANE_STORE_BYTES);
+        ecc_store_release(pECCDecoder->pOtherStore, DATA_SET_BYTES);
         pECCDecoder->pPlaneStore = nullptr;
+        pECCDecoder->pOtherStore = nullptr;
         return 0;
     }
     for (int r = 0; r < ECC_N; ++r)
         ecc_plane_release(&pECCDecoder->pReceivedPlanes[r]);
     for (int k = 0; k < ECC_NMK; ++k)
         ecc_plane_release(&pECCDecoder->pSyndromePlanes[k]);
+    for (int r = 0; r < ECC_K; ++r)
+        ecc_plane_release(&pECCDecoder->pOtherDataPlanes[r]);
     return 0;
 }
 
@@ -332,6 +341,47 @@ int32_t ecc_decoder_resize(ECCDecoder* pECCDecoder, int32_t plane_bytes)
     if (pECCDecoder->cCodeReceived != 0 && !block_is_drained(pECCDecoder))
         return ecc_refuse("ecc_decoder_resize() : a block is being received!\n");
     pECCDecoder->cPlaneBytes = plane_bytes;
+    return 0;
+}
+
+int32_t ecc_decoder_add_data_set(ECCDecoder* pECCDecoder)
+{
+    if (pECCDecoder == nullptr)
+        return ecc_refuse("ecc_decoder_add_data_set() : pECCDecoder == NULL!\n");
+    if (ecc_planes_present(pECCDecoder->pOtherDataPlanes, ECC_K))
+        return 0;
+    // The second set is held as the first is, so that shutdown can release both alike.
+    if (pECCDecoder->pPlaneStore != nullptr) {
+        uint8_t* store = ecc_store_alloc(DATA_SET_BYTES);
+        if (store == nullptr)
+            return 1;
+        pECCDecoder->pOtherStore = store;
+        for (int r = 0; r < ECC_K; ++r)
+            pECCDecoder->pOtherDataPlanes[r] = store + static_cast<size_t>(r) * ECC_PLANE_ALLOC;
+        return 0;
+    }
+    bool complete = true;
+    for (int r = 0; r < ECC_K; ++r) {
+        if (pECCDecoder->pOtherDataPlanes[r] == nullptr)
+            pECCDecoder->pOtherDataPlanes[r] = ecc_plane_alloc();
+        complete = complete && pECCDecoder->pOtherDataPlanes[r] != nullptr;
+    }
+    return complete ? 0 : 1;
+}
+
+int32_t ecc_decoder_switch_data_planes(ECCDecoder* pECCDecoder)
+{
+    if (pECCDecoder == nullptr)
+        return ecc_refuse("ecc_decoder_switch_data_planes() : pECCDecoder == NULL!\n");
+    if (!ecc_planes_present(pECCDecoder->pOtherDataPlanes, ECC_K))
+        return ecc_refuse("ecc_decoder_switch_data_planes() : no second set of data planes!\n");
+    if (pECCDecoder->cCodeReceived != 0 && !block_is_drained(pECCDecoder))
+        return ecc_refuse("ecc_decoder_switch_data_planes() : a block is being received!\n");
+    for (int r = 0; r < ECC_K; ++r) {
+        uint8_t* plane = pECCDecoder->pReceivedPlanes[r];
+        pECCDecoder->pReceivedPlanes[r] = pECCDecoder->pOtherDataPlanes[r];
+        pECCDecoder->pOtherDataPlanes[r] = plane;
+    }
     return 0;
 }
 

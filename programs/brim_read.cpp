@@ -303,6 +303,7 @@ int run_capture(const BrimOptions& o, bool list)
     options.sync_outputs = o.delete_captures;
     options.keep_captures_unless_intact = true;
     options.dry_run = list;
+    options.write_behind = threads_allowed();
     options.log_name = log_path.empty() ? nullptr : log_path.c_str();
     // Stored paths use the tape's separator; a name given with slashes matches
     // them. Without the stored directories, a file is known by its base name.

@@ -133,6 +133,7 @@ int run(int argc, char** argv, Brimread& b, Decoder& d)
     sink.show_queue_of(&d);
 
     b.options.sync_outputs = b.inplace;
+    b.options.write_behind = threads_allowed();
     b.capture.delete_used = b.inplace;
     capture_run_start(&b.capture, b.first_name, d, b.options, &sink);
     // Finishing a run that decoded nothing cannot fail: a failure came from a frame.

@@ -49,8 +49,6 @@ void leave_capture(CaptureRun* run, Decoder& d, EventSink* sink)
 
 }  // namespace
 
-static_assert(NAME_BUFFER_SIZE == CAPTURE_NAME_CAPACITY, "the pump hands over names of the reader's size");
-
 bool threads_allowed()
 {
     const char* threads = std::getenv("BRIM_THREADS");
@@ -59,13 +57,11 @@ bool threads_allowed()
 
 bool capture_run_init(CaptureRun* run)
 {
-    run->read_ahead = threads_allowed();
-    return frame_reader_init(&run->reader) && pump_init(&run->pump);
+    return frame_reader_init(&run->reader);
 }
 
 void capture_run_shutdown(CaptureRun* run)
 {
-    pump_shutdown(&run->pump);
     frame_reader_shutdown(&run->reader);
 }
 
@@ -86,25 +82,19 @@ void capture_run_start(CaptureRun* run, const char* first, Decoder& d, DecoderOp
 
 DecodeStatus capture_run_decode(CaptureRun* run, Decoder& d, EventSink* sink, const CaptureProgress* progress)
 {
-    // Read ahead, the frames and the reader's words come in the same order as read here.
-    const bool pumped = run->read_ahead && pump_start(&run->pump, &run->reader, run->spare_frame, run->name);
     const uint8_t* frame = nullptr;
-    while (pumped ? pump_next(&run->pump, &frame, run->name, sink)
-                  : ReadDVFrame(&frame, run->spare_frame, &run->reader, run->name, sink)) {
+    while (ReadDVFrame(&frame, run->spare_frame, &run->reader, run->name, sink)) {
         if (std::strcmp(run->current, run->name) != 0) {
             leave_capture(run, d, sink);
             std::memcpy(run->current, run->name, sizeof run->current);
         }
         const DecodeStatus status = decoder_push_frame(d, frame);
-        if (status != DecodeStatus::Ok) {
-            pump_stop(&run->pump);
+        if (status != DecodeStatus::Ok)
             return status;
-        }
         delete_used_captures(run, d, false);
         if (progress)
             progress->frame_done(progress->context, d, run->reader);
     }
-    pump_stop(&run->pump);
     leave_capture(run, d, sink);
     const DecodeStatus status = decoder_finish(d);
     if (status == DecodeStatus::Ok)

@@ -6,7 +6,6 @@
 #include <cstdint>
 
 #include "decoder.h"
-#include "frame_pump.h"
 #include "frame_reader.h"
 
 // Capture files waiting to be deleted; a longer queue keeps the rest.
@@ -33,9 +32,7 @@ struct CaptureRun {
     CaptureFile pending[PENDING_DELETIONS];
     int pending_first;
     int pending_count;
-    bool read_ahead;                    // frames are found on a thread of their own while the decoder works
     FrameReader reader;
-    FramePump pump;
     uint8_t spare_frame[MAX_DV_FRAME_SIZE]; // a frame cut short at the end of its file
     uint8_t plane[MAX_PLANE_SIZE];          // the look ahead's planes
 };
