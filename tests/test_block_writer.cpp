@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -63,6 +64,15 @@ size_t size_for_planes(int planes, size_t short_tail)
     return FIRST_PLANE_DATA + static_cast<size_t>(planes - 2) * PLANE_SIZE + short_tail;
 }
 
+// The suite runs twice: with the files written on the decoder's thread, and
+// (BRIM_TEST_WRITE_BEHIND set) behind it on a thread of their own.
+DecoderOptions writing_behind()
+{
+    DecoderOptions options;
+    options.write_behind = std::getenv("BRIM_TEST_WRITE_BEHIND") != nullptr;
+    return options;
+}
+
 // Drives a Decoder as brimread does: every frame packed into a DV frame and
 // pushed, then the run finished; the console and the log as the programs' sink
 // renders them.
@@ -70,7 +80,7 @@ class BlockWriter : public testing::Test {
 protected:
     TempDir dir;
     fs::path work = dir.path / "work";
-    DecoderOptions options;      // set by a test before its first frame
+    DecoderOptions options = writing_behind();   // set by a test before its first frame
     Decoder* d = nullptr;
     FILE* log_file = nullptr;
     ConsoleLogSink sink;

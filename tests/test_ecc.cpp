@@ -649,6 +649,40 @@ TEST_F(DecoderFixture, RepeatedCorrectionChangesNothing)
         EXPECT_TRUE(same_plane(dec.pReceivedPlanes[d], once[d].data())) << "data plane " << d;
 }
 
+TEST_F(DecoderFixture, SecondDataSetKeepsTheLastBlockWhileTheNextComesIn)
+{
+    EXPECT_EQ(stdout_of([&] { EXPECT_EQ(ecc_decoder_switch_data_planes(&dec), 1); }),
+              "ecc_decoder_switch_data_planes() : no second set of data planes!\n");
+    ASSERT_EQ(ecc_decoder_add_data_set(&dec), 0);
+    const Block& block = encoded_block();
+    std::vector<Plane> received = block.planes;
+    received[5] = random_bytes(ECC_PLANE_BYTES, 50);
+    receive(received, ECC_K);
+    EXPECT_EQ(stdout_of([&] { EXPECT_EQ(ecc_decoder_switch_data_planes(&dec), 1); }),
+              "ecc_decoder_switch_data_planes() : a block is being received!\n");
+    receive(std::vector<Plane>(received.begin() + ECC_K, received.end()), ECC_NMK);
+    ASSERT_EQ(ecc_decoder_correct(&dec, 1), 0);
+    uint8_t* out[ECC_K];
+    for (uint8_t*& plane : out)
+        ASSERT_EQ(ecc_decoder_get_out_buffer(&dec, &plane), 0);
+    ASSERT_EQ(ecc_decoder_switch_data_planes(&dec), 0);
+    // The next block, another one, comes into the other set and is corrected
+    // there; the planes handed out before keep the first block.
+    std::vector<Plane> next(ECC_N, Plane(ECC_PLANE_BYTES, 0));
+    next[9] = random_bytes(ECC_PLANE_BYTES, 51);
+    receive(next);
+    ASSERT_EQ(ecc_decoder_correct(&dec, 1), 0);
+    for (int d = 0; d < ECC_K; ++d) {
+        EXPECT_NE(out[d], dec.pReceivedPlanes[d]);
+        EXPECT_TRUE(same_plane(out[d], block.planes[d].data())) << "data plane " << d;
+        EXPECT_TRUE(plane_is_zero(dec.pReceivedPlanes[d])) << "data plane " << d;
+    }
+    drain();
+    // Switching back returns the first set; shutdown releases both wherever they are.
+    ASSERT_EQ(ecc_decoder_switch_data_planes(&dec), 0);
+    EXPECT_EQ(dec.pReceivedPlanes[0], out[0]);
+}
+
 TEST_F(DecoderFixture, BlockCycleAndItsRefusals)
 {
     const Block& block = encoded_block();
