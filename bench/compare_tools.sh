@@ -15,7 +15,8 @@
 # (/dev/shm) and on the disk ($TMPDIR), and prints the median of the per-pair
 # ratios of wall time with their spread: whole-run timings on a disk vary by a
 # factor of three from round to round (writeback), a ratio taken pair by pair
-# much less.
+# much less. Each run writes where the previous run's output was removed first,
+# untimed: freeing a gigabyte of page cache is nobody's work.
 #
 # Every timed step ends with the data on disk (sync), so that write-back does not
 # favour whichever step runs first. Throughput is counted in input bytes per second.
@@ -56,15 +57,19 @@ sync
 
 now() { date +%s.%N; }
 
-# paired LABEL DIR A B: runs the shell commands A and B in turn in DIR, PAIRS
-# times each (each ending with sync), and prints LABEL with A's and B's median
-# seconds and the median, lowest and highest of the per-pair ratios A/B.
+# paired LABEL DIR A B [CLEAN]: runs the shell commands A and B in turn in DIR,
+# PAIRS times each (each ending with sync), and prints LABEL with A's and B's
+# median seconds and the median, lowest and highest of the per-pair ratios A/B.
+# CLEAN runs in DIR before each timed run, untimed: it removes what the last
+# run wrote, so that no run pays for freeing the previous one's output.
 paired() {
-    local label=$1 dir=$2 a=$3 b=$4 i t0 t1 ta tb
+    local label=$1 dir=$2 a=$3 b=$4 clean=${5:-true} i t0 t1 ta tb
     local ratios=() as=() bs=()
     for ((i = 0; i < ${PAIRS:-7}; i++)); do
+        (cd "$dir" && sh -c "$clean"); sync
         t0=$(now); (cd "$dir" && sh -c "$a") >/dev/null 2>&1 || true; sync; t1=$(now)
         ta=$(awk -v x="$t0" -v y="$t1" 'BEGIN { print y - x }')
+        (cd "$dir" && sh -c "$clean"); sync
         t0=$(now); (cd "$dir" && sh -c "$b") >/dev/null 2>&1 || true; sync; t1=$(now)
         tb=$(awk -v x="$t0" -v y="$t1" 'BEGIN { print y - x }')
         as+=("$ta"); bs+=("$tb"); ratios+=("$(awk -v x="$ta" -v y="$tb" 'BEGIN { print x / y }')")
@@ -82,16 +87,32 @@ paired_medium() {
     cp "$work/src/data.bin" "$bin/DVFRAME_NTSC" "$dir/w/"
     (cd "$dir/w" && "$bin/brimwrite" data.bin >/dev/null) || true
     dvbackup -n <"$dir/w/data.bin" >"$dir/c/data.dv"
+    cp "$dir/w/DV000001.avi" "$dir/c/capture.avi"
     echo
     echo "On $name ($dir), $megabytes MiB, ${PAIRS:-7} pairs; seconds are medians, the ratio A/B per pair:"
     echo
     echo "| A against B | A s | B s | A/B median (spread) |"
     echo "|---|---:|---:|---:|"
-    paired "brimwrite against dvbackup -n" "$dir/w" "'$bin/brimwrite' data.bin" "dvbackup -n <data.bin >../c/data.dv"
-    paired "brimread against dvbackup -n -d" "$dir/r" "'$bin/brimread' ../w/DV000001.avi" \
-        "dvbackup -n -d <../c/data.dv >../c/back.bin"
-    paired "brimwrite against cp of its output" "$dir/w" "'$bin/brimwrite' data.bin" "cp DV000001.avi ../c/copy.avi"
-    paired "brimread against cp of its output" "$dir/r" "'$bin/brimread' ../w/DV000001.avi" "cp data.bin ../c/copy.bin"
+    # What the timed commands write, removed before each run (untimed).
+    local out_r="rm -f data.bin Brimreadlog.txt ../c/back.bin ../c/copy.bin ../c/r/*"
+    mkdir -p "$dir/c/b" "$dir/c/r"
+    paired "brimwrite against dvbackup -n" "$dir/w" "'$bin/brimwrite' data.bin" "dvbackup -n <data.bin >../c/data.dv" \
+        "rm -f DV*.avi Brimwritelog.txt ../c/data.dv"
+    paired "brim write against dvbackup -n" "$dir/w" "'$bin/brim' write -q -o ../c/b data.bin" \
+        "dvbackup -n <data.bin >../c/data.dv" "rm -f ../c/b/* ../c/data.dv"
+    paired "brimread against dvbackup -n -d" "$dir/r" "'$bin/brimread' ../c/capture.avi" \
+        "dvbackup -n -d <../c/data.dv >../c/back.bin" "$out_r"
+    paired "brim read against dvbackup -n -d" "$dir/r" "'$bin/brim' read -q -C ../c/r ../c/capture.avi" \
+        "dvbackup -n -d <../c/data.dv >../c/back.bin" "$out_r"
+    # cp of each program's output: of its DV file, and of the restored data.
+    paired "brimwrite against cp of its output" "$dir/w" "'$bin/brimwrite' data.bin" \
+        "cp ../c/capture.avi ../c/copy.avi" "rm -f DV*.avi Brimwritelog.txt ../c/copy.avi"
+    paired "brim write against cp of its output" "$dir/w" "'$bin/brim' write -q -o ../c/b data.bin" \
+        "cp ../c/capture.avi ../c/copy.avi" "rm -f ../c/b/* ../c/copy.avi"
+    paired "brimread against cp of its output" "$dir/r" "'$bin/brimread' ../c/capture.avi" \
+        "cp ../w/data.bin ../c/copy.bin" "$out_r"
+    paired "brim read against cp of its output" "$dir/r" "'$bin/brim' read -q -C ../c/r ../c/capture.avi" \
+        "cp ../w/data.bin ../c/copy.bin" "$out_r"
     rm -rf "$dir"
 }
 declare -A secs
