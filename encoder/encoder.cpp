@@ -50,7 +50,20 @@ void advance_cursor(Encoder* e)
     }
 }
 
-// Hands the packed frame on: written here, or sent to the writing thread.
+// Where the next frame is packed: the template frame, or with two threads the
+// slot that goes to the writing thread (every slot holds the template too, so
+// the frame is packed in place and never copied). Null when the writing thread
+// has stopped: a write failed.
+uint8_t* frame_to_pack(Encoder* e)
+{
+    if (!e->write_ahead)
+        return e->frame;
+    HandoffSlot* slot = handoff_fill(&e->handoff);
+    return slot ? slot->bytes : nullptr;
+}
+
+// Hands the frame packed at frame_to_pack on: written here, or sent to the
+// writing thread with the frame's record.
 bool write_frame(Encoder* e)
 {
     advance_cursor(e);
@@ -58,12 +71,21 @@ bool write_frame(Encoder* e)
         return put_frame(e, e->frame, &e->info, e->sink);
     HandoffSlot* slot = handoff_fill(&e->handoff);
     if (!slot)
-        return false;   // the writing thread has stopped: a write failed
-    std::memcpy(slot->bytes, e->frame, static_cast<size_t>(e->plan.system->chunk_size));
+        return false;
     std::memcpy(slot->note, &e->info, sizeof e->info);
     slot->carries = true;
     handoff_send(&e->handoff);
     return true;
+}
+
+// Packs `plane` as the next frame, with the current record, and hands it on.
+bool pack_and_write(Encoder* e, const uint8_t* plane)
+{
+    uint8_t* frame = frame_to_pack(e);
+    if (!frame)
+        return false;
+    pack_frame(*e->plan.system, plane, &e->info, e->plan.repeat0, frame);
+    return write_frame(e);
 }
 
 // The writing thread: tells each slot's events, then writes its frame.
@@ -88,10 +110,9 @@ void write_sent(Encoder* e, EventSink* sink)
 // Packs `plane` as the next frame of the current file and adds it to the ECC block.
 bool write_data_frame(Encoder* e, const uint8_t* plane)
 {
-    pack_frame(*e->plan.system, plane, &e->info, e->plan.repeat0, e->frame);
     if (ecc_encoder_enc1(&e->ecc, plane) != 0)
         return ecc_refused(e);
-    return write_frame(e);
+    return pack_and_write(e, plane);
 }
 
 // Packs and writes the 8 parity planes of the completed block, each as the next
@@ -103,7 +124,10 @@ bool write_parity(Encoder* e, bool announce)
         if (ecc_encoder_getp1(&e->ecc, &parity) != 0)
             return ecc_refused(e);
         e->info.frame_index++;
-        pack_frame(*e->plan.system, parity, &e->info, e->plan.repeat0, e->frame);
+        uint8_t* frame = frame_to_pack(e);
+        if (!frame)
+            return false;
+        pack_frame(*e->plan.system, parity, &e->info, e->plan.repeat0, frame);
         if (announce)
             tell(e->sink, Severity::Progress, "\nEncoding parity %d", e->info.frame_index);
         if (!write_frame(e))
@@ -218,6 +242,8 @@ bool encode_run(Encoder* e)
         e->write_ahead = e->handoff_ready || (e->handoff_ready = handoff_init(&e->handoff));
         if (e->write_ahead) {
             handoff_reset(&e->handoff);
+            for (HandoffSlot& slot : e->handoff.slots)
+                std::memcpy(slot.bytes, e->frame, static_cast<size_t>(plan->system->chunk_size));
             try {
                 e->writer = std::thread(write_sent, e, sink);
             } catch (...) {
