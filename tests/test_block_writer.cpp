@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,7 @@
 #include "test_capture_builder.h"
 #include "test_support.h"
 #include "verify.h"
+#include "write_behind.h"
 #include "test_geometry.h"
 
 namespace {
@@ -603,6 +605,48 @@ INSTANTIATE_TEST_SUITE_P(Modes, WriterModes,
                                          WriterMode{"times_and_permissions", false, true, true, false},
                                          WriterMode{"keep_existing", false, true, false, true}),
                          [](const testing::TestParamInfo<WriterMode>& i) { return std::string(i.param.label); });
+
+// Writes and holes, many more than the queue holds at once, come out in order
+// at their offsets; the first failure stops the writing and is kept.
+TEST(WriteBehind, WritesInOrderAroundTheRingAndKeepsTheFirstFailure)
+{
+    TempDir dir;
+    auto w = std::make_unique<WriteBehind>();
+    ASSERT_TRUE(write_behind_start(w.get()));
+    const std::vector<uint8_t> bytes = random_bytes(4096, 70);
+    std::vector<uint8_t> expected;
+    FILE* out = std::fopen((dir.path / "out").string().c_str(), "wb");
+    ASSERT_NE(out, nullptr);
+    for (int i = 0; i < 3 * WRITE_BEHIND_OPS; ++i) {
+        const int64_t count = 1 + (i * 37) % 4000;
+        if (i % 5 == 4) {
+            write_behind_queue(w.get(), out, nullptr, count);
+            expected.insert(expected.end(), static_cast<size_t>(count), 0);
+        } else {
+            write_behind_queue(w.get(), out, bytes.data() + i % 96, count);
+            expected.insert(expected.end(), bytes.begin() + i % 96, bytes.begin() + i % 96 + count);
+        }
+    }
+    write_behind_queue(w.get(), out, bytes.data(), 1);   // a hole at the end needs a byte behind it
+    expected.push_back(bytes[0]);
+    EXPECT_EQ(write_behind_wait(w.get(), write_behind_mark(w.get())), 0);
+    std::fclose(out);
+    EXPECT_EQ(read_file(dir.path / "out"), expected);
+
+    // A stream opened for reading refuses writes: the failure is kept, and what
+    // was queued behind it is passed over.
+    ASSERT_TRUE(write_behind_start(w.get()));
+    FILE* refusing = std::fopen((dir.path / "out").string().c_str(), "rb");
+    ASSERT_NE(refusing, nullptr);
+    for (int i = 0; i < 10; ++i)
+        write_behind_queue(w.get(), refusing, bytes.data(), 100);
+    EXPECT_NE(write_behind_wait(w.get(), write_behind_mark(w.get())), 0);
+    EXPECT_NE(write_behind_wait(w.get(), 0), 0) << "kept until the next run";
+    std::fclose(refusing);
+    ASSERT_TRUE(write_behind_start(w.get()));
+    EXPECT_EQ(write_behind_wait(w.get(), write_behind_mark(w.get())), 0);
+    write_behind_stop(w.get());
+}
 
 TEST(PositionBytes, FromTheFileSizeOrInferredFromTheBytesBehindTheData)
 {
