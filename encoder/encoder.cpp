@@ -255,6 +255,8 @@ bool encode_run(Encoder* e)
             e->input.sink = &recorder;
         }
     }
+    // With threads allowed, the hash taken before each large file is read by two.
+    e->input.shared_scan = e->write_ahead;
     bool encoded = encode_planes(e);
     if (e->write_ahead) {
         HandoffSlot* last = handoff_fill(&e->handoff);

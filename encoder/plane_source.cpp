@@ -1,33 +1,159 @@
 #include "plane_source.h"
 
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
+#include <thread>
 
 #include "file_facts.h"
 
 namespace {
 
+// The helper of a shared scan: its stream, its two chunk buffers and their state.
+struct ScanHelper {
+    FILE* stream;            // its own stream on the file
+    uint8_t* chunks[2];
+    size_t got[2];
+    bool full[2];
+    bool stop;
+    int error;               // errno of a failed read, 0 if none
+    int64_t planned;
+    std::mutex lock;
+    std::condition_variable changed;
+};
+
+size_t chunk_length(int64_t planned, int64_t chunk)
+{
+    const int64_t left = planned - chunk * SCAN_CHUNK;
+    return left <= 0 ? 0 : left < SCAN_CHUNK ? static_cast<size_t>(left) : static_cast<size_t>(SCAN_CHUNK);
+}
+
+// The helper thread: reads the odd chunks 1, 3, 5, ... of the planned bytes into
+// its two buffers in turn, until a chunk comes out short or it is stopped.
+void read_odd_chunks(ScanHelper* h)
+{
+    for (int64_t j = 0;; ++j) {
+        const int64_t chunk = 2 * j + 1;
+        const size_t want = chunk_length(h->planned, chunk);
+        if (want == 0)
+            return;
+        const int b = static_cast<int>(j % 2);
+        {
+            std::unique_lock<std::mutex> hold(h->lock);
+            h->changed.wait(hold, [h, b] { return h->stop || !h->full[b]; });
+            if (h->stop)
+                return;
+        }
+        errno = 0;
+        const size_t got = skip_bytes(h->stream, SCAN_CHUNK) ? std::fread(h->chunks[b], 1, want, h->stream) : 0;
+        const int error = got < want && std::ferror(h->stream) ? (errno ? errno : EIO) : 0;
+        {
+            std::lock_guard<std::mutex> hold(h->lock);
+            h->got[b] = got;
+            h->full[b] = true;
+            h->error = error;
+        }
+        h->changed.notify_all();
+        if (got < want)
+            return;
+    }
+}
+
+// The shared reading of scan_file: this thread reads and hashes the even
+// chunks, and hashes the helper's odd ones in between. Returns the bytes hashed;
+// *position is where `stream` was left. false in *helper_ok when the helper
+// cannot be started (nothing was read).
+int64_t hash_shared(FILE* stream, const char* path, int64_t planned, InputSlot* slot, int64_t* position,
+                    bool* helper_ok, int* helper_error)
+{
+    ScanHelper h{};
+    h.stream = std::fopen(path, "rb");
+    *helper_ok = h.stream != nullptr;
+    if (!h.stream)
+        return 0;
+    std::setvbuf(h.stream, nullptr, _IONBF, 0);
+    h.chunks[0] = slot->scan + SCAN_CHUNK;
+    h.chunks[1] = slot->scan + 2 * SCAN_CHUNK;
+    h.planned = planned;
+    std::thread helper;
+    try {
+        helper = std::thread(read_odd_chunks, &h);
+    } catch (...) {
+        std::fclose(h.stream);
+        *helper_ok = false;
+        return 0;
+    }
+    int64_t seen = 0;
+    *position = 0;
+    for (int64_t j = 0;; ++j) {
+        const size_t want = chunk_length(planned, 2 * j);
+        if (want == 0)
+            break;
+        const size_t got = std::fread(slot->scan, 1, want, stream);
+        content_hash_update(&slot->read, slot->scan, got);
+        seen += static_cast<int64_t>(got);
+        *position += static_cast<int64_t>(got);
+        const size_t odd = chunk_length(planned, 2 * j + 1);
+        if (got < want || odd == 0)
+            break;
+        const int b = static_cast<int>(j % 2);
+        std::unique_lock<std::mutex> hold(h.lock);
+        h.changed.wait(hold, [&h, b] { return h.full[b]; });
+        hold.unlock();
+        content_hash_update(&slot->read, h.chunks[b], h.got[b]);
+        seen += static_cast<int64_t>(h.got[b]);
+        if (h.got[b] < odd)
+            break;
+        hold.lock();
+        h.full[b] = false;
+        hold.unlock();
+        h.changed.notify_all();
+        if (!skip_bytes(stream, static_cast<int64_t>(odd)))
+            break;
+        *position += static_cast<int64_t>(odd);
+    }
+    {
+        std::lock_guard<std::mutex> hold(h.lock);
+        h.stop = true;
+    }
+    h.changed.notify_all();
+    helper.join();
+    std::fclose(h.stream);
+    *helper_error = h.error;
+    return seen;
+}
+
 // Hashes the first `planned` bytes of the open file (fewer if it is shorter now)
 // and rewinds it; *longer is set when it holds more bytes than planned. false
 // when the file cannot be read or rewound.
-bool scan_file(FILE* stream, int64_t planned, InputSlot* slot, bool* longer)
+bool scan_file(FILE* stream, const char* path, int64_t planned, InputSlot* slot, bool* longer)
 {
     content_hash_reset(&slot->read);
     int64_t seen = 0;
+    int64_t position = 0;
+    int helper_error = 0;
+    bool shared = false;
     *longer = false;
-    while (seen < planned) {
-        const int64_t left = planned - seen;
-        const size_t want = left < SCAN_BUFFER_SIZE ? static_cast<size_t>(left) : static_cast<size_t>(SCAN_BUFFER_SIZE);
+    if (slot->shared_scan && planned >= int64_t{SCAN_SHARED_CHUNKS} * SCAN_CHUNK)
+        seen = hash_shared(stream, path, planned, slot, &position, &shared, &helper_error);
+    while (!shared && seen < planned) {
+        const size_t want = chunk_length(planned - seen, 0);
         const size_t got = fread(slot->scan, 1, want, stream);
         content_hash_update(&slot->read, slot->scan, got);
         seen += static_cast<int64_t>(got);
+        position = seen;
         if (got < want)
             break;
     }
-    if (seen == planned && fread(slot->scan, 1, 1, stream) == 1)
+    if (seen == planned && skip_bytes(stream, planned - position) && fread(slot->scan, 1, 1, stream) == 1)
         *longer = true;
     slot->listed = content_hash_digest(&slot->read);
     content_hash_reset(&slot->read);
+    if (helper_error != 0) {
+        errno = helper_error;
+        return false;
+    }
     return !ferror(stream) && fseek(stream, 0, SEEK_SET) == 0;
 }
 
@@ -77,7 +203,7 @@ void open_file(uint8_t* plane, FrameInfo* info, const EncodePlan* plan, InputSlo
         // Reads are plane-sized; a stream buffer would only add a copy.
         setvbuf(slot->stream, nullptr, _IONBF, 0);
         bool longer = false;
-        if (!scan_file(slot->stream, plan->file_size[i], slot, &longer)) {
+        if (!scan_file(slot->stream, path, plan->file_size[i], slot, &longer)) {
             tell(slot->sink, Severity::Warning,
                  "\nnext_plane() : cannot read %s (%s), writing zero bytes in its place!\n", path, strerror(errno));
             fclose(slot->stream);

@@ -12,7 +12,12 @@
 #include "frame_layout.h"
 
 // Bytes read per step of the hash taken before a file is encoded.
-constexpr int SCAN_BUFFER_SIZE = 1 << 17;
+constexpr int SCAN_CHUNK = 1 << 19;
+// A file of this many chunks or more is read for its hash by two threads, every
+// other chunk each: the copying from the page cache is most of the work.
+constexpr int SCAN_SHARED_CHUNKS = 4;
+// The slot's scan buffer: a chunk for the reading thread, two for the helper.
+constexpr int SCAN_BUFFER_SIZE = 3 * SCAN_CHUNK;
 
 // The encoder's slot for the one input file being read.
 struct InputSlot {
@@ -24,6 +29,7 @@ struct InputSlot {
     Digest128 listed;  // hash of the open file's bytes read before its encoding
     ContentHash read;  // hash of the bytes read while it is encoded
     uint8_t* scan;     // SCAN_BUFFER_SIZE bytes, for the hash before encoding
+    bool shared_scan;  // large files are hashed by two threads (set by the caller; false: one thread)
 };
 
 // Prepares `slot` for a run of the recording `recording_id` (kept, not copied):

@@ -2,6 +2,7 @@
 // facts it fills in, file changeover, and files that changed after planning.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "console_log.h"
@@ -252,3 +253,57 @@ TEST(PlaneSource, FileThatVanishedIsWrittenAsZeroPlanes)
     EXPECT_EQ(source.console, "\nnext_plane() : cannot open " + (tmp.path / "gone").string() +
                                   " any more (No such file or directory), writing zero bytes in its place!\n");
 }
+
+namespace {
+
+// A file planned at `planned` bytes that holds `actual` bytes when it is hashed.
+struct ScanCase {
+    const char* label;
+    int64_t planned;
+    int64_t actual;
+};
+
+constexpr int64_t CHUNK = SCAN_CHUNK;
+constexpr int64_t SHARED = SCAN_SHARED_CHUNKS * CHUNK;   // the smallest file two threads hash
+
+class Scan : public testing::TestWithParam<ScanCase> {};
+
+// Hashed by one thread or by two, every other chunk each, a file gets the same
+// record and the same warnings, whichever chunk a change in its size falls in.
+TEST_P(Scan, TwoThreadsHashWhatOneThreadHashes)
+{
+    const ScanCase c = GetParam();
+    TempDir tmp;
+    const std::vector<uint8_t> data = random_bytes(static_cast<size_t>(std::max(c.planned, c.actual)), 12);
+    const fs::path path = tmp.path / "f";
+    write_file(path, std::vector<uint8_t>(data.begin(), data.begin() + c.planned));
+    std::string consoles[2];
+    for (int shared = 0; shared < 2; ++shared) {
+        Source source;
+        source.slot.shared_scan = shared != 0;
+        write_file(path, std::vector<uint8_t>(data.begin(), data.begin() + c.planned));
+        plan_files(&source, {path}, {"f"});
+        write_file(path, std::vector<uint8_t>(data.begin(), data.begin() + c.actual));
+        ASSERT_EQ(source.next(), 1);
+        const int64_t hashed = std::min(c.planned, c.actual);
+        expect_record(source.plane.data(), std::vector<uint8_t>(data.begin(), data.begin() + hashed),
+                      static_cast<uint64_t>(c.planned));
+        EXPECT_TRUE(same(source.plane.data() + HEADER_AREA_SIZE, data.data(), FIRST_PLANE_DATA));
+        consoles[shared] = source.console;
+    }
+    EXPECT_EQ(consoles[0], consoles[1]);
+    EXPECT_EQ(consoles[0].find("is longer") != std::string::npos, c.actual > c.planned) << consoles[0];
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sizes, Scan,
+    testing::Values(ScanCase{"below_the_shared_size", SHARED - 1, SHARED - 1}, ScanCase{"shared_size", SHARED, SHARED},
+                    ScanCase{"ends_in_an_even_chunk", SHARED + 7, SHARED + 7},
+                    ScanCase{"ends_in_an_odd_chunk", SHARED + CHUNK + 7, SHARED + CHUNK + 7},
+                    ScanCase{"grew", SHARED, SHARED + 100}, ScanCase{"grew_from_an_odd_chunk", SHARED + CHUNK + 5, SHARED + 2 * CHUNK},
+                    ScanCase{"shrank_into_an_even_chunk", SHARED + CHUNK, 2 * CHUNK + 9},
+                    ScanCase{"shrank_into_an_odd_chunk", SHARED + CHUNK, 3 * CHUNK + 9},
+                    ScanCase{"shrank_to_a_chunk_boundary", SHARED + CHUNK, 3 * CHUNK}),
+    [](const testing::TestParamInfo<ScanCase>& i) { return std::string(i.param.label); });
+
+}  // namespace
