@@ -576,7 +576,6 @@ int64_t writer_file_start(const Decoder& d)
     return t->id == d.writer.file.track ? t->start : 0;
 }
 
-
 void writer_start_behind(Decoder& d)
 {
     FileWriter& w = d.writer;

@@ -41,7 +41,9 @@ void run(WriteBehind* w)
 bool write_behind_start(WriteBehind* w)
 {
     {
-        std::lock_guard<std::mutex> hold(w->lock);
+        // Whatever a run left queued is carried out before the counts start again.
+        std::unique_lock<std::mutex> hold(w->lock);
+        w->progress.wait(hold, [w] { return w->done == w->queued; });
         w->queued = 0;
         w->done = 0;
         w->error = 0;

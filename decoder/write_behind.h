@@ -36,8 +36,9 @@ struct WriteBehind {
     std::thread thread;
 };
 
-// Starts the writing thread (once; later calls only start a new run). False
-// when no thread can be started: the caller writes itself.
+// Starts the writing thread (once; later calls start a new run, once what the
+// last one queued is carried out). False when no thread can be started: the
+// caller writes itself.
 [[nodiscard]] bool write_behind_start(WriteBehind* w);
 // Waits for what is queued, then ends the thread.
 void write_behind_stop(WriteBehind* w);
