@@ -9,6 +9,7 @@
 
 #include "block_queue.h"
 #include "classifier.h"
+#include "file_seek.h"
 #include "placement.h"
 #include "native_path.h"
 #include "tape_model.h"

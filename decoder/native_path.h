@@ -21,10 +21,6 @@ bool is_device_name(const char* name, size_t length);
 // file), so that a capture it came from can be deleted. False on failure.
 [[nodiscard]] bool flush_to_disk(FILE* stream);
 
-// Moves the position of `stream` `count` bytes on (a write there leaves a hole,
-// sparse where the file system allows). False on failure.
-[[nodiscard]] bool seek_forward(FILE* stream, int64_t count);
-
 // The identity of the existing file at `path` (UTF-8): device and file number,
 // hashed, so that two names of one file (case on a case-insensitive volume,
 // Unicode forms, short names) compare equal. False when there is no

@@ -43,4 +43,3 @@ bool set_file_metadata(const char* path, int64_t seconds, uint32_t nanoseconds, 
     return chmod(path, static_cast<mode_t>(mode & PERMISSION_BITS)) == 0 && timed;
 }
 
-bool seek_forward(FILE* stream, int64_t count) { return fseeko(stream, static_cast<off_t>(count), SEEK_CUR) == 0; }

@@ -122,4 +122,3 @@ bool set_file_metadata(const char* path, int64_t seconds, uint32_t nanoseconds, 
     return set;
 }
 
-bool seek_forward(FILE* stream, int64_t count) { return _fseeki64(stream, count, SEEK_CUR) == 0; }

@@ -2,7 +2,7 @@
 
 #include <cerrno>
 
-#include "native_path.h"
+#include "file_seek.h"
 
 namespace {
 

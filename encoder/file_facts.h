@@ -1,6 +1,5 @@
 // What the file record keeps of an input file besides its bytes: its
-// modification time and permission bits, read from the open stream; and the
-// one positioning the reading of input files needs beyond a rewind.
+// modification time and permission bits, read from the open stream.
 #pragma once
 
 #include <cstdint>
@@ -14,6 +13,3 @@ struct FileFacts {
 
 // Fills `facts` for the open file `stream`, leaving zero what the system cannot tell.
 void read_file_facts(FILE* stream, FileFacts* facts);
-
-// Moves the read position of `stream` `count` bytes on (64-bit offsets); false on failure.
-[[nodiscard]] bool skip_bytes(FILE* stream, int64_t count);

@@ -14,5 +14,3 @@ void read_file_facts(FILE* stream, FileFacts* facts)
     facts->mtime_nanoseconds = static_cast<uint32_t>(st.st_mtim.tv_nsec);
     facts->mode = static_cast<uint32_t>(st.st_mode) & PERMISSION_BITS;
 }
-
-bool skip_bytes(FILE* stream, int64_t count) { return fseeko(stream, static_cast<off_t>(count), SEEK_CUR) == 0; }

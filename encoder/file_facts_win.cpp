@@ -16,5 +16,3 @@ void read_file_facts(FILE* stream, FileFacts* facts)
     facts->mtime_seconds = static_cast<int64_t>(st.st_mtime);
     facts->mode = static_cast<uint32_t>(st.st_mode) & PERMISSION_BITS;
 }
-
-bool skip_bytes(FILE* stream, int64_t count) { return _fseeki64(stream, count, SEEK_CUR) == 0; }

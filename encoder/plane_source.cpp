@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "file_facts.h"
+#include "file_seek.h"
 
 namespace {
 
@@ -46,7 +47,7 @@ void read_odd_chunks(ScanHelper* h)
                 return;
         }
         errno = 0;
-        const size_t got = skip_bytes(h->stream, SCAN_CHUNK) ? std::fread(h->chunks[b], 1, want, h->stream) : 0;
+        const size_t got = seek_forward(h->stream, SCAN_CHUNK) ? std::fread(h->chunks[b], 1, want, h->stream) : 0;
         const int error = got < want && std::ferror(h->stream) ? (errno ? errno : EIO) : 0;
         {
             std::lock_guard<std::mutex> hold(h->lock);
@@ -109,7 +110,7 @@ int64_t hash_shared(FILE* stream, const char* path, int64_t planned, InputSlot* 
         h.full[b] = false;
         hold.unlock();
         h.changed.notify_all();
-        if (!skip_bytes(stream, static_cast<int64_t>(odd)))
+        if (!seek_forward(stream, static_cast<int64_t>(odd)))
             break;
         *position += static_cast<int64_t>(odd);
     }
@@ -146,7 +147,7 @@ bool scan_file(FILE* stream, const char* path, int64_t planned, InputSlot* slot,
         if (got < want)
             break;
     }
-    if (seen == planned && skip_bytes(stream, planned - position) && fread(slot->scan, 1, 1, stream) == 1)
+    if (seen == planned && seek_forward(stream, planned - position) && fread(slot->scan, 1, 1, stream) == 1)
         *longer = true;
     slot->listed = content_hash_digest(&slot->read);
     content_hash_reset(&slot->read);
